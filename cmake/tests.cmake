@@ -1,0 +1,53 @@
+# Tests.
+#   tests/unit/*_test.cpp    both builds (natively, and under Wine for the Windows build)
+#   tests/native/*_test.cpp  native build only
+#   tests/wine/*_test.cpp    Windows build only: the real DLL, advapi32 and regsvr32 under Wine
+# Each file is one test program and one CTest test. Under the Windows build every
+# test program runs through cmake/wine-test-run.sh, which gives it a throwaway
+# Wine prefix of its own and its own wineserver.
+if(WIN32)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/cmake/wine-test-run.sh --build-dir ${CMAKE_BINARY_DIR})
+endif()
+
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+file(GLOB QZ_TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+add_library(qz_test_support STATIC ${QZ_TEST_SUPPORT_SOURCES})
+target_link_libraries(qz_test_support PUBLIC gtest gmock)
+target_include_directories(qz_test_support PUBLIC ${CMAKE_SOURCE_DIR})
+if(WIN32)
+  target_link_libraries(qz_test_support PUBLIC advapi32 user32 version)
+endif()
+target_compile_definitions(qz_test_support PUBLIC
+  QZ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  QZ_BINARY_DIR="${CMAKE_BINARY_DIR}"
+  QZ_MODULE_FILE="$<TARGET_FILE:qzproduct>")
+
+set(QZ_TEST_DIRS tests/unit)
+if(WIN32)
+  list(APPEND QZ_TEST_DIRS tests/wine)
+else()
+  list(APPEND QZ_TEST_DIRS tests/native)
+endif()
+
+foreach(dir ${QZ_TEST_DIRS})
+  file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*_test.cpp)
+  foreach(test_source ${test_sources})
+    get_filename_component(test_name ${test_source} NAME_WE)
+    add_executable(${test_name} ${test_source})
+    # The module's objects are linked in directly (not through an archive), so
+    # that the compiled resources come along on Windows too.
+    target_link_libraries(${test_name} PRIVATE qz_core qz_resources qz_test_support gtest_main)
+    add_dependencies(${test_name} qzproduct)
+    if(NOT WIN32)
+      target_link_libraries(${test_name} PRIVATE dl)
+      add_dependencies(${test_name} qzreg)
+    endif()
+    add_test(NAME ${test_name} COMMAND ${test_name})
+    set_tests_properties(${test_name} PROPERTIES
+      ENVIRONMENT "QZ_SOURCE_DIR=${CMAKE_SOURCE_DIR};QZ_BINARY_DIR=${CMAKE_BINARY_DIR}")
+  endforeach()
+endforeach()

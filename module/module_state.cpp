@@ -1,0 +1,34 @@
+#include "module/module_state.h"
+#include "module/registration_steps.h"
+
+namespace qz {
+namespace {
+
+ModuleServices g_services;
+std::string g_modulePath;
+int g_reportedFailures = 0;
+
+}  // namespace
+
+ModuleServices& CurrentServices() { return g_services; }
+
+ScopedServices::ScopedServices(const ModuleServices& services) : saved_(g_services) { g_services = services; }
+
+ScopedServices::~ScopedServices() { g_services = saved_; }
+
+RegistryApi& Registry() { return *g_services.registry; }
+
+std::string LoadProductString(unsigned id) { return g_services.strings->Load(id); }
+
+std::string& ModulePath() { return g_modulePath; }
+
+int ReportedFailureCount() { return g_reportedFailures; }
+
+void ResetReportedFailureCount() { g_reportedFailures = 0; }
+
+void ReportRegistrationError(const std::string& message) {
+    ++g_reportedFailures;
+    if (g_services.reporter != nullptr) g_services.reporter->Report(message);
+}
+
+}  // namespace qz

@@ -1,0 +1,61 @@
+// The module-wide state: the three seams (platform registry, error reporter,
+// product string source) and what a pass carries (the module path, whether a
+// failure was reported). The exports set the seams up; a test replaces them for
+// its own duration with ScopedServices.
+#pragma once
+
+#include <string>
+
+#include "registry/registry_api.h"
+
+namespace qz {
+
+class ErrorReporter {
+public:
+    virtual ~ErrorReporter() = default;
+    // Shows one "Registration Error" box (or its native counterpart) and returns
+    // when the user has dismissed it.
+    virtual void Report(const std::string& message) = 0;
+};
+
+class StringSource {
+public:
+    virtual ~StringSource() = default;
+    // The product string with this id, narrow, in the system code page; empty when missing.
+    virtual std::string Load(unsigned id) = 0;
+};
+
+struct ModuleServices {
+    RegistryApi* registry = nullptr;
+    ErrorReporter* reporter = nullptr;
+    StringSource* strings = nullptr;
+};
+
+// The services in force; the exports install the real ones.
+ModuleServices& CurrentServices();
+
+// Replaces the services for the lifetime of the object and restores the previous ones.
+class ScopedServices {
+public:
+    explicit ScopedServices(const ModuleServices& services);
+    ScopedServices(const ScopedServices&) = delete;
+    ScopedServices& operator=(const ScopedServices&) = delete;
+    ~ScopedServices();
+
+private:
+    ModuleServices saved_;
+};
+
+// Shorthands the steps use.
+RegistryApi& Registry();
+std::string LoadProductString(unsigned id);
+
+// The module's full file path: filled by DllRegisterServer, empty until then.
+std::string& ModulePath();
+
+// Counts the failures reported since the last reset: the exports turn a pass
+// that reported any failure into a failure result.
+int ReportedFailureCount();
+void ResetReportedFailureCount();
+
+}  // namespace qz

@@ -1,0 +1,7 @@
+#include "module/registration_steps.h"
+
+namespace qz {
+
+void RegisterApplicationClass(int) {}
+
+}  // namespace qz

@@ -1,0 +1,7 @@
+#include "module/registration_steps.h"
+
+namespace qz {
+
+void RegisterShellOpenCommands(std::string) {}
+
+}  // namespace qz

@@ -1,0 +1,29 @@
+// Seams for tests: a reporter that records every box, and a string source that
+// reads the module's own string table except for the ids a test overrides.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "module/module_state.h"
+
+namespace qz::test {
+
+class RecordingReporter final : public ErrorReporter {
+public:
+    void Report(const std::string& message) override { messages.push_back(message); }
+    std::vector<std::string> messages;
+};
+
+class OverridableStrings final : public StringSource {
+public:
+    std::string Load(unsigned id) override;
+    // Replaces one entry; an empty text reads as a missing entry does.
+    void Set(unsigned id, std::string text) { overrides_[id] = std::move(text); }
+
+private:
+    std::map<unsigned, std::string> overrides_;
+};
+
+}  // namespace qz::test
