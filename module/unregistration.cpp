@@ -1,8 +1,35 @@
+// What an unregistration removes before the steps run in unregister mode: the
+// things that belong to this product version alone and that no step removes
+// itself. The shared classes-root keys are left to the steps, which remove them
+// only while this version is the current one.
+#include "module/module_state.h"
 #include "module/registration_steps.h"
+#include "registry/registry_helpers.h"
+#include "resources/resource_ids.h"
 
 namespace qz {
 
-void RemoveProductKeys() {}
-void RemoveShellVerbs() {}
+void RemoveProductKeys() {
+    // The product settings key with everything below it. Software\Corvalen\<product>
+    // itself stays: other versions of the product may live under it.
+    (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\Corvalen\\" + LoadProductString(IDS_PRODUCT_KEY_NAME) +
+                                                     "\\" + SystemVersionString());
+
+    RemoveShellVerbs();
+
+    // This product's value only: the other products' values in the Options key stay.
+    RegistryApi& registry = Registry();
+    UniqueKey options(registry);
+    if (registry.OpenKeyEx(HKEY_LOCAL_MACHINE, SystemOptionsKeyPath().c_str(), KEY_ALL_ACCESS, options.put()) ==
+        ERROR_SUCCESS)
+        (void)registry.DeleteValue(options.get(), LoadProductString(IDS_PRODUCT_ABBREV).c_str());
+}
+
+void RemoveShellVerbs() {
+    // This version's own Open verb. The shell open commands write every verb with a
+    // "command" subkey, so the verb goes as a tree: a single-key delete would refuse it.
+    const std::string verb = "Open " + LoadProductString(IDS_PRODUCT_NAME) + " V12";
+    (void)DeleteRegistryTree(HKEY_CLASSES_ROOT, LoadProductString(IDS_LANGUAGE_DOC_NAME) + "\\shell\\" + verb);
+}
 
 }  // namespace qz

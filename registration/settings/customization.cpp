@@ -1,10 +1,106 @@
+// Settings the host reads at start-up: where this module lives (Customization),
+// the class of the flowsheet view (ZOZView), the two GUI default switches
+// (GUIDefaults) and the current user's "What's new" switch (IniSettings).
+// All of them are written in register mode only; unregistration removes the
+// machine keys with the product settings key and leaves the per-user key alone.
+#include "registration/settings/customization.h"
+
+#include <cstring>
+
+#include "module/module_state.h"
 #include "module/registration_steps.h"
+#include "registry/registry_helpers.h"
+#include "resources/resource_ids.h"
 
 namespace qz {
+namespace {
 
-void RegisterCustomizationKey(int, const std::string&) {}
-void RegisterZozViewClass(int) {}
-void RegisterGuiDefaults(int) {}
-void RegisterIniSettings() {}
+// "<company>\<product key name>\<version>\<leaf>" under HKEY_LOCAL_MACHINE.
+std::string ProductSettingsSubkey(const char* leaf) {
+    return "Software\\Corvalen\\" + LoadProductString(IDS_PRODUCT_KEY_NAME) + "\\" + SystemVersionString() + "\\" +
+           leaf;
+}
+
+LONG CreateKey(HKEY root, const std::string& path, UniqueKey& key) {
+    return Registry().CreateKeyEx(root, path.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, key.put());
+}
+
+// A 32-bit number in the machine's byte order, 4 bytes.
+LONG SetRegistryDword(HKEY key, const char* valueName, DWORD number) {
+    BYTE data[sizeof number];
+    std::memcpy(data, &number, sizeof number);
+    return Registry().SetValueEx(key, valueName, REG_DWORD, data, sizeof data);
+}
+
+bool EqualsIgnoringCase(const std::string& text, const char* word) {
+    const std::size_t length = std::strlen(word);
+    if (text.size() != length) return false;
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned char a = static_cast<unsigned char>(text[i]);
+        const unsigned char b = static_cast<unsigned char>(word[i]);
+        if ((a >= 'a' && a <= 'z' ? a - 'a' + 'A' : a) != (b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+DWORD ProductSwitchValue(const std::string& text) {
+    return EqualsIgnoringCase(text, "TRUE") || text == "1" ? 1 : 0;
+}
+
+void RegisterCustomizationKey(int registerFlag, const std::string& modulePath) {
+    if (registerFlag == 0) return;
+    UniqueKey key(Registry());
+    if (CreateKey(HKEY_LOCAL_MACHINE, ProductSettingsSubkey("Customization"), key) != ERROR_SUCCESS) {
+        ReportRegistrationError("Unable to open customization  key");
+        return;
+    }
+    if (SetRegistryString(key.get(), "DLL", modulePath) == 0)
+        ReportRegistrationError("Unable to enter value customization DLL key");
+}
+
+void RegisterZozViewClass(int registerFlag) {
+    if (registerFlag == 0) return;
+    const std::string path = ProductSettingsSubkey("ZOZView");
+    // Named "DLL" like the Customization value, although it holds a class id.
+    const std::string classId = LoadProductString(IDS_LANGUAGE_CLSID);
+    UniqueKey key(Registry());
+    if (CreateKey(HKEY_LOCAL_MACHINE, path, key) != ERROR_SUCCESS) {
+        ReportRegistrationError("Unable to open ZOZ CLSID key");
+        return;
+    }
+    if (SetRegistryString(key.get(), "DLL", classId) == 0)
+        ReportRegistrationError("Unable to enter ZOZ default CLSID key");
+}
+
+void RegisterGuiDefaults(int registerFlag) {
+    if (registerFlag == 0) return;
+    UniqueKey key(Registry());
+    if (CreateKey(HKEY_LOCAL_MACHINE, ProductSettingsSubkey("GUIDefaults"), key) != ERROR_SUCCESS) {
+        ReportRegistrationError("Unable to open GUI defaults key");
+        return;
+    }
+    // A failed first switch does not keep the second from being written.
+    if (SetRegistryDword(key.get(), "CtrlStreamFixedOnly",
+                         ProductSwitchValue(LoadProductString(IDS_CTRL_STREAM_FIXED_ONLY))) != ERROR_SUCCESS)
+        ReportRegistrationError("Unable to enter default control stream connection key");
+    if (SetRegistryDword(key.get(), "CustomModelingOn",
+                         ProductSwitchValue(LoadProductString(IDS_CUSTOM_MODELING_ON))) != ERROR_SUCCESS)
+        ReportRegistrationError("Unable to enter custom modeling key");
+}
+
+void RegisterIniSettings() {
+    const std::string path = "Software\\Corvalen\\" + LoadProductString(IDS_PRODUCT_KEY_NAME) + "\\" +
+                             SystemVersionString() + "\\IniSettings";
+    UniqueKey key(Registry());
+    if (CreateKey(HKEY_CURRENT_USER, path, key) != ERROR_SUCCESS) {
+        ReportRegistrationError("Unable to create What's new OVX key");
+        return;
+    }
+    // Each registration sets the switch back to 0 for the user who runs it; a
+    // refused write of it is passed over without a box.
+    (void)SetRegistryDword(key.get(), "whatsnew_ovx", 0);
+}
 
 }  // namespace qz

@@ -1,8 +1,90 @@
+// The product's default libraries (one value per file, its data the file's
+// path in the installation's library directory) and its script library (a file
+// name only). Both keys lie under the product settings key, so they are written
+// in register mode only and go with that key on unregistration.
+#include "registration/settings/libraries.h"
+
+#include "module/module_state.h"
 #include "module/registration_steps.h"
+#include "registry/registry_helpers.h"
+#include "resources/resource_ids.h"
 
 namespace qz {
+namespace {
 
-void RegisterDefaultLibraries(int) {}
-void RegisterScriptLibrary(int) {}
+// Written "SOFTWARE" here and "Software" elsewhere: one key, as key names ignore case.
+std::string LibrarySettingsKeyPath(const char* leaf) {
+    return "SOFTWARE\\Corvalen\\" + LoadProductString(IDS_PRODUCT_KEY_NAME) + "\\" + SystemVersionString() + "\\" +
+           leaf;
+}
+
+bool IsNoneWord(const std::string& text) {
+    if (text.size() != 4) return false;
+    const char* const word = "none";
+    for (std::size_t i = 0; i < 4; ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != word[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string WithoutLeadingWhiteSpace(const std::string& text) {
+    const std::string::size_type first = text.find_first_not_of(" \t\n\v\f\r");
+    return first == std::string::npos ? std::string() : text.substr(first);
+}
+
+std::vector<std::string> DefaultLibraryNames(const std::string& list) {
+    const std::string text = WithoutLeadingWhiteSpace(list);
+    std::vector<std::string> names;
+    if (text.empty() || IsNoneWord(text)) return names;
+    std::string::size_type start = 0;
+    for (;;) {
+        const std::string::size_type comma = text.find(',', start);
+        const std::string::size_type end = comma == std::string::npos ? text.size() : comma;
+        if (end > start) names.push_back(text.substr(start, end - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return names;
+}
+
+void RegisterDefaultLibraries(int registerFlag) {
+    const std::string path = LibrarySettingsKeyPath("Default Libraries");
+    if (registerFlag == 0) return;
+
+    const std::vector<std::string> names = DefaultLibraryNames(LoadProductString(IDS_DEFAULT_LIBRARY));
+    // "none" (or nothing): no key at all, and nothing to report.
+    if (names.empty()) return;
+
+    const std::string directory = GetInstallDirectory(InstallDirectoryKind::Lib) + "\\";
+    UniqueKey key(Registry());
+    if (Registry().CreateKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                               key.put()) != ERROR_SUCCESS) {
+        ReportRegistrationError("Unable to create default library key");
+        return;
+    }
+    for (const std::string& name : names) {
+        if (SetRegistryString(key.get(), name, directory + name) == 0)
+            ReportRegistrationError("Unable to create default library entry");
+    }
+}
+
+void RegisterScriptLibrary(int registerFlag) {
+    const std::string path = LibrarySettingsKeyPath("Script Library");
+    if (registerFlag == 0) return;
+
+    // No "none" test here: an empty name is written as it is.
+    const std::string fileName = WithoutLeadingWhiteSpace(LoadProductString(IDS_SCRIPT_LIBRARY));
+    UniqueKey key(Registry());
+    // A missing Script Library key is passed over without a box.
+    if (Registry().CreateKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                               key.put()) != ERROR_SUCCESS)
+        return;
+    if (SetRegistryString(key.get(), "Default", fileName) == 0)
+        ReportRegistrationError("Unable to create script library entry");
+}
 
 }  // namespace qz
