@@ -1,7 +1,86 @@
+// The host application's automation class for this product: one COM class served
+// by the host executable, reachable under a version-independent and a versioned
+// ProgID. The version-independent ProgID's CurVer says which version is current.
+#include <array>
+#include <string>
+
+#include "module/module_state.h"
 #include "module/registration_steps.h"
+#include "registration/documents/host_command.h"
+#include "registry/registry_helpers.h"
+#include "resources/resource_ids.h"
 
 namespace qz {
+namespace {
 
-void RegisterApplicationClass(int) {}
+struct ApplicationClassTexts {
+    std::string progId;           // OVX Application
+    std::string versionedProgId;  // OVX Application 3800
+    std::string classId;          // {FDE14674-...}
+    std::string serverCommand;    // "[bin]\Tessaryn.exe" /ovx /Automation
+};
+
+// A key under HKEY_CLASSES_ROOT and its default value; an empty value creates the key alone.
+struct ApplicationClassEntry {
+    std::string keyPath;
+    std::string value;
+};
+
+std::array<ApplicationClassEntry, 10> ApplicationClassEntries(const ApplicationClassTexts& t) {
+    const std::string classKey = "CLSID\\" + t.classId;
+    return {{
+        {t.progId, t.progId},
+        {t.progId + "\\CLSID", t.classId},
+        {t.progId + "\\CurVer", t.versionedProgId},
+        {t.versionedProgId, t.progId},
+        {t.versionedProgId + "\\CLSID", t.classId},
+        {classKey, ""},
+        {classKey + "\\InProcHandler32", "Ole32.dll"},
+        {classKey + "\\LocalServer32", t.serverCommand},
+        {classKey + "\\ProgID", t.versionedProgId},
+        {classKey + "\\VersionIndependentProgID", t.progId},
+    }};
+}
+
+ApplicationClassTexts LoadApplicationClassTexts() {
+    ApplicationClassTexts texts;
+    texts.progId = LoadProductString(IDS_APPLICATION_PROGID);
+    // The digit groups are joined as text and a literal "0" follows: 38, 0 -> 3800.
+    texts.versionedProgId = texts.progId + " " + LoadProductString(IDS_VERSION_MAJOR) +
+                            LoadProductString(IDS_VERSION_MINOR) + "0";
+    texts.classId = LoadProductString(IDS_APPLICATION_CLSID);
+    // The path is quoted: an installation directory with spaces must still name one program.
+    texts.serverCommand = QuotedExecutablePath(GetInstallDirectory(InstallDirectoryKind::Bin), "Tessaryn.exe") +
+                          " /" + TrimWhiteSpace(LoadProductString(IDS_PRODUCT_ABBREV)) + " /Automation";
+    return texts;
+}
+
+}  // namespace
+
+void RegisterApplicationClass(int registerFlag) {
+    const ApplicationClassTexts texts = LoadApplicationClassTexts();
+    const std::array<ApplicationClassEntry, 10> entries = ApplicationClassEntries(texts);
+
+    if (registerFlag == 0) {
+        // Asked once, before anything goes: the CurVer key lies inside the tree it guards.
+        if (IsCurrentApplicationVersion()) DeleteRegistryTree(HKEY_CLASSES_ROOT, texts.progId);
+        DeleteRegistryTree(HKEY_CLASSES_ROOT, texts.versionedProgId);
+        DeleteRegistryTree(HKEY_CLASSES_ROOT, "CLSID\\" + texts.classId);
+        return;
+    }
+
+    RegistryApi& registry = Registry();
+    for (const ApplicationClassEntry& entry : entries) {
+        UniqueKey key(registry);
+        if (registry.CreateKeyEx(HKEY_CLASSES_ROOT, entry.keyPath.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                 key.put()) != ERROR_SUCCESS) {
+            ReportRegistrationError("Unable to create Application key entry");
+            continue;
+        }
+        if (!entry.value.empty() && !SetRegistryString(key.get(), "", entry.value))
+            ReportRegistrationError("Unable to create Value " + entry.value);
+        key.reset();
+    }
+}
 
 }  // namespace qz

@@ -1,7 +1,115 @@
+// The product's language document type: the ProgID key the document suffix points
+// at, with its class id, icon, Application and Insertable subkeys and shell verbs.
+// It is rebuilt from nothing on every registration, so verbs of versions no longer
+// installed disappear.
+#include <array>
+#include <string>
+
+#include "module/module_state.h"
 #include "module/registration_steps.h"
+#include "registration/documents/host_command.h"
+#include "registry/registry_helpers.h"
+#include "resources/resource_ids.h"
 
 namespace qz {
+namespace {
 
-void RegisterLanguageDocumentType(int, const std::string&) {}
+// A verb's command key below "[doc]\shell\" and the command line it runs.
+struct LanguageShellVerb {
+    const char* subkey;
+    std::string command;
+};
+
+std::array<LanguageShellVerb, 2> LanguageShellVerbs(const std::string& openCommand) {
+    return {{
+        {"Open\\command", openCommand},
+        {"Edit\\command", "notepad.exe %1"},
+    }};
+}
+
+// "[bin]\[host].exe" [/abbrev] "%1": only the product's own host takes the product switch.
+std::string LanguageOpenCommand() {
+    const std::string binDirectory = GetInstallDirectory(InstallDirectoryKind::Bin);
+    const std::string hostBaseName = LoadProductString(IDS_HOST_BASE_NAME);
+    std::string command = QuotedExecutablePath(binDirectory, hostBaseName + ".exe");
+    if (IsProductHost(hostBaseName)) command += " /" + LoadProductString(IDS_PRODUCT_ABBREV);
+    command += " \"%1\"";
+    return command;
+}
+
+bool CreateClassesRootKey(UniqueKey& key, const std::string& path) {
+    return Registry().CreateKeyEx(HKEY_CLASSES_ROOT, path.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                  key.put()) == ERROR_SUCCESS;
+}
+
+// Everything below the document class id key, written while that key is held open.
+void RegisterLanguageDocumentSubkeys(const std::string& documentKey, const std::string& modulePath,
+                                     const std::string& openCommand) {
+    RegistryApi& registry = Registry();
+    {
+        UniqueKey key(registry);
+        if (!CreateClassesRootKey(key, documentKey + "\\DefaultIcon") ||
+            !SetRegistryString(key.get(), "", modulePath + ",1"))
+            ReportRegistrationError("Unable to create document Default Icon");
+    }
+    {
+        UniqueKey key(registry);
+        if (!CreateClassesRootKey(key, documentKey + "\\Application") ||
+            !SetRegistryString(key.get(), "ApplicationName", LoadProductString(IDS_PRODUCT_NAME) + " V12"))
+            ReportRegistrationError("Unable to create document Application");
+    }
+    {
+        UniqueKey key(registry);
+        if (!CreateClassesRootKey(key, documentKey + "\\Insertable"))
+            ReportRegistrationError("Unable to create document insertable key");
+    }
+
+    const std::string shellKeyPrefix = documentKey + "\\shell\\";
+    RegisterShellOpenCommands(shellKeyPrefix);
+    for (const LanguageShellVerb& verb : LanguageShellVerbs(openCommand)) {
+        UniqueKey key(registry);
+        if (!CreateClassesRootKey(key, shellKeyPrefix + verb.subkey)) {
+            ReportRegistrationError("Error creating shell key");
+            continue;
+        }
+        if (!SetRegistryString(key.get(), "", verb.command))
+            ReportRegistrationError("Unable to create shell document registry entry");
+    }
+}
+
+}  // namespace
+
+void RegisterLanguageDocumentType(int registerFlag, const std::string& modulePath) {
+    const std::string documentKey = LoadProductString(IDS_LANGUAGE_DOC_NAME);
+
+    if (registerFlag == 0) {
+        if (IsCurrentApplicationVersion()) DeleteRegistryTree(HKEY_CLASSES_ROOT, documentKey);
+        return;
+    }
+
+    const std::string classIdKey = documentKey + "\\CLSID";
+    const std::string classId = LoadProductString(IDS_LANGUAGE_CLSID);
+    const std::string openCommand = LanguageOpenCommand();
+
+    DeleteRegistryTree(HKEY_CLASSES_ROOT, documentKey);
+
+    RegistryApi& registry = Registry();
+    {
+        UniqueKey classIdHandle(registry);
+        if (!CreateClassesRootKey(classIdHandle, classIdKey)) {
+            ReportRegistrationError("Error creating document key");
+        } else {
+            if (!SetRegistryString(classIdHandle.get(), "", classId))
+                ReportRegistrationError("Unable to create document class id");
+            RegisterLanguageDocumentSubkeys(documentKey, modulePath, openCommand);
+        }
+    }
+
+    const std::string typeName = LoadProductString(IDS_LANGUAGE_TYPE_NAME);
+    UniqueKey key(registry);
+    if (!CreateClassesRootKey(key, documentKey)) return;  // not reported
+    if (!SetRegistryString(key.get(), "", typeName))
+        ReportRegistrationError("Unable to assign value to document class name");
+}
 
 }  // namespace qz
