@@ -62,7 +62,13 @@ wineserver -p
 wine64 cmd /c exit 0 >/dev/null 2>&1 </dev/null
 
 # Tests find their own prefix through QZ_WINEPREFIX (Windows sees it as Z:...).
+# Wine's debug output goes to the Unix stderr that every process of the prefix
+# inherits; it is collected in one file that a test can read (a relay trace of
+# a child process lands there) and shown after the run.
 export QZ_WINEPREFIX=$prefix
-wine64 "$@"
+export QZ_WINE_STDERR=$prefix/stderr.log
+: >"$QZ_WINE_STDERR"
+wine64 "$@" 2>>"$QZ_WINE_STDERR"
 rc=$?
+grep -v -E '^[0-9a-f]{4}:' "$QZ_WINE_STDERR" >&2
 exit $rc

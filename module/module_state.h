@@ -4,6 +4,7 @@
 // its own duration with ScopedServices.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "registry/registry_api.h"
@@ -29,6 +30,8 @@ struct ModuleServices {
     RegistryApi* registry = nullptr;
     ErrorReporter* reporter = nullptr;
     StringSource* strings = nullptr;
+    // Told of each driver step as it starts (number from 1, name); tests watch the order with it.
+    std::function<void(int, const char*)> stepStarted;
 };
 
 // The services in force; the exports install the real ones.

@@ -1,28 +1,48 @@
+#include "module/module_state.h"
 #include "module/registration_steps.h"
 
-#include "module/module_state.h"
-
 namespace qz {
+namespace {
+
+struct RegistrationStep {
+    const char* name;
+    void (*run)(int registerFlag, const std::string& modulePath);
+};
 
 // The thirteen steps, in the one order both modes use. The application class
 // comes last: in unregister mode it removes the CurVer key, and every earlier
 // step must ask IsCurrentApplicationVersion against the registry as it stood
 // before the pass.
+const RegistrationStep kRegistrationSteps[] = {
+    {"RegisterCustomizationKey", [](int flag, const std::string& path) { RegisterCustomizationKey(flag, path); }},
+    {"RegisterHelpMenu", [](int flag, const std::string&) { RegisterHelpMenu(flag); }},
+    {"RegisterMenuCustomization",
+     [](int flag, const std::string&) { RegisterMenuCustomization(flag, MenuCustomizationLines, 4); }},
+    {"RegisterDocumentSuffixes", [](int flag, const std::string&) { RegisterDocumentSuffixes(flag); }},
+    {"RegisterSuffixSetting", [](int flag, const std::string&) { RegisterSuffixSetting(flag); }},
+    {"RegisterLanguageDocumentType",
+     [](int flag, const std::string& path) { RegisterLanguageDocumentType(flag, path); }},
+    {"RegisterLibraryDocumentClass", [](int flag, const std::string&) { RegisterLibraryDocumentClass(flag); }},
+    {"RegisterDefaultLibraries", [](int flag, const std::string&) { RegisterDefaultLibraries(flag); }},
+    {"RegisterScriptLibrary", [](int flag, const std::string&) { RegisterScriptLibrary(flag); }},
+    {"RegisterDocumentObjectClass",
+     [](int flag, const std::string& path) { RegisterDocumentObjectClass(flag, path); }},
+    {"RegisterZozViewClass", [](int flag, const std::string&) { RegisterZozViewClass(flag); }},
+    {"RegisterGuiDefaults", [](int flag, const std::string&) { RegisterGuiDefaults(flag); }},
+    {"RegisterApplicationClass", [](int flag, const std::string&) { RegisterApplicationClass(flag); }},
+};
+
+}  // namespace
+
+// Every step runs exactly once, whatever the ones before it did.
 void RunRegistrationSteps(int registerFlag) {
     const std::string& modulePath = ModulePath();
-    RegisterCustomizationKey(registerFlag, modulePath);
-    RegisterHelpMenu(registerFlag);
-    RegisterMenuCustomization(registerFlag, MenuCustomizationLines, 4);
-    RegisterDocumentSuffixes(registerFlag);
-    RegisterSuffixSetting(registerFlag);
-    RegisterLanguageDocumentType(registerFlag, modulePath);
-    RegisterLibraryDocumentClass(registerFlag);
-    RegisterDefaultLibraries(registerFlag);
-    RegisterScriptLibrary(registerFlag);
-    RegisterDocumentObjectClass(registerFlag, modulePath);
-    RegisterZozViewClass(registerFlag);
-    RegisterGuiDefaults(registerFlag);
-    RegisterApplicationClass(registerFlag);
+    int number = 0;
+    for (const RegistrationStep& step : kRegistrationSteps) {
+        ++number;
+        if (CurrentServices().stepStarted) CurrentServices().stepStarted(number, step.name);
+        step.run(registerFlag, modulePath);
+    }
 }
 
 }  // namespace qz

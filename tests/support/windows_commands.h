@@ -1,0 +1,23 @@
+// Running Windows programs from a test program under Wine (Windows build only).
+#pragma once
+
+#include <string>
+
+namespace qz::test {
+
+// The Windows form of a Linux path under Wine: Z: and backslashes.
+std::string WindowsPath(const std::string& unixPath);
+
+// Runs a command line in a new process (no window, no inherited console input),
+// waits for it and returns its exit code; -1 when it could not be started.
+// stdoutPath/stderrPath, when given, receive the process's output (Windows paths).
+int RunWindowsCommand(const std::string& commandLine, const std::string& stdoutPath = {},
+                      const std::string& stderrPath = {});
+
+// A scratch file path in the prefix's temporary folder, unique within the program.
+std::string ScratchFilePath(const std::string& stem, const std::string& extension);
+
+// Reads a whole file as bytes; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& windowsPath);
+
+}  // namespace qz::test

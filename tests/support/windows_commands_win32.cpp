@@ -1,0 +1,77 @@
+#include "tests/support/windows_commands.h"
+
+#include <windows.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <vector>
+
+namespace qz::test {
+namespace {
+
+HANDLE OpenOutputFile(const std::string& path, SECURITY_ATTRIBUTES* inherit) {
+    if (path.empty()) return INVALID_HANDLE_VALUE;
+    return ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, inherit, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+std::string WindowsPath(const std::string& unixPath) {
+    std::string path = "Z:" + unixPath;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+int RunWindowsCommand(const std::string& commandLine, const std::string& stdoutPath,
+                      const std::string& stderrPath) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE nul = ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, 0, nullptr);
+    HANDLE out = OpenOutputFile(stdoutPath, &inherit);
+    HANDLE err = OpenOutputFile(stderrPath, &inherit);
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul;
+    startup.hStdOutput = out != INVALID_HANDLE_VALUE ? out : nul;
+    startup.hStdError = err != INVALID_HANDLE_VALUE ? err : nul;
+    PROCESS_INFORMATION process{};
+    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back('\0');
+    const BOOL started = ::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                          nullptr, nullptr, &startup, &process);
+    int exitCode = -1;
+    if (started) {
+        ::WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        if (::GetExitCodeProcess(process.hProcess, &code)) exitCode = static_cast<int>(code);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+    if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
+    if (err != INVALID_HANDLE_VALUE) ::CloseHandle(err);
+    if (nul != INVALID_HANDLE_VALUE) ::CloseHandle(nul);
+    return exitCode;
+}
+
+std::string ScratchFilePath(const std::string& stem, const std::string& extension) {
+    static int counter = 0;
+    char directory[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathA(MAX_PATH, directory);
+    std::string base = length > 0 ? std::string(directory, length) : std::string("C:\\");
+    std::ostringstream name;
+    name << base << stem << '-' << ::GetCurrentProcessId() << '-' << ++counter << extension;
+    return name.str();
+}
+
+std::string ReadWholeFile(const std::string& windowsPath) {
+    std::ifstream in(windowsPath, std::ios::binary);
+    if (!in) return std::string();
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace qz::test

@@ -1,0 +1,95 @@
+// The real DLL under Wine: loaded by regsvr32 from a folder whose path has
+// spaces, its boxes seen through the relay trace and through the hook host.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "tests/support/module_e2e.h"
+
+namespace qz::test {
+namespace {
+
+constexpr long kSelfRegClassFailure = static_cast<long>(0x80040201u);
+
+bool KeyExists(HKEY root, const char* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::string StringValue(HKEY root, const char* path, const char* name) {
+    char data[1024] = {};
+    DWORD size = sizeof data - 1;
+    if (RegGetValueA(root, path, name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS) return "<missing>";
+    return data;
+}
+
+class ModuleFrameUnderWine : public ::testing::Test {
+protected:
+    void SetUp() override { ResetProductRegistry(); }
+};
+
+TEST_F(ModuleFrameUnderWine, RegistersOnAWritableRegistryWithoutABox) {
+    const std::string dll = InstallModuleCopy();
+    std::vector<RecordedBox> boxes;
+    EXPECT_EQ(RunRegsvr32Traced(dll, false, &boxes), 0);
+    EXPECT_TRUE(boxes.empty()) << boxes.front().text;
+
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Corvalen\\Orvantis"));
+    EXPECT_EQ(StringValue(HKEY_LOCAL_MACHINE, "Software\\Corvalen\\ZURedore\\38.0\\Options", "ovx"), "Orvantis");
+
+    boxes.clear();
+    EXPECT_EQ(RunRegsvr32Traced(dll, true, &boxes), 0);
+    EXPECT_TRUE(boxes.empty()) << boxes.front().text;
+    EXPECT_EQ(StringValue(HKEY_LOCAL_MACHINE, "Software\\Corvalen\\ZURedore\\38.0\\Options", "ovx"), "<missing>");
+}
+
+TEST_F(ModuleFrameUnderWine, UnregisteringFirstInAFreshProcessSucceeds) {
+    const std::string dll = InstallModuleCopy();
+    const HookedPass pass = RunHookedPass(dll, true);
+    EXPECT_EQ(pass.result, 0);
+    EXPECT_TRUE(pass.boxes.empty());
+}
+
+TEST_F(ModuleFrameUnderWine, AnUnwritableCompanyKeyShowsBoxesRunsEveryStepAndFails) {
+    const std::string dll = InstallModuleCopy();
+    MakeVolatileKey(HKEY_LOCAL_MACHINE, "Software\\Corvalen");
+
+    std::vector<RecordedBox> boxes;
+    EXPECT_EQ(RunRegsvr32Traced(dll, false, &boxes), 5);
+    ASSERT_GE(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Unable to create Application Name key");
+    EXPECT_EQ(boxes[1].text, "Unable to open modeler options key");
+    for (const RecordedBox& box : boxes) {
+        EXPECT_EQ(box.caption, "Registration Error");
+        EXPECT_EQ(box.style, 0x10010u);
+        EXPECT_EQ(box.language, static_cast<unsigned>(GetSystemDefaultLangID()));
+    }
+    // The last step still ran: the classes root lies outside the unwritable key.
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "OVX Application\\CurVer"));
+}
+
+TEST_F(ModuleFrameUnderWine, AFailedCompanyKeyEndsThePreStepWithOneBox) {
+    const std::string dll = InstallModuleCopy();
+    const HookedPass pass =
+        RunHookedPass(dll, false, {"RegCreateKeyExA:HKEY_LOCAL_MACHINE\\Software\\Corvalen"});
+    EXPECT_EQ(pass.result, kSelfRegClassFailure);
+    // Only the pre-step opens the company key itself; the steps create their full paths.
+    EXPECT_EQ(BoxTexts(pass.boxes), std::vector<std::string>{"Unable to open HKEY_LOCAL_MACHINE"});
+    EXPECT_EQ(StringValue(HKEY_LOCAL_MACHINE, "Software\\Corvalen\\ZURedore\\38.0\\Options", "ovx"), "<missing>");
+}
+
+TEST_F(ModuleFrameUnderWine, AFailedOptionsValueIsReportedAndThePassFails) {
+    const std::string dll = InstallModuleCopy();
+    const HookedPass pass = RunHookedPass(
+        dll, false, {"RegSetValueExA:HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options"});
+    EXPECT_EQ(pass.result, kSelfRegClassFailure);
+    ASSERT_EQ(pass.boxes.size(), 1u);
+    EXPECT_EQ(pass.boxes[0].text, "Unable to enter value in modeler options key");
+    EXPECT_EQ(pass.boxes[0].caption, "Registration Error");
+    EXPECT_EQ(pass.boxes[0].style, 0x10010u);
+}
+
+}  // namespace
+}  // namespace qz::test
