@@ -1,7 +1,7 @@
 # Windows build only: a DLL whose self-registration exports do nothing, and a
 # program that times regsvr32 of the product module against it under Wine.
 #   cmake --build build/windows --target regsvr32_timing
-#   cmake/wine-test-run.sh --build-dir build/windows build/windows/bin/regsvr32_timing.exe [rounds]
+#   cmake/wine-test-run.sh --build-dir $PWD/build/windows $PWD/build/windows/bin/regsvr32_timing.exe [rounds]
 if(WIN32)
   add_library(qznoop SHARED EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/timing/noop_module.cpp
                                             ${CMAKE_SOURCE_DIR}/tests/timing/noop_module.def)

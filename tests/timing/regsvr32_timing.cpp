@@ -2,7 +2,8 @@
 // the same of a DLL whose exports do nothing, measured side by side in one run
 // and one Wine prefix (with its wineserver already running), on the registry
 // seed of the settings end-to-end tests. Run it through cmake/wine-test-run.sh:
-//   cmake/wine-test-run.sh --build-dir build/windows build/windows/bin/regsvr32_timing.exe [rounds]
+//   cmake/wine-test-run.sh --build-dir $PWD/build/windows $PWD/build/windows/bin/regsvr32_timing.exe [rounds]
+// (both paths absolute: the script makes the Wine prefix below the build directory).
 #include <windows.h>
 
 #include <algorithm>
@@ -38,7 +39,7 @@ void Print(const Series& series) {
     std::sort(sorted.begin(), sorted.end());
     double sum = 0;
     for (double ms : sorted) sum += ms;
-    std::printf("%-34s runs %3zu  median %8.1f ms  mean %8.1f ms  min %8.1f ms  max %8.1f ms  failed %d\n",
+    std::printf("%-38s runs %3zu  median %8.1f ms  mean %8.1f ms  min %8.1f ms  max %8.1f ms  failed %d\n",
                 series.label, sorted.size(), sorted[sorted.size() / 2], sum / sorted.size(), sorted.front(),
                 sorted.back(), series.failures);
 }
