@@ -65,6 +65,8 @@ DWORD SubkeyCount(bool opened, const UniqueKey& key) {
 // that version and records a bin directory of the expected shape for it.
 void RegisterVersionOpenCommand(const UniqueKey& systemKey, const std::string& versionName,
                                 const std::string& shellKeyPrefix, const ProductTexts& product) {
+    // A name the code page could not express names no version.
+    if (versionName.empty()) return;
     RegistryApi& registry = Registry();
     UniqueKey versionKey(registry);
     if (registry.OpenKey(systemKey.get(), versionName.c_str(), versionKey.put()) != ERROR_SUCCESS) return;
