@@ -15,6 +15,7 @@ set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 file(GLOB QZ_TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+list(FILTER QZ_TEST_SUPPORT_SOURCES EXCLUDE REGEX "_${QZ_OTHER_PLATFORM_SUFFIX}\\.cpp$")
 add_library(qz_test_support STATIC ${QZ_TEST_SUPPORT_SOURCES})
 target_link_libraries(qz_test_support PUBLIC gtest gmock)
 target_include_directories(qz_test_support PUBLIC ${CMAKE_SOURCE_DIR})

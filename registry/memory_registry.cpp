@@ -1,0 +1,423 @@
+#include "registry/memory_registry.h"
+
+#include <cstring>
+
+#include "registry/code_page.h"
+
+namespace qz {
+namespace {
+
+constexpr REGSAM kWow64ViewFlags = 0x0300;
+constexpr REGSAM kGenericRead = 0x80000000u;
+constexpr REGSAM kGenericWrite = 0x40000000u;
+constexpr REGSAM kGenericExecute = 0x20000000u;
+constexpr REGSAM kGenericAll = 0x10000000u;
+constexpr REGSAM kMaximumAllowed = 0x02000000u;
+constexpr LONG kErrorNoAccess = 998;  // ERROR_NOACCESS: a size without a buffer
+// Windows refuses a key name component or a value name longer than these.
+constexpr std::size_t kMaxKeyNameLength = 255;
+constexpr std::size_t kMaxValueNameLength = 16383;
+
+const std::u16string kSoftware = u"Software";
+const std::u16string kClasses = u"Classes";
+
+REGSAM GrantedAccess(REGSAM requested) {
+    REGSAM granted = requested & ~(kWow64ViewFlags | kGenericRead | kGenericWrite | kGenericExecute |
+                                   kGenericAll | kMaximumAllowed);
+    if (requested & (kGenericRead | kGenericExecute)) granted |= KEY_READ;
+    if (requested & kGenericWrite) granted |= KEY_WRITE;
+    if (requested & (kGenericAll | kMaximumAllowed)) granted |= KEY_ALL_ACCESS;
+    return granted;
+}
+
+bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// A path relative to a root or an open key: components separated by
+// backslashes. A run of backslashes separates like one, trailing ones are
+// accepted, a leading one is refused (all as the Windows registry does).
+LONG SplitRelativePath(const char* path, std::vector<std::u16string>& out) {
+    if (path == nullptr) return ERROR_SUCCESS;
+    std::u16string_view rest;
+    const std::u16string wide = NarrowToWide(path);
+    rest = wide;
+    if (!rest.empty() && rest.front() == u'\\') return ERROR_BAD_PATHNAME;
+    while (!rest.empty() && rest.back() == u'\\') rest.remove_suffix(1);
+    while (!rest.empty()) {
+        const std::size_t next = rest.find(u'\\');
+        const std::u16string_view component = rest.substr(0, next);
+        if (component.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+        out.emplace_back(component);
+        if (next == std::u16string_view::npos) break;
+        rest = rest.substr(next + 1);
+        while (!rest.empty() && rest.front() == u'\\') rest.remove_prefix(1);
+    }
+    return ERROR_SUCCESS;
+}
+
+std::vector<BYTE> WideBytes(std::u16string_view text) {
+    std::vector<BYTE> bytes(text.size() * 2);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        bytes[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
+    }
+    return bytes;
+}
+
+// Stored UTF-16 string data, as the narrow code page sees it: one byte per code unit.
+std::string NarrowOfStoredString(const std::vector<BYTE>& data) {
+    std::string narrow(data.size() / 2, '\0');
+    for (std::size_t i = 0; i < narrow.size(); ++i) {
+        narrow[i] = Utf16ToWindows1252(static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8)));
+    }
+    return narrow;
+}
+
+// Copies value data into a caller's buffer the way the narrow query and
+// enumeration calls do. *reported receives the size the caller is told.
+LONG CopyValueData(const RegValue& value, BYTE* data, DWORD* size, DWORD* reported) {
+    if (IsStringType(value.type)) {
+        const std::string narrow = NarrowOfStoredString(value.data);
+        const DWORD length = static_cast<DWORD>(narrow.size());
+        *reported = length;
+        if (data == nullptr || length == 0) return ERROR_SUCCESS;
+        if (length > *size) return ERROR_MORE_DATA;
+        std::memcpy(data, narrow.data(), length);
+        // Stored without a terminator: Windows adds one when the buffer has room.
+        if (length < *size && data[length - 1] != 0) data[length] = 0;
+        return ERROR_SUCCESS;
+    }
+    const DWORD length = static_cast<DWORD>(value.data.size());
+    *reported = length;
+    if (data == nullptr) return ERROR_SUCCESS;
+    if (length > *size) return ERROR_MORE_DATA;
+    if (length != 0) std::memcpy(data, value.data.data(), length);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+MemoryRegistry::MemoryRegistry() {
+    machine_.name = RootName(RegRoot::LocalMachine);
+    machine_.id = NewId();
+    user_.name = RootName(RegRoot::CurrentUser);
+    user_.id = NewId();
+    EnsureKey(u"HKEY_LOCAL_MACHINE\\Software\\Classes");
+}
+
+MemoryRegistry::MemoryRegistry(const MemoryRegistry& other)
+    : machine_(other.machine_), user_(other.user_), nextId_(other.nextId_) {}
+
+MemoryRegistry& MemoryRegistry::operator=(const MemoryRegistry& other) {
+    if (this != &other) {
+        machine_ = other.machine_;
+        user_ = other.user_;
+        nextId_ = other.nextId_;
+        // Handles of this registry now name keys of another tree: none stays valid.
+        handles_.clear();
+    }
+    return *this;
+}
+
+RegKey& MemoryRegistry::HiveRoot(RegRoot hive) { return hive == RegRoot::CurrentUser ? user_ : machine_; }
+
+const RegKey& MemoryRegistry::Hive(RegRoot root) const {
+    if (root == RegRoot::CurrentUser) return user_;
+    if (root == RegRoot::LocalMachine) return machine_;
+    return *machine_.FindSubkey(kSoftware)->FindSubkey(kClasses);
+}
+
+RegKey* MemoryRegistry::Walk(RegRoot hive, const std::vector<std::u16string>& path) {
+    RegKey* key = &HiveRoot(hive);
+    for (const std::u16string& component : path) {
+        key = key->FindSubkey(component);
+        if (key == nullptr) return nullptr;
+    }
+    return key;
+}
+
+MemoryRegistry::Resolved MemoryRegistry::Resolve(HKEY key) {
+    if (const auto root = RootOfHandle(key)) {
+        if (*root == RegRoot::ClassesRoot) {
+            std::vector<std::u16string> path{kSoftware, kClasses};
+            RegKey* classes = Walk(RegRoot::LocalMachine, path);
+            return {ERROR_SUCCESS, classes, RegRoot::LocalMachine, std::move(path), KEY_ALL_ACCESS};
+        }
+        return {ERROR_SUCCESS, &HiveRoot(*root), *root, {}, KEY_ALL_ACCESS};
+    }
+    const auto found = handles_.find(reinterpret_cast<std::uintptr_t>(key));
+    if (found == handles_.end()) return {ERROR_INVALID_HANDLE, nullptr, RegRoot::LocalMachine, {}, 0};
+    const Handle& handle = found->second;
+    RegKey* node = Walk(handle.hive, handle.path);
+    if (node == nullptr || node->id != handle.id) {
+        return {ERROR_KEY_DELETED, nullptr, handle.hive, {}, 0};
+    }
+    return {ERROR_SUCCESS, node, handle.hive, handle.path, handle.access};
+}
+
+MemoryRegistry::Resolved MemoryRegistry::ResolveFor(HKEY key, REGSAM needed) {
+    Resolved resolved = Resolve(key);
+    if (resolved.status == ERROR_SUCCESS && (resolved.access & needed) != needed) {
+        resolved.status = ERROR_ACCESS_DENIED;
+    }
+    return resolved;
+}
+
+HKEY MemoryRegistry::AddHandle(RegRoot hive, std::vector<std::u16string> path, std::uint64_t id, REGSAM access) {
+    const std::uintptr_t value = nextHandle_;
+    nextHandle_ += 4;
+    handles_[value] = Handle{hive, std::move(path), id, GrantedAccess(access)};
+    return reinterpret_cast<HKEY>(value);
+}
+
+LONG MemoryRegistry::OpenOrCreate(HKEY root, const char* path, DWORD options, REGSAM access, bool create,
+                                  HKEY* out) {
+    if (out == nullptr) return ERROR_INVALID_PARAMETER;
+    *out = nullptr;
+    Resolved base = Resolve(root);
+    if (base.status != ERROR_SUCCESS) return base.status;
+    std::vector<std::u16string> components;
+    if (const LONG status = SplitRelativePath(path, components); status != ERROR_SUCCESS) return status;
+
+    RegKey* key = base.key;
+    std::vector<std::u16string> fullPath = base.path;
+    const bool makeVolatile = (options & REG_OPTION_VOLATILE) != 0;
+    for (const std::u16string& component : components) {
+        RegKey* child = key->FindSubkey(component);
+        if (child == nullptr) {
+            if (!create) return ERROR_FILE_NOT_FOUND;
+            if (key->isVolatile && !makeVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
+            RegKey created;
+            created.name = component;
+            created.isVolatile = makeVolatile;
+            created.id = NewId();
+            child = &key->AddSubkey(std::move(created));
+        }
+        fullPath.push_back(child->name);
+        key = child;
+    }
+    *out = AddHandle(base.hive, std::move(fullPath), key->id, access);
+    return ERROR_SUCCESS;
+}
+
+LONG MemoryRegistry::CreateKeyEx(HKEY root, const char* path, DWORD options, REGSAM access, HKEY* out) {
+    return OpenOrCreate(root, path, options, access, true, out);
+}
+
+LONG MemoryRegistry::OpenKeyEx(HKEY root, const char* path, REGSAM access, HKEY* out) {
+    return OpenOrCreate(root, path, 0, access, false, out);
+}
+
+LONG MemoryRegistry::OpenKey(HKEY root, const char* path, HKEY* out) {
+    if (out == nullptr) return ERROR_INVALID_PARAMETER;
+    // As RegOpenKeyA does: no path gives back the very handle passed in.
+    if (path == nullptr || *path == '\0') {
+        *out = root;
+        return ERROR_SUCCESS;
+    }
+    return OpenOrCreate(root, path, 0, kMaximumAllowed, false, out);
+}
+
+LONG MemoryRegistry::SetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) {
+    Resolved resolved = ResolveFor(key, KEY_SET_VALUE);
+    if (resolved.status != ERROR_SUCCESS) return resolved.status;
+    if (data == nullptr && size != 0) return kErrorNoAccess;
+    RegValue value;
+    value.name = NarrowToWide(name != nullptr ? name : "");
+    if (value.name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
+    value.type = type;
+    if (IsStringType(type)) {
+        value.data = WideBytes(NarrowToWide(std::string_view(reinterpret_cast<const char*>(data), size)));
+    } else if (size != 0) {
+        value.data.assign(data, data + size);
+    }
+    resolved.key->SetValue(std::move(value));
+    return ERROR_SUCCESS;
+}
+
+LONG MemoryRegistry::QueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) {
+    if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
+    Resolved resolved = ResolveFor(key, KEY_QUERY_VALUE);
+    if (resolved.status != ERROR_SUCCESS) return resolved.status;
+    const RegValue* value = resolved.key->FindValue(NarrowToWide(name != nullptr ? name : ""));
+    if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+    DWORD reported = 0;
+    const LONG status = CopyValueData(*value, data, size, &reported);
+    if (type != nullptr) *type = value->type;
+    if (size != nullptr) *size = reported;
+    return status;
+}
+
+LONG MemoryRegistry::QueryInfoKey(HKEY key, char* className, DWORD* classLen, DWORD* subKeys, DWORD* values) {
+    Resolved resolved = ResolveFor(key, KEY_QUERY_VALUE);
+    if (resolved.status != ERROR_SUCCESS) return resolved.status;
+    // Keys here never carry a class: it is always the empty text.
+    if (className != nullptr && classLen != nullptr && *classLen > 0) className[0] = '\0';
+    if (classLen != nullptr) *classLen = 0;
+    if (subKeys != nullptr) *subKeys = static_cast<DWORD>(resolved.key->subkeys.size());
+    if (values != nullptr) *values = static_cast<DWORD>(resolved.key->values.size());
+    return ERROR_SUCCESS;
+}
+
+LONG MemoryRegistry::EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen) {
+    if (name == nullptr || nameLen == nullptr) return ERROR_INVALID_PARAMETER;
+    Resolved resolved = ResolveFor(key, KEY_ENUMERATE_SUB_KEYS);
+    if (resolved.status != ERROR_SUCCESS) return resolved.status;
+    if (index >= resolved.key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    const std::string narrow = WideToNarrow(resolved.key->subkeys[index].name);
+    if (narrow.size() >= *nameLen) return ERROR_MORE_DATA;
+    std::memcpy(name, narrow.data(), narrow.size());
+    name[narrow.size()] = '\0';
+    *nameLen = static_cast<DWORD>(narrow.size());
+    return ERROR_SUCCESS;
+}
+
+LONG MemoryRegistry::EnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen) {
+    if (name == nullptr || nameLen == nullptr) return ERROR_INVALID_PARAMETER;
+    Resolved resolved = ResolveFor(key, KEY_ENUMERATE_SUB_KEYS);
+    if (resolved.status != ERROR_SUCCESS) return resolved.status;
+    if (index >= resolved.key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    const std::u16string& wide = resolved.key->subkeys[index].name;
+    if (wide.size() >= *nameLen) return ERROR_MORE_DATA;
+    std::memcpy(name, wide.data(), wide.size() * sizeof(char16_t));
+    name[wide.size()] = u'\0';
+    *nameLen = static_cast<DWORD>(wide.size());
+    return ERROR_SUCCESS;
+}
+
+LONG MemoryRegistry::EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, DWORD* type, BYTE* data,
+                               DWORD* dataLen) {
+    if (name == nullptr || nameLen == nullptr || (data != nullptr && dataLen == nullptr))
+        return ERROR_INVALID_PARAMETER;
+    Resolved resolved = ResolveFor(key, KEY_QUERY_VALUE);
+    if (resolved.status != ERROR_SUCCESS) return resolved.status;
+    if (index >= resolved.key->values.size()) return ERROR_NO_MORE_ITEMS;
+    const RegValue& value = resolved.key->values[index];
+    DWORD reported = 0;
+    LONG status = CopyValueData(value, data, dataLen, &reported);
+    if (status == ERROR_SUCCESS) {
+        const std::string narrow = WideToNarrow(value.name);
+        if (narrow.size() >= *nameLen) {
+            // As much of the name as fits, terminated; the length stays as it was.
+            status = ERROR_MORE_DATA;
+            if (*nameLen > 0) {
+                std::memcpy(name, narrow.data(), *nameLen - 1);
+                name[*nameLen - 1] = '\0';
+            }
+        } else {
+            std::memcpy(name, narrow.data(), narrow.size());
+            name[narrow.size()] = '\0';
+            *nameLen = static_cast<DWORD>(narrow.size());
+        }
+    }
+    if (type != nullptr) *type = value.type;
+    if (dataLen != nullptr) *dataLen = reported;
+    return status;
+}
+
+LONG MemoryRegistry::DeleteKey(HKEY root, const char* path) {
+    if (path == nullptr) return ERROR_INVALID_PARAMETER;
+    Resolved base = Resolve(root);
+    if (base.status != ERROR_SUCCESS) return base.status;
+    std::vector<std::u16string> components;
+    if (const LONG status = SplitRelativePath(path, components); status != ERROR_SUCCESS) return status;
+
+    std::vector<std::u16string> fullPath = base.path;
+    RegKey* key = base.key;
+    for (const std::u16string& component : components) {
+        key = key->FindSubkey(component);
+        if (key == nullptr) return ERROR_FILE_NOT_FOUND;
+        fullPath.push_back(key->name);
+    }
+    // Roots cannot go, nor can the key HKEY_CLASSES_ROOT shows.
+    if (fullPath.empty()) return ERROR_ACCESS_DENIED;
+    if (base.hive == RegRoot::LocalMachine && fullPath.size() == 2 && RegistryNamesEqual(fullPath[0], kSoftware) &&
+        RegistryNamesEqual(fullPath[1], kClasses))
+        return ERROR_ACCESS_DENIED;
+    if (!key->subkeys.empty()) return ERROR_ACCESS_DENIED;
+
+    const std::u16string name = fullPath.back();
+    fullPath.pop_back();
+    Walk(base.hive, fullPath)->RemoveSubkey(name);
+    return ERROR_SUCCESS;
+}
+
+LONG MemoryRegistry::DeleteValue(HKEY key, const char* name) {
+    Resolved resolved = ResolveFor(key, KEY_SET_VALUE);
+    if (resolved.status != ERROR_SUCCESS) return resolved.status;
+    return resolved.key->RemoveValue(NarrowToWide(name != nullptr ? name : "")) ? ERROR_SUCCESS
+                                                                               : ERROR_FILE_NOT_FOUND;
+}
+
+LONG MemoryRegistry::CloseKey(HKEY key) {
+    if (RootOfHandle(key)) return ERROR_SUCCESS;
+    return handles_.erase(reinterpret_cast<std::uintptr_t>(key)) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+// ---- direct access --------------------------------------------------------------
+
+bool MemoryRegistry::ToHivePath(std::u16string_view fullPath, RegRoot& hive,
+                                std::vector<std::u16string>& path) const {
+    auto parsed = ParseFullKeyPath(fullPath);
+    if (!parsed) return false;
+    path.clear();
+    if (parsed->root == RegRoot::ClassesRoot) {
+        hive = RegRoot::LocalMachine;
+        path = {kSoftware, kClasses};
+    } else {
+        hive = parsed->root;
+    }
+    for (std::u16string& component : parsed->components) path.push_back(std::move(component));
+    return true;
+}
+
+const RegKey* MemoryRegistry::FindKey(std::u16string_view fullPath) const {
+    RegRoot hive;
+    std::vector<std::u16string> path;
+    if (!ToHivePath(fullPath, hive, path)) return nullptr;
+    return const_cast<MemoryRegistry*>(this)->Walk(hive, path);
+}
+
+bool MemoryRegistry::EnsureKey(std::u16string_view fullPath) {
+    RegRoot hive;
+    std::vector<std::u16string> path;
+    if (!ToHivePath(fullPath, hive, path)) return false;
+    RegKey* key = &HiveRoot(hive);
+    for (const std::u16string& component : path) {
+        RegKey* child = key->FindSubkey(component);
+        if (child == nullptr) {
+            RegKey created;
+            created.name = component;
+            created.isVolatile = key->isVolatile;
+            created.id = NewId();
+            child = &key->AddSubkey(std::move(created));
+        }
+        key = child;
+    }
+    return true;
+}
+
+bool MemoryRegistry::PutValue(std::u16string_view fullPath, RegValue value) {
+    if (!EnsureKey(fullPath)) return false;
+    const_cast<RegKey*>(FindKey(fullPath))->SetValue(std::move(value));
+    return true;
+}
+
+bool MemoryRegistry::RemoveTree(std::u16string_view fullPath) {
+    RegRoot hive;
+    std::vector<std::u16string> path;
+    if (!ToHivePath(fullPath, hive, path) || path.empty()) return false;
+    const std::u16string name = path.back();
+    path.pop_back();
+    RegKey* parent = Walk(hive, path);
+    if (parent == nullptr || !parent->RemoveSubkey(name)) return false;
+    // HKEY_CLASSES_ROOT always has its key to show.
+    EnsureKey(u"HKEY_LOCAL_MACHINE\\Software\\Classes");
+    return true;
+}
+
+bool MemoryRegistry::RemoveValue(std::u16string_view fullPath, std::u16string_view valueName) {
+    const RegKey* key = FindKey(fullPath);
+    return key != nullptr && const_cast<RegKey*>(key)->RemoveValue(valueName);
+}
+
+}  // namespace qz

@@ -1,0 +1,112 @@
+// The portable registry: an in-memory registry with the semantics of the
+// Windows one wherever the registration logic depends on them.
+//
+// - Roots HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER are two trees;
+//   HKEY_CLASSES_ROOT is a view of HKEY_LOCAL_MACHINE\Software\Classes, which
+//   always exists and cannot be deleted.
+// - Key and value names compare without regard to case and keep the case of
+//   their creation. Subkeys enumerate sorted, as in Windows; values enumerate
+//   sorted too, as in Wine (Windows gives them in creation order), and both sort
+//   by lower-cased names as Wine does (Windows upper-cases, which differs only
+//   for the characters [ \ ] ^ _ `): tests then see one order in both builds.
+// - Create opens or creates a path with all its missing parents; open creates
+//   nothing; a trailing backslash is accepted, a leading one is refused.
+// - Delete refuses a key that has subkeys; a handle to a deleted key answers
+//   ERROR_KEY_DELETED; a handle opened with KEY_READ cannot write.
+// - Values are typed bytes. Strings (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) are
+//   stored as UTF-16 and converted from and to the narrow code page
+//   (Windows-1252) by the narrow calls, sizes and terminators as Windows has them.
+// - Volatile keys exist only in memory: the registry folder does not save them,
+//   and a non-volatile key cannot be created below one.
+//
+// A copy holds the same trees and no open handles: the native host keeps one as
+// the "before" picture of a pass. Hive() gives whole-tree access, and the direct
+// functions below it load and inspect keys without handles.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "registry/reg_tree.h"
+#include "registry/registry_api.h"
+
+namespace qz {
+
+class MemoryRegistry final : public RegistryApi {
+public:
+    MemoryRegistry();
+    MemoryRegistry(const MemoryRegistry& other);
+    MemoryRegistry& operator=(const MemoryRegistry& other);
+    ~MemoryRegistry() override = default;
+
+    LONG CreateKeyEx(HKEY root, const char* path, DWORD options, REGSAM access, HKEY* out) override;
+    LONG OpenKeyEx(HKEY root, const char* path, REGSAM access, HKEY* out) override;
+    LONG OpenKey(HKEY root, const char* path, HKEY* out) override;
+    LONG SetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) override;
+    LONG QueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) override;
+    LONG QueryInfoKey(HKEY key, char* className, DWORD* classLen, DWORD* subKeys, DWORD* values) override;
+    LONG EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen) override;
+    LONG EnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen) override;
+    LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, DWORD* type, BYTE* data,
+                   DWORD* dataLen) override;
+    LONG DeleteKey(HKEY root, const char* path) override;
+    LONG DeleteValue(HKEY key, const char* name) override;
+    LONG CloseKey(HKEY key) override;
+
+    // Handles opened and not yet closed: a test that ends with any left has found a leak.
+    std::size_t OpenHandleCount() const { return handles_.size(); }
+
+    // Whole-tree access: the root key of a hive, its name the root's long name.
+    // HKEY_CLASSES_ROOT gives the Software\Classes key of the machine hive.
+    const RegKey& Hive(RegRoot root) const;
+
+    // Direct access by full key path ("HKEY_LOCAL_MACHINE\Software\X"; HKLM, HKCU,
+    // HKCR accepted), for loading, seeding and inspecting: no handles, no access
+    // checks, and nothing a decorator such as the fault injector sees.
+    const RegKey* FindKey(std::u16string_view fullPath) const;
+    // Creates the key with its missing parents (volatile below a volatile key).
+    // False for a path outside the registry's roots.
+    bool EnsureKey(std::u16string_view fullPath);
+    // Creates the key as needed and sets the value.
+    bool PutValue(std::u16string_view fullPath, RegValue value);
+    // Removes the key with everything below it. False when it is missing or is a root.
+    bool RemoveTree(std::u16string_view fullPath);
+    bool RemoveValue(std::u16string_view fullPath, std::u16string_view valueName);
+
+private:
+    struct Handle {
+        RegRoot hive;                        // LocalMachine or CurrentUser
+        std::vector<std::u16string> path;    // components below the hive root
+        std::uint64_t id;                    // identity of the key when it was opened
+        REGSAM access;
+    };
+    struct Resolved {
+        LONG status;
+        RegKey* key;
+        RegRoot hive;
+        std::vector<std::u16string> path;
+        REGSAM access;
+    };
+
+    RegKey& HiveRoot(RegRoot hive);
+    Resolved Resolve(HKEY key);
+    // Resolves a handle and checks that it grants this access.
+    Resolved ResolveFor(HKEY key, REGSAM needed);
+    LONG OpenOrCreate(HKEY root, const char* path, DWORD options, REGSAM access, bool create, HKEY* out);
+    HKEY AddHandle(RegRoot hive, std::vector<std::u16string> path, std::uint64_t id, REGSAM access);
+    RegKey* Walk(RegRoot hive, const std::vector<std::u16string>& path);
+    bool ToHivePath(std::u16string_view fullPath, RegRoot& hive, std::vector<std::u16string>& path) const;
+    std::uint64_t NewId() { return nextId_++; }
+
+    RegKey machine_;
+    RegKey user_;
+    std::uint64_t nextId_ = 1;
+    std::map<std::uintptr_t, Handle> handles_;
+    std::uintptr_t nextHandle_ = 0x1000;
+};
+
+}  // namespace qz
