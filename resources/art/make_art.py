@@ -107,7 +107,7 @@ def on_circle(cx, cy, r, a_deg):
     return (cx + r * math.cos(a), cy + r * math.sin(a))
 
 
-def loop_glyph_shapes(cx, cy, radius, stroke, node_radius):
+def loop_glyph_shapes(cx, cy, radius, stroke, node_radius, arrow=1.0):
     """The product glyph: a recycle loop running clockwise, its arrowhead pointing back
     across a gap at an amber process node. Returns (ring polygons, node circle)."""
     gap_centre = -52.0          # upper right
@@ -117,8 +117,8 @@ def loop_glyph_shapes(cx, cy, radius, stroke, node_radius):
     r_in, r_out = radius - stroke / 2, radius + stroke / 2
     body = annulus_sector(cx, cy, r_in, r_out, tail, head)
     # Arrowhead: its base straddles the ring at `head`, its tip runs along the ring.
-    half_base = stroke * 1.02
-    tip_len = stroke * 1.25
+    half_base = stroke * 1.02 * arrow
+    tip_len = stroke * 1.25 * arrow
     tip_angle = head + math.degrees(tip_len / radius)
     base_out = on_circle(cx, cy, radius + half_base, head)
     base_in = on_circle(cx, cy, radius - half_base, head)
@@ -221,40 +221,59 @@ def draw_legacy(size, colours):
 
     # Geometry in pixels of the target size.
     if size == 16:
-        left, top, right, bottom, ear, spine_w = 2, 0, 14, 16, 4, 2
-        cx, cy, radius, stroke, node_r = 9.0, 9.5, 3.3, 1.8, 1.6
+        left, top, right, bottom, ear, spine_w = 1, 0, 14, 16, 4, 1
+        cx, cy, radius, stroke, node_r = 8.2, 9.6, 3.2, 1.75, 1.5
     else:
         left, top, right, bottom, ear, spine_w = 5, 1, 27, 31, 7, 3
-        cx, cy, radius, stroke, node_r = 17.0, 18.5, 5.8, 2.5, 2.4
+        cx, cy, radius, stroke, node_r = 17.0, 18.5, 5.2, 2.4, 2.1
 
     def p(x, y):
         return (x * k, y * k)
 
-    img = Image.new("RGBA", (n, n), (0, 0, 0, 0))
-    d = ImageDraw.Draw(img)
+    # Each element is drawn as its own supersampled mask and reduced to the icon's size;
+    # the 16-colour images keep only pixels at least half covered (crisp, as such icons
+    # are drawn), the 256-colour ones blend the coverage (smooth edges inside the sheet).
+    out = Image.new("RGBA", (size, size), (0, 0, 0, 0))
+
+    def layer(colour, draw):
+        mask = Image.new("L", (n, n), 0)
+        draw(ImageDraw.Draw(mask))
+        mask = mask.resize((size, size), Image.BOX)
+        if colours == "vga":
+            mask = mask.point(lambda a: 255 if a >= 128 else 0)
+        paint = Image.new("RGBA", (size, size), colour + (255,))
+        paint.putalpha(mask)
+        out.alpha_composite(paint)
+
+    sheet = [p(left, top), p(right - ear, top), p(right, top + ear), p(right, bottom), p(left, bottom)]
+    inner = [p(left + 1, top + 1), p(right - ear - 0.4, top + 1), p(right - 1, top + ear + 0.4),
+             p(right - 1, bottom - 1), p(left + 1, bottom - 1)]
+    corner = [p(right - ear, top), p(right - ear, top + ear), p(right, top + ear)]
+    fold_face = [p(right - ear + 1, top + 1.6), p(right - ear + 1, top + ear - 1), p(right - 1.6, top + ear - 1)]
     # The sheet with its folded corner, outlined one pixel wide.
-    d.polygon([p(left, top), p(right - ear, top), p(right, top + ear), p(right, bottom), p(left, bottom)],
-              fill=edge)
-    d.polygon([p(left + 1, top + 1), p(right - ear - 0.4, top + 1), p(right - 1, top + ear + 0.4),
-               p(right - 1, bottom - 1), p(left + 1, bottom - 1)], fill=paper)
-    d.polygon([p(right - ear, top), p(right - ear, top + ear), p(right, top + ear)], fill=edge)
-    d.polygon([p(right - ear + 1, top + 1.6), p(right - ear + 1, top + ear - 1), p(right - 1.6, top + ear - 1)],
-              fill=fold)
+    layer(edge, lambda d: d.polygon(sheet, fill=255))
+    layer(paper, lambda d: d.polygon(inner, fill=255))
+    layer(edge, lambda d: d.polygon(corner, fill=255))
+    layer(fold, lambda d: d.polygon(fold_face, fill=255))
     # A binding spine along the left edge: the document is a library, a bound collection.
-    d.rectangle((left * k, top * k, (left + 1 + spine_w) * k - 1, bottom * k - 1), fill=spine)
+    layer(spine, lambda d: d.rectangle((left * k, top * k, (left + 1 + spine_w) * k - 1, bottom * k - 1),
+                                       fill=255))
 
     # The loop, as on the product mark.
-    polys, node = loop_glyph_shapes(cx * k, cy * k, radius * k, stroke * k, node_r * k)
-    for poly in polys:
-        d.polygon(poly, fill=ring_c)
-    if size == 32:
-        d.ellipse([v - (k if i < 2 else -k) for i, v in enumerate(node)], fill=node_edge)
-    d.ellipse(node, fill=node_c)
+    polys, node = loop_glyph_shapes(cx * k, cy * k, radius * k, stroke * k, node_r * k, arrow=1.3)
 
-    small = img.resize((size, size), Image.BOX)
+    def ring(d):
+        for poly in polys:
+            d.polygon(poly, fill=255)
+    layer(ring_c, ring)
+    if size == 32:
+        rim = [v - (k if i < 2 else -k) for i, v in enumerate(node)]
+        layer(node_edge, lambda d: d.ellipse(rim, fill=255))
+    layer(node_c, lambda d: d.ellipse(node, fill=255))
+
     # Binary transparency: an icon of this depth has only its AND mask.
-    alpha = small.getchannel("A").point(lambda a: 255 if a >= 128 else 0)
-    out = small.convert("RGB").convert("RGBA")
+    alpha = out.getchannel("A").point(lambda a: 255 if a >= 128 else 0)
+    out = out.convert("RGB").convert("RGBA")
     out.putalpha(alpha)
     return out
 
@@ -496,8 +515,7 @@ def preview_modern(marks):
     for row in range(2):
         x = pad
         for s in MODERN_SIZES:
-            y = row * row_h + pad + (256 - s) // 2 + 128 - 128
-            y = row * row_h + pad + (256 - s)
+            y = row * row_h + pad + (256 - s)  # aligned on a common baseline
             sheet.alpha_composite(marks[s], (x, y))
             x += s + pad
     return sheet.convert("RGB")
