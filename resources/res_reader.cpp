@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "registry/code_page.h"
+
 namespace qz {
 namespace {
 
@@ -49,30 +51,7 @@ bool ReadIdField(const unsigned char* image, std::size_t& offset, std::size_t en
     return false;
 }
 
-// Windows-1252 bytes 0x80..0x9F; every other byte below 0x100 is the code unit itself.
-constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-char ToWindows1252(char16_t unit) {
-    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) return static_cast<char>(unit);
-    for (int i = 0; i < 32; ++i) {
-        if (kWindows1252High[i] == unit) return static_cast<char>(0x80 + i);
-    }
-    return '?';
-}
-
 }  // namespace
-
-std::string NarrowToWindows1252(std::u16string_view text) {
-    std::string narrow;
-    narrow.reserve(text.size());
-    for (char16_t unit : text) narrow.push_back(ToWindows1252(unit));
-    return narrow;
-}
 
 ResourceFile::ResourceFile(const void* image, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(image);
@@ -143,7 +122,7 @@ std::u16string ResourceFile::LoadWideString(unsigned id, unsigned language) cons
 }
 
 std::string ResourceFile::LoadNarrowString(unsigned id, unsigned language) const {
-    return NarrowToWindows1252(LoadWideString(id, language));
+    return WideToNarrow(LoadWideString(id, language));
 }
 
 }  // namespace qz

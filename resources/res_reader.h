@@ -11,7 +11,6 @@
 
 #include <cstddef>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace qz {
@@ -26,10 +25,6 @@ constexpr unsigned kResourceTypeManifest = 24;
 
 // Every resource of the module is stored in English (United States).
 constexpr unsigned kResourceLanguage = 0x0409;
-
-// UTF-16 text narrowed to Windows-1252, the narrow code page of the native build, one
-// byte per code unit as Windows narrows it; a unit that code page cannot show becomes '?'.
-std::string NarrowToWindows1252(std::u16string_view text);
 
 struct ResourceData {
     const unsigned char* data = nullptr;

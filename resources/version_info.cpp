@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "resources/res_reader.h"
+#include "registry/code_page.h"
 
 namespace qz {
 namespace {
@@ -81,7 +81,7 @@ std::string TextValue(const unsigned char* block, const Node& node) {
         if (unit == 0) break;
         text.push_back(unit);
     }
-    return NarrowToWindows1252(text);
+    return WideToNarrow(text);
 }
 
 }  // namespace
@@ -110,9 +110,9 @@ bool ParseVersionInfo(const void* data, std::size_t size, VersionInfo& info) {
         if (section.key == u"StringFileInfo") {
             return ForEachChild(block, section, [&](const Node& table) {
                 VersionStringTable strings;
-                strings.name = NarrowToWindows1252(table.key);
+                strings.name = WideToNarrow(table.key);
                 const bool ok = ForEachChild(block, table, [&](const Node& entry) {
-                    strings.entries.emplace_back(NarrowToWindows1252(entry.key), TextValue(block, entry));
+                    strings.entries.emplace_back(WideToNarrow(entry.key), TextValue(block, entry));
                     return true;
                 });
                 parsed.stringTables.push_back(std::move(strings));
