@@ -63,6 +63,8 @@ std::string Narrow(std::u16string_view text) { return Utf16ToUtf8(text); }
 class RegTextParser {
 public:
     explicit RegTextParser(std::u16string_view text) {
+        // A final line break ends the last line; it does not start another.
+        if (!text.empty() && text.back() == u'\n') text.remove_suffix(1);
         std::size_t start = 0;
         while (start <= text.size()) {
             std::size_t end = text.find(u'\n', start);
@@ -261,6 +263,7 @@ private:
 
     State DataType() {
         hexData_ = false;
+        hexAfterComma_ = false;
         if (!rest_.empty() && rest_.front() == u'"') return State::StringData;
         if (StartsWithNoCase(rest_, u"dword:")) {
             rest_.remove_prefix(6);
@@ -319,18 +322,17 @@ private:
     // Comma-separated bytes of one or two hex digits; a line ending in a
     // backslash continues on the next one.
     State HexData() {
-        bool afterComma = false;
         while (true) {
             rest_ = TrimLeft(rest_);
             if (rest_.empty() || rest_.front() == u';') {
-                if (afterComma) return Fail("hex data ends with a comma and no \\ to continue it");
+                if (hexAfterComma_) return Fail("hex data ends with a comma and no \\ to continue it");
                 return State::SetValue;
             }
             if (rest_.front() == u'\\') {
                 if (!OnlyCommentLeft(rest_.substr(1))) return Fail("text after the \\ that continues hex data");
                 return State::HexContinuation;
             }
-            if (!pending_.value.data.empty() && !afterComma) return Fail("expected , between hex bytes");
+            if (!pending_.value.data.empty() && !hexAfterComma_) return Fail("expected , between hex bytes");
             const int high = HexDigit(rest_.front());
             if (high < 0) return Fail("bad hex byte \"" + Narrow(Trim(rest_)) + "\"");
             rest_.remove_prefix(1);
@@ -342,8 +344,8 @@ private:
             if (!rest_.empty() && HexDigit(rest_.front()) >= 0) return Fail("a hex byte has at most two digits");
             pending_.value.data.push_back(static_cast<BYTE>(byte));
             rest_ = TrimLeft(rest_);
-            afterComma = !rest_.empty() && rest_.front() == u',';
-            if (afterComma) rest_.remove_prefix(1);
+            hexAfterComma_ = !rest_.empty() && rest_.front() == u',';
+            if (hexAfterComma_) rest_.remove_prefix(1);
         }
     }
 
@@ -377,7 +379,8 @@ private:
     std::u16string_view rest_;
     std::string error_;
     bool unicode_ = true;
-    bool hexData_ = false;  // the pending value's data was written as hex
+    bool hexData_ = false;        // the pending value's data was written as hex
+    bool hexAfterComma_ = false;  // hex data so far ends with a comma: a byte must follow
     std::u16string currentKey_;
     RegFileEntry pending_;
     std::vector<RegFileEntry> entries_;

@@ -1,0 +1,262 @@
+// The .reg reader and writer: every value type and its spelling, escapes,
+// continuation lines, deletions, REGEDIT4, malformed files refused with their
+// line and without effect, and a writer whose output reads back to the same data.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "registry/code_page.h"
+#include "registry/memory_registry.h"
+#include "registry/reg_file.h"
+
+namespace qz {
+namespace {
+
+std::vector<BYTE> Bytes(std::initializer_list<int> values) {
+    std::vector<BYTE> bytes;
+    for (int v : values) bytes.push_back(static_cast<BYTE>(v));
+    return bytes;
+}
+
+std::vector<BYTE> Wide(std::u16string_view text, bool terminate = true) {
+    std::vector<BYTE> bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<BYTE>(c & 0xFF));
+        bytes.push_back(static_cast<BYTE>(c >> 8));
+    }
+    if (terminate) bytes.insert(bytes.end(), {0, 0});
+    return bytes;
+}
+
+std::string Import(const std::string& utf8Text, MemoryRegistry& registry) {
+    std::string error;
+    if (!ImportRegText(Utf8ToUtf16(utf8Text), registry, error)) return error;
+    return {};
+}
+
+struct ValueCase {
+    const char* what;
+    const char* line;  // below [HKEY_CURRENT_USER\T] of a 5.00 file
+    const char16_t* name;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+TEST(RegFileReader, ReadsEveryValueTypeAndSpelling) {
+    const ValueCase cases[] = {
+        {"string", R"("s"="abc")", u"s", REG_SZ, Wide(u"abc")},
+        {"escapes", R"("s"="C:\\dir\\ \"q\"")", u"s", REG_SZ, Wide(u"C:\\dir\\ \"q\"")},
+        {"line break escapes", R"("s"="a\nb\r")", u"s", REG_SZ, Wide(u"a\nb\r")},
+        {"empty string", R"("s"="")", u"s", REG_SZ, Wide(u"")},
+        {"non-ASCII", "\"s\"=\"Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\"", u"s", REG_SZ, Wide(u"Gr\u00FC\u00DF \u20AC")},
+        {"default value", R"(@="d")", u"", REG_SZ, Wide(u"d")},
+        {"escaped name", R"("a\"b\\c"="x")", u"a\"b\\c", REG_SZ, Wide(u"x")},
+        {"blanks around =", "\"s\"  =\t\"x\"", u"s", REG_SZ, Wide(u"x")},
+        {"comment after data", R"("s"="x" ; note)", u"s", REG_SZ, Wide(u"x")},
+        {"dword", R"("d"=dword:0000002a)", u"d", REG_DWORD, Bytes({0x2a, 0, 0, 0})},
+        {"dword, short and upper case", R"("d"=DWORD:FfFf)", u"d", REG_DWORD, Bytes({0xff, 0xff, 0, 0})},
+        {"dword, largest", R"("d"=dword:ffffffff)", u"d", REG_DWORD, Bytes({0xff, 0xff, 0xff, 0xff})},
+        {"binary", R"("b"=hex:00,ff,1,A0)", u"b", REG_BINARY, Bytes({0x00, 0xff, 0x01, 0xa0})},
+        {"binary with blanks", R"("b"=hex: 01 , 02,03 )", u"b", REG_BINARY, Bytes({1, 2, 3})},
+        {"empty binary", R"("b"=hex:)", u"b", REG_BINARY, Bytes({})},
+        {"none", R"("n"=hex(0):)", u"n", REG_NONE, Bytes({})},
+        {"sz as hex", R"("s"=hex(1):41,00,00,00)", u"s", REG_SZ, Bytes({0x41, 0, 0, 0})},
+        {"expand sz", R"("e"=hex(2):25,00,41,00,25,00,00,00)", u"e", REG_EXPAND_SZ, Wide(u"%A%")},
+        {"big endian", R"("x"=hex(5):12,34,56,78)", u"x", REG_DWORD_BIG_ENDIAN, Bytes({0x12, 0x34, 0x56, 0x78})},
+        {"multi sz", R"("m"=hex(7):61,00,00,00,62,00,00,00,00,00)", u"m", REG_MULTI_SZ,
+         Wide(std::u16string(u"a\0b\0", 4))},
+        {"resource list", R"("r"=hex(8):01)", u"r", REG_RESOURCE_LIST, Bytes({1})},
+        {"qword", R"("q"=hex(b):01,02,03,04,05,06,07,08)", u"q", REG_QWORD, Bytes({1, 2, 3, 4, 5, 6, 7, 8})},
+        {"private type", R"("p"=hex(1234abcd):09)", u"p", 0x1234abcd, Bytes({9})},
+        {"continued hex", "\"b\"=hex:01,02,\\\n  03,\\\n  04", u"b", REG_BINARY, Bytes({1, 2, 3, 4})},
+        {"continued hex, CRLF", "\"b\"=hex:01,\\\r\n  02\r", u"b", REG_BINARY, Bytes({1, 2})},
+        {"continued hex, comment between", "\"b\"=hex:01,\\\n; note\n  02", u"b", REG_BINARY, Bytes({1, 2})},
+    };
+    for (const ValueCase& c : cases) {
+        MemoryRegistry registry;
+        ASSERT_EQ(Import(std::string("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\T]\n") + c.line +
+                             "\n",
+                         registry),
+                  "")
+            << c.what;
+        const RegKey* key = registry.FindKey(u"HKCU\\T");
+        ASSERT_NE(key, nullptr) << c.what;
+        ASSERT_EQ(key->values.size(), 1u) << c.what;
+        EXPECT_EQ(key->values[0].name, c.name) << c.what;
+        EXPECT_EQ(key->values[0].type, c.type) << c.what;
+        EXPECT_EQ(key->values[0].data, c.data) << c.what;
+    }
+}
+
+TEST(RegFileReader, ReadsKeysCommentsAndDeletions) {
+    MemoryRegistry registry;
+    ASSERT_TRUE(registry.PutValue(u"HKLM\\Software\\Old\\Deep\\Deeper", RegValue{u"v", REG_SZ, Wide(u"x")}));
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\Keep", RegValue{u"gone", REG_SZ, Wide(u"x")}));
+    ASSERT_EQ(Import("\n"
+                     "Windows Registry Editor Version 5.00\n"
+                     "; a comment\n"
+                     "\n"
+                     "[HKEY_LOCAL_MACHINE\\Software\\New\\Sub]   ; trailing comment\n"
+                     "  \"indented\"=\"ok\"\n"
+                     "[HKCR\\.ovxf]\n"
+                     "[HKEY_CURRENT_USER\\Key]With]Brackets]\n"
+                     "[-HKEY_LOCAL_MACHINE\\Software\\Old]\n"
+                     "[-HKEY_LOCAL_MACHINE\\Software\\NeverThere]\n"
+                     "[HKEY_CURRENT_USER\\Keep]\n"
+                     "\"gone\"=-\n"
+                     "\"never there\"=-\n",
+                     registry),
+              "");
+    EXPECT_NE(registry.FindKey(u"HKLM\\Software\\New\\Sub"), nullptr);
+    EXPECT_NE(registry.FindKey(u"HKLM\\Software\\New\\Sub")->FindValue(u"indented"), nullptr);
+    EXPECT_NE(registry.FindKey(u"HKLM\\Software\\Classes\\.ovxf"), nullptr);
+    EXPECT_NE(registry.FindKey(u"HKCU\\Key]With]Brackets"), nullptr);
+    EXPECT_EQ(registry.FindKey(u"HKLM\\Software\\Old"), nullptr);
+    ASSERT_NE(registry.FindKey(u"HKCU\\Keep"), nullptr);
+    EXPECT_TRUE(registry.FindKey(u"HKCU\\Keep")->values.empty());
+}
+
+TEST(RegFileReader, ReadsRegedit4AnsiFiles) {
+    // Windows-1252 text; string data written as hex is narrow in this form.
+    const std::string bytes =
+        "REGEDIT4\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Caf\xE9]\r\n"
+        "@=\"\x80 5\"\r\n"
+        "\"e\"=hex(2):25,41,25,00\r\n"
+        "\"m\"=hex(7):61,00,e9,00,00\r\n"
+        "\"b\"=hex:e9\r\n";
+    MemoryRegistry registry;
+    std::string error;
+    ASSERT_TRUE(ImportRegText(DecodeRegFileBytes(bytes), registry, error)) << error;
+    const RegKey* key = registry.FindKey(u"HKCU\\Caf\u00E9");
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->FindValue(u"")->data, Wide(u"\u20AC 5"));
+    EXPECT_EQ(key->FindValue(u"e")->data, Wide(u"%A%"));
+    EXPECT_EQ(key->FindValue(u"m")->data, Wide(std::u16string(u"a\0\u00E9\0", 4)));
+    EXPECT_EQ(key->FindValue(u"b")->data, Bytes({0xe9}));
+}
+
+TEST(RegFileReader, DecodesUtf16AndUtf8Files) {
+    const std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\\u4E2D]\r\n";
+    EXPECT_EQ(DecodeRegFileBytes(EncodeUtf16LeWithBom(text)), text);
+    EXPECT_EQ(DecodeRegFileBytes("\xEF\xBB\xBF" + Utf16ToUtf8(text)), text);
+}
+
+struct MalformedCase {
+    const char* what;
+    const char* text;
+    int line;
+    const char* says;
+};
+
+TEST(RegFileReader, RefusesMalformedFilesNamingTheLineAndAppliesNothing) {
+    const MalformedCase cases[] = {
+        {"empty file", "", 1, "empty"},
+        {"blank file", "\n  \n", 2, "empty"},
+        {"no header", "[HKEY_CURRENT_USER\\T]\n", 1, "first line"},
+        {"unknown header", "REGEDIT5\n", 1, "first line"},
+        {"unclosed key", "REGEDIT4\n[HKEY_CURRENT_USER\\T\n", 2, "closing ]"},
+        {"unknown root", "REGEDIT4\n\n[HKEY_NOWHERE\\T]\n", 3, "bad key name"},
+        {"empty key part", "REGEDIT4\n[HKEY_CURRENT_USER\\A\\\\B]\n", 2, "bad key name"},
+        {"text after key", "REGEDIT4\n[HKEY_CURRENT_USER\\A] x\n", 2, "after the key name"},
+        {"value outside a key", "REGEDIT4\n\"v\"=\"x\"\n", 2, "outside of any key"},
+        {"value after a removal", "REGEDIT4\n[-HKEY_CURRENT_USER\\A]\n\"v\"=\"x\"\n", 3, "outside of any key"},
+        {"stray text", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\nv=x\n", 3, "expected [key]"},
+        {"unterminated name", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\n", 3, "closing \""},
+        {"missing =", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\" \"x\"\n", 3, "expected ="},
+        {"unterminated string", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=\"x\n", 3, "closing \""},
+        {"unknown escape", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=\"a\\qb\"\n", 3, "unknown escape"},
+        {"text after string", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=\"x\" y\n", 3, "after the closing"},
+        {"unknown type", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=text\n", 3, "unknown data type"},
+        {"empty dword", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=dword:\n", 3, "without a hexadecimal"},
+        {"long dword", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=dword:123456789\n", 3, "at most 8"},
+        {"bad dword", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=dword:12x\n", 3, "after the dword"},
+        {"bad hex byte", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=hex:01,0g\n", 3, "expected ,"},
+        {"three-digit byte", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=hex:123\n", 3, "at most two"},
+        {"missing comma", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=hex:01 02\n", 3, "expected ,"},
+        {"dangling comma", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=hex:01,\n", 3, "ends with a comma"},
+        {"bad hex type", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=hex(zz):00\n", 3, "hex(N)"},
+        {"continued past the end", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=hex:01,\\\n", 3, "last line"},
+        {"continued into a blank line", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=hex:01,\\\n\n\"w\"=\"x\"\n", 4,
+         "next line is empty"},
+        {"bad continuation", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=hex:01,\\\n[HKEY_CURRENT_USER\\B]\n", 4,
+         "bad hex byte"},
+        {"text after =-", "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=-x\n", 3, "after =-"},
+    };
+    for (const MalformedCase& c : cases) {
+        MemoryRegistry registry;
+        // Good entries before the bad line are not applied either.
+        const std::string text = c.text;
+        std::string error;
+        std::vector<RegFileEntry> entries;
+        EXPECT_FALSE(ParseRegText(Utf8ToUtf16(text), entries, error)) << c.what;
+        EXPECT_TRUE(entries.empty()) << c.what;
+        EXPECT_EQ(error.rfind("line " + std::to_string(c.line) + ": ", 0), 0u) << c.what << ": " << error;
+        EXPECT_NE(error.find(c.says), std::string::npos) << c.what << ": " << error;
+        EXPECT_FALSE(ImportRegText(Utf8ToUtf16(text), registry, error)) << c.what;
+        EXPECT_EQ(registry.FindKey(u"HKCU\\A"), nullptr) << c.what;
+    }
+}
+
+TEST(RegFileWriter, WritesWhatItReadsBackByteForByte) {
+    RegKey top;
+    top.name = u"T";
+    top.SetValue(RegValue{u"", REG_SZ, Wide(u"default")});
+    top.SetValue(RegValue{u"escapes \"\\", REG_SZ, Wide(u"\\\\server\\\"share\"")});
+    top.SetValue(RegValue{u"no terminator", REG_SZ, Wide(u"abc", false)});
+    top.SetValue(RegValue{u"odd size", REG_SZ, Bytes({0x41, 0x00, 0x42})});
+    top.SetValue(RegValue{u"inner nul", REG_SZ, Wide(std::u16string(u"a\0b", 3))});
+    top.SetValue(RegValue{u"line breaks", REG_SZ, Wide(u"one\r\ntwo")});
+    top.SetValue(RegValue{u"no data", REG_SZ, Bytes({})});
+    top.SetValue(RegValue{u"dword", REG_DWORD, Bytes({1, 0, 0, 0x80})});
+    top.SetValue(RegValue{u"short dword", REG_DWORD, Bytes({1, 2})});
+    top.SetValue(RegValue{u"multi", REG_MULTI_SZ, Wide(std::u16string(u"x\0y\0", 4))});
+    top.SetValue(RegValue{u"qword", REG_QWORD, Bytes({1, 2, 3, 4, 5, 6, 7, 8})});
+    top.SetValue(RegValue{u"\u4E2D", 0xABCDEF, Bytes({0xff})});
+    RegKey sub;
+    sub.name = u"Sub \u00E9";
+    top.AddSubkey(sub);
+
+    std::u16string text = RegFileHeader();
+    AppendRegKey(text, u"HKEY_CURRENT_USER\\T", top);
+    MemoryRegistry registry;
+    std::string error;
+    ASSERT_TRUE(ImportRegText(DecodeRegFileBytes(EncodeUtf16LeWithBom(text)), registry, error)) << error;
+    ASSERT_NE(registry.FindKey(u"HKCU\\T"), nullptr);
+    EXPECT_TRUE(SameContent(*registry.FindKey(u"HKCU\\T"), top)) << Utf16ToUtf8(text);
+}
+
+TEST(RegFileWriter, LaysValuesOutAsRegExportDoes) {
+    RegValue binary{u"v", REG_BINARY, {}};
+    for (int i = 0; i < 30; ++i) binary.data.push_back(static_cast<BYTE>(i));
+    // The first line breaks after the 23rd byte (77 characters), later ones after 25.
+    EXPECT_EQ(Utf16ToUtf8(FormatRegValue(binary, u"\n")),
+              "\"v\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\n"
+              "  17,18,19,1a,1b,1c,1d");
+    EXPECT_EQ(Utf16ToUtf8(FormatRegValue(RegValue{u"", REG_DWORD, Bytes({0xef, 0xbe, 0xad, 0xde})})),
+              "@=dword:deadbeef");
+    EXPECT_EQ(Utf16ToUtf8(FormatRegValue(RegValue{u"e", REG_EXPAND_SZ, Wide(u"%A%")})),
+              "\"e\"=hex(2):25,00,41,00,25,00,00,00");
+    EXPECT_EQ(Utf16ToUtf8(FormatRegValue(RegValue{u"q", REG_QWORD, Bytes({1})})), "\"q\"=hex(b):01");
+    EXPECT_EQ(Utf16ToUtf8(FormatRegValue(RegValue{u"n", REG_NONE, {}})), "\"n\"=hex(0):");
+}
+
+TEST(RegFileWriter, CanLeaveOutVolatileKeysAndAnEmptyTop) {
+    MemoryRegistry registry;
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\Lasting", RegValue{u"v", REG_SZ, Wide(u"x")}));
+    HKEY key = nullptr;
+    ASSERT_EQ(registry.CreateKeyEx(HKEY_CURRENT_USER, "Fleeting\\Inner", REG_OPTION_VOLATILE, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    registry.CloseKey(key);
+    RegWriteOptions options;
+    options.newline = u"\n";
+    options.skipVolatile = true;
+    options.skipEmptyTop = true;
+    std::u16string text;
+    AppendRegKey(text, u"HKEY_CURRENT_USER", registry.Hive(RegRoot::CurrentUser), options);
+    EXPECT_EQ(Utf16ToUtf8(text), "[HKEY_CURRENT_USER\\Lasting]\n\"v\"=\"x\"\n\n");
+}
+
+}  // namespace
+}  // namespace qz
