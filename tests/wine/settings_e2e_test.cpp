@@ -80,6 +80,7 @@ TEST_F(SettingsEndToEnd, UnregisterWithNothingRegisteredShowsNothingAndChangesNo
 
     EXPECT_EQ(ExportKey(kCompanyKey), machineBefore);
     EXPECT_EQ(ExportKey(kUserCompanyKey), "");
+    EXPECT_EQ(ExportKey("HKCR\\Orvantis Language"), "");
 }
 
 // While another version of the application is current, the steps keep the
