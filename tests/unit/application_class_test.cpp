@@ -1,0 +1,247 @@
+// The automation application class: its ten keys, its server command line, its
+// messages, and the version-aware removal.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "module/registration_steps.h"
+#include "registry/registry_helpers.h"
+#include "resources/resource_ids.h"
+#include "tests/support/registry_fixture.h"
+
+namespace qz {
+namespace {
+
+using Messages = std::vector<std::string>;
+
+const char kProgId[] = "HKCR\\OVX Application";
+const char kCurVer[] = "HKCR\\OVX Application\\CurVer";
+const char kVersionedProgId[] = "HKCR\\OVX Application 3800";
+const char kClassKey[] = "HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}";
+const char kLocalServer[] = "HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\LocalServer32";
+
+const char kSystemDir[] = R"(REGEDIT4
+[HKEY_LOCAL_MACHINE\Software\Corvalen\ZURedore\38.0\Dir]
+"bin"="C:\\Program Files\\Corvalen\\ZURedore V12\\bin"
+)";
+
+// The rows as the shell and COM must find them: key under the classes root, default value.
+struct Row {
+    const char* key;
+    const char* value;  // null: the key alone
+};
+const Row kRows[] = {
+    {"OVX Application", "OVX Application"},
+    {"OVX Application\\CLSID", "{FDE14674-8E3D-0380-878A-2E97C127D967}"},
+    {"OVX Application\\CurVer", "OVX Application 3800"},
+    {"OVX Application 3800", "OVX Application"},
+    {"OVX Application 3800\\CLSID", "{FDE14674-8E3D-0380-878A-2E97C127D967}"},
+    {"CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}", nullptr},
+    {"CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\InProcHandler32", "Ole32.dll"},
+    {"CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\LocalServer32",
+     "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx /Automation"},
+    {"CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\ProgID", "OVX Application 3800"},
+    {"CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\VersionIndependentProgID", "OVX Application"},
+};
+
+std::vector<std::string> ClassesRootCalls(const FaultInjectingRegistry& registry) {
+    std::vector<std::string> lines;
+    std::istringstream log(registry.FormatCalls());
+    for (std::string line; std::getline(log, line);)
+        if (line.find(" HKEY_CLASSES_ROOT") != std::string::npos) lines.push_back(line);
+    return lines;
+}
+
+class ApplicationClassTest : public test::RegistryFixture {};
+
+TEST_F(ApplicationClassTest, RegisterCreatesWritesAndClosesTheTenRowsInOrder) {
+    Seed(kSystemDir);
+    RegisterApplicationClass(1);
+
+    std::vector<std::string> expected;
+    for (const Row& row : kRows) {
+        const std::string key = std::string("HKEY_CLASSES_ROOT\\") + row.key;
+        expected.push_back("CreateKey " + key + " = 0");
+        if (row.value != nullptr) expected.push_back("SetValue " + key + " -> \"\" = 0");
+        expected.push_back("CloseKey " + key + " = 0");
+        if (row.value != nullptr) {
+            EXPECT_EQ(StringValue(key, ""), row.value) << key;
+        } else {
+            EXPECT_EQ(StringValue(key, ""), std::nullopt) << key;
+        }
+    }
+    EXPECT_EQ(ClassesRootCalls(registry), expected);
+    EXPECT_EQ(reporter.messages, Messages{});
+    // The class id is the readable ProgID's; the CurVer names this version, which now counts as current.
+    EXPECT_EQ(IsCurrentApplicationVersion(), 1);
+}
+
+struct ServerCommandCase {
+    const char* name;
+    const char* seed;  // the system Dir key, or null for none
+    const char* abbreviation;
+    const char* hostBaseName;
+    const char* expected;
+};
+
+const ServerCommandCase kServerCommandCases[] = {
+    {"Shipped", kSystemDir, nullptr, nullptr,
+     "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx /Automation"},
+    {"NoBinDirectory", nullptr, nullptr, nullptr, "\"\\Tessaryn.exe\" /ovx /Automation"},
+    {"AbbreviationTrimmed", kSystemDir, " \t ovx \r\n", nullptr,
+     "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx /Automation"},
+    // The automation server is always the product's own host, whatever the document host is called.
+    {"OtherDocumentHost", kSystemDir, nullptr, "Modeller",
+     "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx /Automation"},
+};
+
+class ApplicationServerCommand : public ApplicationClassTest,
+                                 public ::testing::WithParamInterface<ServerCommandCase> {};
+
+TEST_P(ApplicationServerCommand, QuotesTheExecutablePathAndCarriesBothSwitches) {
+    const ServerCommandCase& c = GetParam();
+    if (c.seed != nullptr) Seed(c.seed);
+    if (c.abbreviation != nullptr) strings.Set(IDS_PRODUCT_ABBREV, c.abbreviation);
+    if (c.hostBaseName != nullptr) strings.Set(IDS_HOST_BASE_NAME, c.hostBaseName);
+    RegisterApplicationClass(1);
+    EXPECT_EQ(StringValue(kLocalServer, ""), c.expected);
+    EXPECT_EQ(reporter.messages, Messages{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ApplicationServerCommand, ::testing::ValuesIn(kServerCommandCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ApplicationClassTest, ALongBinDirectoryIsStoredWhole) {
+    Seed("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir]\n\"bin\"=\"C:\\\\" +
+         std::string(300, 'd') + "\\\\bin\"\n");
+    RegisterApplicationClass(1);
+    EXPECT_EQ(StringValue(kLocalServer, ""),
+              "\"C:\\" + std::string(300, 'd') + "\\bin\\Tessaryn.exe\" /ovx /Automation");
+    EXPECT_EQ(reporter.messages, Messages{});
+}
+
+struct FailureCase {
+    const char* name;
+    RegOp op;
+    const char* key;
+    bool subtree;
+    Messages expected;
+    const char* missingKey;  // a key that must not exist afterwards, or null
+};
+
+const FailureCase kFailureCases[] = {
+    {"ReadableProgIdKey", RegOp::CreateKey, "HKCR\\OVX Application\\CLSID", false,
+     {"Unable to create Application key entry"}, "HKCR\\OVX Application\\CLSID"},
+    {"ClassKey", RegOp::CreateKey, "HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}", false,
+     {"Unable to create Application key entry"}, nullptr},
+    {"EveryKey", RegOp::CreateKey, "HKCR", true, Messages(10, "Unable to create Application key entry"),
+     "HKCR\\OVX Application"},
+    {"ReadableName", RegOp::SetValue, "HKCR\\OVX Application", false, {"Unable to create Value OVX Application"},
+     nullptr},
+    {"ServerCommand", RegOp::SetValue, kLocalServer, false,
+     {"Unable to create Value \"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx /Automation"},
+     nullptr},
+    {"EveryValue", RegOp::SetValue, "HKCR", true,
+     {"Unable to create Value OVX Application", "Unable to create Value {FDE14674-8E3D-0380-878A-2E97C127D967}",
+      "Unable to create Value OVX Application 3800", "Unable to create Value OVX Application",
+      "Unable to create Value {FDE14674-8E3D-0380-878A-2E97C127D967}", "Unable to create Value Ole32.dll",
+      "Unable to create Value \"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx /Automation",
+      "Unable to create Value OVX Application 3800", "Unable to create Value OVX Application"},
+     nullptr},
+};
+
+class ApplicationClassFailure : public ApplicationClassTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ApplicationClassFailure, ReportsEachFailedRowAndGoesOnWithTheNext) {
+    const FailureCase& c = GetParam();
+    Seed(kSystemDir);
+    RegistryFault& fault = registry.Fail(c.op, c.key);
+    if (c.subtree) fault.Subtree();
+    RegisterApplicationClass(1);
+
+    EXPECT_EQ(reporter.messages, c.expected);
+    if (c.missingKey != nullptr) {
+        EXPECT_FALSE(KeyExists(c.missingKey));
+    }
+    // Rows after the failed one are written all the same (unless every row failed).
+    if (!c.subtree) {
+        EXPECT_EQ(StringValue("HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\VersionIndependentProgID", ""),
+                  "OVX Application");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ApplicationClassFailure, ::testing::ValuesIn(kFailureCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ApplicationClassTest, TheClassKeyKeepsAnExistingDefaultValue) {
+    Seed(std::string(kSystemDir) + "\n[HKEY_CLASSES_ROOT\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}]\n@=\"Kept\"\n");
+    RegisterApplicationClass(1);
+    EXPECT_EQ(StringValue(kClassKey, ""), "Kept");
+}
+
+TEST_F(ApplicationClassTest, RegisteringTwiceEqualsRegisteringOnceAndTakesOverTheCurVer) {
+    Seed(std::string(kSystemDir) + "\n[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n");
+    RegisterApplicationClass(1);
+    const std::string once = Export("HKLM\\Software\\Classes");
+    RegisterApplicationClass(1);
+    EXPECT_EQ(Export("HKLM\\Software\\Classes"), once);
+    EXPECT_EQ(StringValue(kCurVer, ""), "OVX Application 3800");
+    EXPECT_EQ(reporter.messages, Messages{});
+}
+
+struct UnregisterCase {
+    const char* name;
+    const char* curVer;  // .reg lines replacing the CurVer key after registration; "" keeps it as registered
+    bool progIdRemains;
+};
+
+const UnregisterCase kUnregisterCases[] = {
+    {"ThisVersionCurrent", "", false},
+    {"ExactlyMajorMinor", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 380\"\n", false},
+    {"OtherVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n", true},
+    {"OtherLetterCase", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"ovx application 3800\"\n", true},
+    {"NoCurVerKey", "[-HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n", false},
+    {"CurVerWithoutValue", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=-\n", true},
+};
+
+class ApplicationClassUnregister : public ApplicationClassTest,
+                                   public ::testing::WithParamInterface<UnregisterCase> {};
+
+TEST_P(ApplicationClassUnregister, RemovesThisVersionAndTheReadableProgIdOnlyWhileCurrent) {
+    const UnregisterCase& c = GetParam();
+    Seed(kSystemDir);
+    RegisterApplicationClass(1);
+    Seed(std::string("REGEDIT4\n") + c.curVer);
+    const std::string readableProgId = Export(kProgId);
+    registry.ClearCalls();
+
+    RegisterApplicationClass(0);
+
+    EXPECT_FALSE(KeyExists(kVersionedProgId));
+    EXPECT_FALSE(KeyExists(kClassKey));
+    EXPECT_TRUE(KeyExists("HKCR\\CLSID"));
+    if (c.progIdRemains) {
+        EXPECT_EQ(Export(kProgId), readableProgId);
+    } else {
+        EXPECT_FALSE(KeyExists(kProgId));
+    }
+    EXPECT_EQ(reporter.messages, Messages{});
+    EXPECT_EQ(registry.CountCalls(RegOp::CreateKey), 0u);
+    EXPECT_EQ(registry.CountCalls(RegOp::SetValue), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ApplicationClassUnregister, ::testing::ValuesIn(kUnregisterCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ApplicationClassTest, UnregisteringWithNothingRegisteredChangesNothingAndShowsNothing) {
+    Seed(std::string(kSystemDir) + "\n[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n@=\"x\"\n");
+    const std::string before = Export("HKLM");
+    RegisterApplicationClass(0);
+    EXPECT_EQ(Export("HKLM"), before);
+    EXPECT_EQ(reporter.messages, Messages{});
+}
+
+}  // namespace
+}  // namespace qz
