@@ -33,7 +33,11 @@ PlatformPass::~PlatformPass() = default;
 bool PlatformPass::Ready() const { return true; }
 
 ModuleServices PlatformPass::Services() const {
-    return ModuleServices{&impl_->registry, &impl_->reporter, &ModuleStrings()};
+    ModuleServices services;
+    services.registry = &impl_->registry;
+    services.reporter = &impl_->reporter;
+    services.strings = &ModuleStrings();
+    return services;
 }
 
 std::string PlatformPass::ModuleFileName() const {
