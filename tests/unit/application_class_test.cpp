@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,7 @@ struct ServerCommandCase {
     const char* hostBaseName;
     const char* expected;
 };
+void PrintTo(const ServerCommandCase& c, std::ostream* os) { *os << c.name; }
 
 const ServerCommandCase kServerCommandCases[] = {
     {"Shipped", kSystemDir, nullptr, nullptr,
@@ -130,6 +132,7 @@ struct FailureCase {
     Messages expected;
     const char* missingKey;  // a key that must not exist afterwards, or null
 };
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 const FailureCase kFailureCases[] = {
     {"ReadableProgIdKey", RegOp::CreateKey, "HKCR\\OVX Application\\CLSID", false,
@@ -196,6 +199,7 @@ struct UnregisterCase {
     const char* curVer;  // .reg lines replacing the CurVer key after registration; "" keeps it as registered
     bool progIdRemains;
 };
+void PrintTo(const UnregisterCase& c, std::ostream* os) { *os << c.name; }
 
 const UnregisterCase kUnregisterCases[] = {
     {"ThisVersionCurrent", "", false},

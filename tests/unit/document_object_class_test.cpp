@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,7 @@ struct ServerCommandCase {
     const char* abbreviation;
     const char* expected;
 };
+void PrintTo(const ServerCommandCase& c, std::ostream* os) { *os << c.name; }
 
 const ServerCommandCase kServerCommandCases[] = {
     {"ProductHost", kSystemDir, nullptr, nullptr,
@@ -122,6 +124,7 @@ struct FailureCase {
     bool subtree;
     Messages expected;
 };
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 const FailureCase kFailureCases[] = {
     {"RowKey", RegOp::CreateKey, "HKCR\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\AuxUserType\\2", false,
@@ -196,6 +199,7 @@ struct UnregisterCase {
     const char* curVer;  // .reg lines for HKCR\OVX Application\CurVer
     bool classesRemain;
 };
+void PrintTo(const UnregisterCase& c, std::ostream* os) { *os << c.name; }
 
 const UnregisterCase kUnregisterCases[] = {
     {"ThisVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3800\"\n", false},

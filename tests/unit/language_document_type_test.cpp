@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <sstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,7 @@ struct OpenCommandCase {
     const char* hostBaseName;
     const char* expected;
 };
+void PrintTo(const OpenCommandCase& c, std::ostream* os) { *os << c.name; }
 
 const OpenCommandCase kOpenCommandCases[] = {
     {"ProductHost", kInstalled, nullptr,
@@ -174,6 +176,7 @@ struct FailureCase {
     Messages expected;
     std::vector<Item> missing;  // everything else is written
 };
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 const FailureCase kFailureCases[] = {
     // Nothing below the document is written, but the type name still is.
@@ -249,6 +252,7 @@ struct UnregisterCase {
     const char* curVer;
     bool remains;
 };
+void PrintTo(const UnregisterCase& c, std::ostream* os) { *os << c.name; }
 
 const UnregisterCase kUnregisterCases[] = {
     {"ThisVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3800\"\n", false},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,7 @@ struct ShellCase {
     std::string seed;
     Verbs expected;
 };
+void PrintTo(const ShellCase& c, std::ostream* os) { *os << c.name; }
 
 const std::string kV12Bin = "C:\\Program Files\\Corvalen\\ZURedore V12\\bin";
 const std::string kV12Command = Command(kV12Bin + "\\Tessaryn.exe");
