@@ -1,0 +1,115 @@
+// What only the in-memory registry has: copies as snapshots, direct access by
+// full path, and its narrow code page (the semantics it shares with advapi32
+// are in registry_conformance_test).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "registry/code_page.h"
+#include "registry/memory_registry.h"
+
+namespace qz {
+namespace {
+
+std::vector<BYTE> Wide(std::u16string_view text) {
+    std::vector<BYTE> bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<BYTE>(c & 0xFF));
+        bytes.push_back(static_cast<BYTE>(c >> 8));
+    }
+    bytes.insert(bytes.end(), {0, 0});
+    return bytes;
+}
+
+TEST(MemoryRegistry, ACopyIsAnIndependentSnapshotWithoutHandles) {
+    MemoryRegistry registry;
+    HKEY key = nullptr;
+    ASSERT_EQ(registry.CreateKeyEx(HKEY_LOCAL_MACHINE, "Software\\A", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    const MemoryRegistry before = registry;
+    EXPECT_EQ(before.OpenHandleCount(), 0u);
+    ASSERT_EQ(registry.SetValueEx(key, "v", REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_SUCCESS);
+    EXPECT_EQ(before.FindKey(u"HKLM\\Software\\A")->FindValue(u"v"), nullptr);
+    EXPECT_NE(registry.FindKey(u"HKLM\\Software\\A")->FindValue(u"v"), nullptr);
+
+    // Assigned another tree, the registry's open handles are no longer valid.
+    MemoryRegistry other = registry;
+    other = before;
+    EXPECT_TRUE(SameContent(other.Hive(RegRoot::LocalMachine), before.Hive(RegRoot::LocalMachine)));
+    registry = before;
+    EXPECT_EQ(registry.SetValueEx(key, "v", REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(registry.OpenHandleCount(), 0u);
+}
+
+TEST(MemoryRegistry, DirectAccessByFullPath) {
+    MemoryRegistry registry;
+    EXPECT_TRUE(registry.PutValue(u"HKCR\\.ovxf", RegValue{u"", REG_SZ, Wide(u"OVX.Document")}));
+    EXPECT_NE(registry.FindKey(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\classes\\.OVXF"), nullptr);
+    EXPECT_FALSE(registry.EnsureKey(u"HKEY_USERS\\x"));
+    EXPECT_FALSE(registry.EnsureKey(u"HKCU\\a\\\\b"));
+    EXPECT_TRUE(registry.RemoveValue(u"HKCR\\.ovxf", u""));
+    EXPECT_FALSE(registry.RemoveValue(u"HKCR\\.ovxf", u""));
+    // Removing the classes root empties it; HKEY_CLASSES_ROOT still has its key.
+    EXPECT_TRUE(registry.RemoveTree(u"HKEY_CLASSES_ROOT"));
+    EXPECT_NE(registry.FindKey(u"HKCR"), nullptr);
+    EXPECT_EQ(registry.FindKey(u"HKCR\\.ovxf"), nullptr);
+    EXPECT_FALSE(registry.RemoveTree(u"HKLM"));
+    EXPECT_EQ(registry.DeleteKey(HKEY_LOCAL_MACHINE, "Software\\Classes"), ERROR_ACCESS_DENIED);
+}
+
+TEST(MemoryRegistry, VolatileKeysAreMarkedAndTheirDirectChildrenToo) {
+    MemoryRegistry registry;
+    HKEY key = nullptr;
+    ASSERT_EQ(registry.CreateKeyEx(HKEY_CURRENT_USER, "Fleeting", REG_OPTION_VOLATILE, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    registry.CloseKey(key);
+    EXPECT_TRUE(registry.FindKey(u"HKCU\\Fleeting")->isVolatile);
+    ASSERT_TRUE(registry.EnsureKey(u"HKCU\\Fleeting\\Child"));
+    EXPECT_TRUE(registry.FindKey(u"HKCU\\Fleeting\\Child")->isVolatile);
+}
+
+TEST(MemoryRegistry, StringsTheNarrowCodePageCannotShowReadAsQuestionMarks) {
+    MemoryRegistry registry;
+    ASSERT_TRUE(registry.EnsureKey(u"HKCU\\\u4E2D"));
+    HKEY key = nullptr;
+    ASSERT_EQ(registry.OpenKeyEx(HKEY_CURRENT_USER, "?", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    char name[8];
+    DWORD length = sizeof name;
+    ASSERT_EQ(registry.EnumKeyEx(HKEY_CURRENT_USER, 0, name, &length), ERROR_SUCCESS);
+    EXPECT_EQ(std::string(name, length), "?");
+    char16_t wideName[8];
+    length = 8;
+    ASSERT_EQ(registry.EnumKeyExW(HKEY_CURRENT_USER, 0, wideName, &length), ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(wideName, length), u"\u4E2D");
+
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\Plain", RegValue{u"v", REG_SZ, Wide(u"\u4E2D\u00E9\u20AC")}));
+    ASSERT_EQ(registry.OpenKeyEx(HKEY_CURRENT_USER, "Plain", KEY_READ, &key), ERROR_SUCCESS);
+    BYTE data[16];
+    DWORD size = sizeof data;
+    ASSERT_EQ(registry.QueryValueEx(key, "v", nullptr, data, &size), ERROR_SUCCESS);
+    registry.CloseKey(key);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), std::string("?\xE9\x80\0", 4));
+}
+
+TEST(CodePage, Windows1252BothWays) {
+    EXPECT_EQ(NarrowToWide("a\x80\x9F\xE9\x81"), u"a\u20AC\u0178\u00E9\u0081");
+    EXPECT_EQ(WideToNarrow(u"a\u20AC\u0178\u00E9\u0081"), "a\x80\x9F\xE9\x81");
+    // One code unit, one byte: a character outside the code page, even a surrogate pair, gives '?' per unit.
+    EXPECT_EQ(WideToNarrow(u"\u4E2D\U0001F600x"), "???x");
+    for (int c = 0; c < 256; ++c) {
+        const char narrow = static_cast<char>(c);
+        EXPECT_EQ(WideToNarrow(NarrowToWide(std::string(1, narrow))), std::string(1, narrow)) << c;
+    }
+}
+
+TEST(CodePage, Utf8BothWays) {
+    const std::u16string text = u"a\u00E9\u20AC\U0001F600";
+    EXPECT_EQ(Utf16ToUtf8(text), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    EXPECT_EQ(Utf8ToUtf16("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), text);
+    EXPECT_EQ(Utf8ToUtf16("\xC3"), u"\uFFFD");            // cut short
+    EXPECT_EQ(Utf8ToUtf16("\xC0\xAFx"), u"\uFFFDx");      // overlong
+    EXPECT_EQ(Utf8ToUtf16("\xFFx"), u"\uFFFDx");          // not a lead byte
+    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t{0xD800})), "\xEF\xBF\xBD");  // lone surrogate
+}
+
+}  // namespace
+}  // namespace qz
