@@ -1,12 +1,60 @@
-// Temporary: the native pass arrives with the registry folder.
+// The native pass: the built-in registry folder, locked and loaded before the
+// pass and saved after it; the error report on the terminal; the module's
+// embedded string table.
+#include <dlfcn.h>
+#include <limits.h>
+#include <stdlib.h>
+
+#include "module/module_strings.h"
 #include "module/platform_pass.h"
+#include "module/terminal_reporter_posix.h"
+#include "registry/registry_folder.h"
 
 namespace qz {
-struct PlatformPass::Impl {};
-PlatformPass::PlatformPass() = default;
+
+struct PlatformPass::Impl {
+    std::unique_ptr<RegistryFolder> folder;
+    TerminalReporter reporter;
+};
+
+PlatformPass::PlatformPass() : impl_(new Impl) {
+    std::string error;
+    const std::string directory = DefaultRegistryFolder();
+    impl_->folder = RegistryFolder::Open(directory, error);
+    // Without its registry a pass cannot run at all: say why, once.
+    if (!impl_->folder) impl_->reporter.Report("Unable to open the registry folder " + directory + ": " + error);
+}
+
 PlatformPass::~PlatformPass() = default;
-bool PlatformPass::Ready() const { return false; }
-ModuleServices PlatformPass::Services() const { return {}; }
-std::string PlatformPass::ModuleFileName() const { return {}; }
-bool PlatformPass::Commit() { return false; }
+
+bool PlatformPass::Ready() const { return impl_->folder != nullptr; }
+
+ModuleServices PlatformPass::Services() const {
+    ModuleServices services;
+    services.registry = impl_->folder ? &impl_->folder->registry() : nullptr;
+    services.reporter = &impl_->reporter;
+    services.strings = &ModuleStrings();
+    return services;
+}
+
+std::string PlatformPass::ModuleFileName() const {
+    // The file this code was loaded from: the shared library, or the program it is linked into.
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ModuleStrings), &info) == 0 || info.dli_fname == nullptr)
+        return std::string();
+    char* resolved = realpath(info.dli_fname, nullptr);
+    if (resolved == nullptr) return info.dli_fname;
+    std::string path(resolved);
+    free(resolved);
+    return path;
+}
+
+bool PlatformPass::Commit() {
+    if (!impl_->folder) return false;
+    std::string error;
+    if (impl_->folder->Save(error)) return true;
+    impl_->reporter.Report("Unable to save the registry folder " + impl_->folder->directory() + ": " + error);
+    return false;
+}
+
 }  // namespace qz
