@@ -198,7 +198,11 @@ int main(int argc, char** argv) {
         g_rules.push_back(Rule{std::string(static_cast<const char*>(argv[i]), colon), Upper(colon + 1)});
     }
 
-    HMODULE module = LoadLibraryA(argv[1]);
+    // LoadLibraryW: a module path longer than MAX_PATH (in the \\?\ form) loads too.
+    const int wideLength = MultiByteToWideChar(CP_ACP, 0, argv[1], -1, nullptr, 0);
+    std::vector<wchar_t> widePath(static_cast<size_t>(wideLength > 0 ? wideLength : 1), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, argv[1], -1, widePath.data(), wideLength);
+    HMODULE module = LoadLibraryW(widePath.data());
     if (module == nullptr) {
         std::fprintf(g_report, "result load-failed\n");
         std::fclose(g_report);

@@ -19,7 +19,7 @@ bool KeyExists(HKEY root, const char* path) {
 }
 
 std::string StringValue(HKEY root, const char* path, const char* name) {
-    char data[1024] = {};
+    char data[4096] = {};
     DWORD size = sizeof data - 1;
     if (RegGetValueA(root, path, name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS) return "<missing>";
     return data;
@@ -89,6 +89,28 @@ TEST_F(ModuleFrameUnderWine, AFailedOptionsValueIsReportedAndThePassFails) {
     EXPECT_EQ(pass.boxes[0].text, "Unable to enter value in modeler options key");
     EXPECT_EQ(pass.boxes[0].caption, "Registration Error");
     EXPECT_EQ(pass.boxes[0].style, 0x10010u);
+}
+
+TEST_F(ModuleFrameUnderWine, RecordsTheModulesFullPathHoweverLong) {
+    // A folder path well past MAX_PATH (260): the recorded path must not be cut.
+    InstallModuleCopy();
+    // The \\?\ form lifts MAX_PATH for the wide file functions (and for LoadLibrary).
+    std::wstring folder = L"\\\\?\\C:\\Program Files\\Orvantis Test";
+    while (folder.size() < 300) {
+        folder += L"\\A rather long folder name for the module path";
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    }
+    const std::wstring wideDll = folder + L"\\qzproduct.dll";
+    ASSERT_TRUE(CopyFileW(L"C:\\Program Files\\Orvantis Test\\qzproduct.dll", wideDll.c_str(), FALSE))
+        << GetLastError();
+    const std::string dll(wideDll.begin(), wideDll.end());  // ASCII only
+    ASSERT_GT(dll.size(), 300u);
+
+    const HookedPass pass = RunHookedPass(dll, false);
+    EXPECT_EQ(pass.result, 0);
+    // The loader records the path without the \\?\ prefix.
+    EXPECT_EQ(StringValue(HKEY_LOCAL_MACHINE, "Software\\Corvalen\\Orvantis\\38.0\\Customization", "DLL"),
+              dll.substr(4));
 }
 
 }  // namespace
