@@ -131,6 +131,17 @@ TEST_F(DocumentsTest, TheSuffixSettingRecordsTheSuffixWithoutItsDot) {
               "ovxf,Orvantis Language");
 }
 
+// A version name outside ASCII reaches the system key through the ANSI code page:
+// the euro sign is one byte (0x80) in Windows-1252, two nonzero bytes in UTF-16.
+TEST_F(DocumentsTest, AVersionNameOutsideAsciiGetsItsVerb) {
+    if (GetACP() != 1252) GTEST_SKIP() << "needs Windows-1252 as the ANSI code page, have " << GetACP();
+    ImportRegFixture(Fixture("documents_seed_version_name.reg"));
+    const std::string dll = InstallModuleCopy();
+    ASSERT_EQ(RunRegsvr32(dll, false), 0);
+    EXPECT_EQ(StringValue(HKEY_CLASSES_ROOT, "Orvantis Language\\shell\\Open Orvantis V13\\command", ""),
+              "\"C:\\Program Files\\Corvalen\\ZURedore V13\\bin\\Tessaryn.exe\" /ovx \"%1\"");
+}
+
 TEST_F(DocumentsTest, UnregisteringWithNothingRegisteredLeavesTheDocumentKeysAbsent) {
     const std::string dll = InstallModuleCopy();
     const HookedPass pass = RunHookedPass(dll, true);
