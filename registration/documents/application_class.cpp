@@ -50,8 +50,9 @@ ApplicationClassTexts LoadApplicationClassTexts() {
                             LoadProductString(IDS_VERSION_MINOR) + "0";
     texts.classId = LoadProductString(IDS_APPLICATION_CLSID);
     // The path is quoted: an installation directory with spaces must still name one program.
-    texts.serverCommand = QuotedExecutablePath(GetInstallDirectory(InstallDirectoryKind::Bin), "Tessaryn.exe") +
-                          " /" + TrimWhiteSpace(LoadProductString(IDS_PRODUCT_ABBREV)) + " /Automation";
+    texts.serverCommand =
+        QuotedExecutablePath(GetInstallDirectory(InstallDirectoryKind::Bin), "Tessaryn.exe") + " /" +
+        TrimWhiteSpace(LoadProductString(IDS_PRODUCT_ABBREV)) + " /Automation";
     return texts;
 }
 
@@ -72,8 +73,8 @@ void RegisterApplicationClass(int registerFlag) {
     RegistryApi& registry = Registry();
     for (const ApplicationClassEntry& entry : entries) {
         UniqueKey key(registry);
-        if (registry.CreateKeyEx(HKEY_CLASSES_ROOT, entry.keyPath.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                 key.put()) != ERROR_SUCCESS) {
+        if (registry.CreateKeyEx(HKEY_CLASSES_ROOT, entry.keyPath.c_str(), REG_OPTION_NON_VOLATILE,
+                                 KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
             ReportRegistrationError("Unable to create Application key entry");
             continue;
         }

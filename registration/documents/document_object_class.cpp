@@ -68,18 +68,20 @@ void RegisterDocumentObjectClass(int registerFlag, const std::string& modulePath
             ReportRegistrationError("Unable to create Key " + keyPath);
             continue;
         }
-        if (!SetRegistryString(key.get(), "", entry.value)) ReportRegistrationError("Unable to create Value " + entry.value);
+        if (!SetRegistryString(key.get(), "", entry.value))
+            ReportRegistrationError("Unable to create Value " + entry.value);
         key.reset();
     }
 
     const std::string libraryIconKey = "CLSID\\" + LoadProductString(IDS_LIBRARY_CLSID) + "\\DefaultIcon";
     UniqueKey key(registry);
     // The library class's icon key is best effort: a failure to create it is not reported.
-    if (registry.CreateKeyEx(HKEY_CLASSES_ROOT, libraryIconKey.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                             key.put()) != ERROR_SUCCESS)
+    if (registry.CreateKeyEx(HKEY_CLASSES_ROOT, libraryIconKey.c_str(), REG_OPTION_NON_VOLATILE,
+                             KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
         return;
     const std::string libraryIcon = modulePath + ",0";
-    if (!SetRegistryString(key.get(), "", libraryIcon)) ReportRegistrationError("Unable to create Value " + libraryIcon);
+    if (!SetRegistryString(key.get(), "", libraryIcon))
+        ReportRegistrationError("Unable to create Value " + libraryIcon);
     key.reset();
 }
 

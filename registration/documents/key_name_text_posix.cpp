@@ -1,5 +1,4 @@
 #include "registration/documents/key_name_text.h"
-
 #include "registry/code_page.h"
 
 namespace qz {

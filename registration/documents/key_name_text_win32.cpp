@@ -1,6 +1,6 @@
-#include "registration/documents/key_name_text.h"
-
 #include <windows.h>
+
+#include "registration/documents/key_name_text.h"
 
 namespace qz {
 namespace {

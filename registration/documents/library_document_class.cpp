@@ -20,7 +20,8 @@ bool CreateKey(UniqueKey& key, HKEY root, const std::string& path) {
 void WriteDefaultValue(HKEY root, const std::string& path, const std::string& value,
                        const std::string& failureMessage) {
     UniqueKey key(Registry());
-    if (!CreateKey(key, root, path) || !SetRegistryString(key.get(), "", value)) ReportRegistrationError(failureMessage);
+    if (!CreateKey(key, root, path) || !SetRegistryString(key.get(), "", value))
+        ReportRegistrationError(failureMessage);
 }
 
 }  // namespace
@@ -38,7 +39,8 @@ void RegisterDocumentSuffixes(int registerFlag) {
 
     const std::string languageDocName = LoadProductString(IDS_LANGUAGE_DOC_NAME);
     const std::string libraryDocName = LoadProductString(IDS_LIBRARY_DOC_NAME);
-    WriteDefaultValue(HKEY_CLASSES_ROOT, asciiSuffix, languageDocName, "Unable to create ASCII document suffix entry");
+    WriteDefaultValue(HKEY_CLASSES_ROOT, asciiSuffix, languageDocName,
+                      "Unable to create ASCII document suffix entry");
     WriteDefaultValue(HKEY_CLASSES_ROOT, librarySuffix, libraryDocName,
                       "Unable to create Library document suffix entry");
 }
@@ -47,11 +49,12 @@ void RegisterSuffixSetting(int registerFlag) {
     // The Suffix key lies under the product settings key, which the unregistration removes whole.
     if (registerFlag == 0) return;
 
-    const std::string path =
-        "Software\\Corvalen\\" + LoadProductString(IDS_PRODUCT_KEY_NAME) + "\\" + SystemVersionString() + "\\Suffix";
+    const std::string path = "Software\\Corvalen\\" + LoadProductString(IDS_PRODUCT_KEY_NAME) + "\\" +
+                             SystemVersionString() + "\\Suffix";
     UniqueKey key(Registry());
     if (!CreateKey(key, HKEY_LOCAL_MACHINE, path)) return;  // not reported
-    const std::string data = LoadProductString(IDS_ASCII_SUFFIX) + "," + LoadProductString(IDS_LANGUAGE_DOC_NAME);
+    const std::string data =
+        LoadProductString(IDS_ASCII_SUFFIX) + "," + LoadProductString(IDS_LANGUAGE_DOC_NAME);
     if (!SetRegistryString(key.get(), "ASCII", data))
         ReportRegistrationError("Unable to create ASCII document suffix entry in HKLM");
 }

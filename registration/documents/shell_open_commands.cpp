@@ -87,8 +87,8 @@ void RegisterVersionOpenCommand(const UniqueKey& systemKey, const std::string& v
     const std::string commandKeyPath = shellKeyPrefix + verbName + "\\command";
     UniqueKey commandKey(registry);
     // A verb key that cannot be created is passed over without a message.
-    if (registry.CreateKeyEx(HKEY_CLASSES_ROOT, commandKeyPath.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                             commandKey.put()) == ERROR_SUCCESS) {
+    if (registry.CreateKeyEx(HKEY_CLASSES_ROOT, commandKeyPath.c_str(), REG_OPTION_NON_VOLATILE,
+                             KEY_ALL_ACCESS, commandKey.put()) == ERROR_SUCCESS) {
         if (!SetRegistryString(commandKey.get(), "", VersionedOpenCommand(binText, product.abbreviation)))
             ReportRegistrationError("Unable to create shell document registry entry");
         commandKey.reset();
@@ -101,7 +101,8 @@ void RunRegistryViewPass(const RegistryViewPass& pass, const std::string& shellK
                          const ProductTexts& product) {
     RegistryApi& registry = Registry();
     UniqueKey systemKey(registry);
-    const bool systemOpened = registry.OpenKey(HKEY_LOCAL_MACHINE, pass.systemKey, systemKey.put()) == ERROR_SUCCESS;
+    const bool systemOpened =
+        registry.OpenKey(HKEY_LOCAL_MACHINE, pass.systemKey, systemKey.put()) == ERROR_SUCCESS;
     UniqueKey productKey(registry);
     const std::string productKeyPath = pass.productKeyPrefix + product.keyName + "\\";
     const bool productOpened =
@@ -127,7 +128,8 @@ void RegisterShellOpenCommands(std::string shellKeyPrefix) {
     product.abbreviation = LoadProductString(IDS_PRODUCT_ABBREV);
     product.keyName = LoadProductString(IDS_PRODUCT_KEY_NAME);
     product.name = LoadProductString(IDS_PRODUCT_NAME);
-    for (const RegistryViewPass& pass : kRegistryViewPasses) RunRegistryViewPass(pass, shellKeyPrefix, product);
+    for (const RegistryViewPass& pass : kRegistryViewPasses)
+        RunRegistryViewPass(pass, shellKeyPrefix, product);
 }
 
 }  // namespace qz

@@ -2,8 +2,8 @@
 // messages, and the version-aware removal.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -135,27 +135,49 @@ struct FailureCase {
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 const FailureCase kFailureCases[] = {
-    {"ReadableProgIdKey", RegOp::CreateKey, "HKCR\\OVX Application\\CLSID", false,
-     {"Unable to create Application key entry"}, "HKCR\\OVX Application\\CLSID"},
-    {"ClassKey", RegOp::CreateKey, "HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}", false,
-     {"Unable to create Application key entry"}, nullptr},
+    {"ReadableProgIdKey",
+     RegOp::CreateKey,
+     "HKCR\\OVX Application\\CLSID",
+     false,
+     {"Unable to create Application key entry"},
+     "HKCR\\OVX Application\\CLSID"},
+    {"ClassKey",
+     RegOp::CreateKey,
+     "HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}",
+     false,
+     {"Unable to create Application key entry"},
+     nullptr},
     {"EveryKey", RegOp::CreateKey, "HKCR", true, Messages(10, "Unable to create Application key entry"),
      "HKCR\\OVX Application"},
-    {"ReadableName", RegOp::SetValue, "HKCR\\OVX Application", false, {"Unable to create Value OVX Application"},
+    {"ReadableName",
+     RegOp::SetValue,
+     "HKCR\\OVX Application",
+     false,
+     {"Unable to create Value OVX Application"},
      nullptr},
-    {"ServerCommand", RegOp::SetValue, kLocalServer, false,
-     {"Unable to create Value \"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx /Automation"},
+    {"ServerCommand",
+     RegOp::SetValue,
+     kLocalServer,
+     false,
+     {"Unable to create Value \"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx "
+      "/Automation"},
      nullptr},
-    {"EveryValue", RegOp::SetValue, "HKCR", true,
-     {"Unable to create Value OVX Application", "Unable to create Value {FDE14674-8E3D-0380-878A-2E97C127D967}",
+    {"EveryValue",
+     RegOp::SetValue,
+     "HKCR",
+     true,
+     {"Unable to create Value OVX Application",
+      "Unable to create Value {FDE14674-8E3D-0380-878A-2E97C127D967}",
       "Unable to create Value OVX Application 3800", "Unable to create Value OVX Application",
       "Unable to create Value {FDE14674-8E3D-0380-878A-2E97C127D967}", "Unable to create Value Ole32.dll",
-      "Unable to create Value \"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx /Automation",
+      "Unable to create Value \"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx "
+      "/Automation",
       "Unable to create Value OVX Application 3800", "Unable to create Value OVX Application"},
      nullptr},
 };
 
-class ApplicationClassFailure : public ApplicationClassTest, public ::testing::WithParamInterface<FailureCase> {};
+class ApplicationClassFailure : public ApplicationClassTest,
+                                public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(ApplicationClassFailure, ReportsEachFailedRowAndGoesOnWithTheNext) {
     const FailureCase& c = GetParam();
@@ -170,8 +192,9 @@ TEST_P(ApplicationClassFailure, ReportsEachFailedRowAndGoesOnWithTheNext) {
     }
     // Rows after the failed one are written all the same (unless every row failed).
     if (!c.subtree) {
-        EXPECT_EQ(StringValue("HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\VersionIndependentProgID", ""),
-                  "OVX Application");
+        EXPECT_EQ(
+            StringValue("HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\VersionIndependentProgID", ""),
+            "OVX Application");
     }
 }
 
@@ -179,13 +202,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, ApplicationClassFailure, ::testing::ValuesIn(kFa
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ApplicationClassTest, TheClassKeyKeepsAnExistingDefaultValue) {
-    Seed(std::string(kSystemDir) + "\n[HKEY_CLASSES_ROOT\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}]\n@=\"Kept\"\n");
+    Seed(std::string(kSystemDir) +
+         "\n[HKEY_CLASSES_ROOT\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}]\n@=\"Kept\"\n");
     RegisterApplicationClass(1);
     EXPECT_EQ(StringValue(kClassKey, ""), "Kept");
 }
 
 TEST_F(ApplicationClassTest, RegisteringTwiceEqualsRegisteringOnceAndTakesOverTheCurVer) {
-    Seed(std::string(kSystemDir) + "\n[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n");
+    Seed(std::string(kSystemDir) +
+         "\n[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n");
     RegisterApplicationClass(1);
     const std::string once = Export("HKLM\\Software\\Classes");
     RegisterApplicationClass(1);
@@ -204,7 +229,8 @@ void PrintTo(const UnregisterCase& c, std::ostream* os) { *os << c.name; }
 const UnregisterCase kUnregisterCases[] = {
     {"ThisVersionCurrent", "", false},
     {"ExactlyMajorMinor", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 380\"\n", false},
-    {"OtherVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n", true},
+    {"OtherVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n",
+     true},
     {"OtherLetterCase", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"ovx application 3800\"\n", true},
     {"NoCurVerKey", "[-HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n", false},
     {"CurVerWithoutValue", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=-\n", true},
@@ -240,7 +266,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ApplicationClassUnregister, ::testing::ValuesIn(
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ApplicationClassTest, UnregisteringWithNothingRegisteredChangesNothingAndShowsNothing) {
-    Seed(std::string(kSystemDir) + "\n[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n@=\"x\"\n");
+    Seed(std::string(kSystemDir) +
+         "\n[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n@=\"x\"\n");
     const std::string before = Export("HKLM");
     RegisterApplicationClass(0);
     EXPECT_EQ(Export("HKLM"), before);

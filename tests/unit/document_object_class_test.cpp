@@ -2,8 +2,8 @@
 // document class's icon.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -93,7 +93,8 @@ const ServerCommandCase kServerCommandCases[] = {
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\TESSARYN.exe\" /ovx"},
     {"ProductHostLowerCase", kSystemDir, "tessaryn", nullptr,
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\tessaryn.exe\" /ovx"},
-    {"OtherHost", kSystemDir, "Modeller", nullptr, "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Modeller.exe\""},
+    {"OtherHost", kSystemDir, "Modeller", nullptr,
+     "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Modeller.exe\""},
     {"HostNameWithSuffix", kSystemDir, "Tessaryn2", nullptr,
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn2.exe\""},
     {"NoBinDirectory", nullptr, nullptr, nullptr, "\"\\Tessaryn.exe\" /ovx"},
@@ -127,13 +128,25 @@ struct FailureCase {
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 const FailureCase kFailureCases[] = {
-    {"RowKey", RegOp::CreateKey, "HKCR\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\AuxUserType\\2", false,
+    {"RowKey",
+     RegOp::CreateKey,
+     "HKCR\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\AuxUserType\\2",
+     false,
      {"Unable to create Key CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\AuxUserType\\2"}},
-    {"RowValue", RegOp::SetValue, "HKCR\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\InprocHandler32", false,
+    {"RowValue",
+     RegOp::SetValue,
+     "HKCR\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\InprocHandler32",
+     false,
      {"Unable to create Value ole32"}},
-    {"ServerCommandValue", RegOp::SetValue, kLocalServer, false,
+    {"ServerCommandValue",
+     RegOp::SetValue,
+     kLocalServer,
+     false,
      {"Unable to create Value \"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx"}},
-    {"EveryRowKey", RegOp::CreateKey, "HKCR\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}", true,
+    {"EveryRowKey",
+     RegOp::CreateKey,
+     "HKCR\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}",
+     true,
      {"Unable to create Key CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\AuxUserType\\2",
       "Unable to create Key CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\AuxUserType\\3",
       "Unable to create Key CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\DefaultIcon",
@@ -145,7 +158,10 @@ const FailureCase kFailureCases[] = {
       "Unable to create Key CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\Verb\\1"}},
     // The library class's icon key is passed over silently; its value is not.
     {"LibraryIconKey", RegOp::CreateKey, kLibraryIcon, false, {}},
-    {"LibraryIconValue", RegOp::SetValue, kLibraryIcon, false,
+    {"LibraryIconValue",
+     RegOp::SetValue,
+     kLibraryIcon,
+     false,
      {"Unable to create Value C:\\Program Files\\Orvantis Test\\qzproduct.dll,0"}},
 };
 
@@ -202,9 +218,11 @@ struct UnregisterCase {
 void PrintTo(const UnregisterCase& c, std::ostream* os) { *os << c.name; }
 
 const UnregisterCase kUnregisterCases[] = {
-    {"ThisVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3800\"\n", false},
+    {"ThisVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3800\"\n",
+     false},
     {"NoCurVerKey", "", false},
-    {"OtherVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n", true},
+    {"OtherVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n",
+     true},
 };
 
 class DocumentObjectClassUnregister : public DocumentObjectClassTest,
@@ -215,7 +233,8 @@ TEST_P(DocumentObjectClassUnregister, RemovesBothClassKeysWholeOnlyWhileCurrent)
     Seed(kSystemDir);
     RegisterDocumentObjectClass(1, kModulePath);
     Seed(std::string("REGEDIT4\n") + c.curVer +
-         "[HKEY_CLASSES_ROOT\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}\\InprocServer32]\n@=\"lib.dll\"\n");
+         "[HKEY_CLASSES_ROOT\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}\\InprocServer32]\n@=\"lib."
+         "dll\"\n");
     const std::string before = Export("HKLM\\Software\\Classes");
     registry.ClearCalls();
 
@@ -236,7 +255,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, DocumentObjectClassUnregister, ::testing::Values
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DocumentObjectClassTest, UnregisteringWithNothingRegisteredChangesNothingAndShowsNothing) {
-    Seed(std::string(kSystemDir) + "\n[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n@=\"x\"\n");
+    Seed(std::string(kSystemDir) +
+         "\n[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n@=\"x\"\n");
     const std::string before = Export("HKLM");
     RegisterDocumentObjectClass(0, "");
     EXPECT_EQ(Export("HKLM"), before);

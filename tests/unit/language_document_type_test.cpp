@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -81,33 +81,34 @@ TEST_F(LanguageDocumentTypeTest, RegisterRebuildsTheKeyInOrderWithTheClassIdKeyO
     EXPECT_EQ(Export(kDocument), kRegistered);
     EXPECT_EQ(reporter.messages, Messages{});
     const std::string doc = "HKEY_CLASSES_ROOT\\Orvantis Language";
-    EXPECT_EQ(ClassesRootCalls(registry), (std::vector<std::string>{
-                                              "OpenKey " + doc + " = 2",
-                                              "DeleteKey " + doc + " = 2",
-                                              "CreateKey " + doc + "\\CLSID = 0",
-                                              "SetValue " + doc + "\\CLSID -> \"\" = 0",
-                                              "CreateKey " + doc + "\\DefaultIcon = 0",
-                                              "SetValue " + doc + "\\DefaultIcon -> \"\" = 0",
-                                              "CloseKey " + doc + "\\DefaultIcon = 0",
-                                              "CreateKey " + doc + "\\Application = 0",
-                                              "SetValue " + doc + "\\Application -> \"ApplicationName\" = 0",
-                                              "CloseKey " + doc + "\\Application = 0",
-                                              "CreateKey " + doc + "\\Insertable = 0",
-                                              "CloseKey " + doc + "\\Insertable = 0",
-                                              "CreateKey " + doc + "\\shell\\Open Orvantis V12\\command = 0",
-                                              "SetValue " + doc + "\\shell\\Open Orvantis V12\\command -> \"\" = 0",
-                                              "CloseKey " + doc + "\\shell\\Open Orvantis V12\\command = 0",
-                                              "CreateKey " + doc + "\\shell\\Open\\command = 0",
-                                              "SetValue " + doc + "\\shell\\Open\\command -> \"\" = 0",
-                                              "CloseKey " + doc + "\\shell\\Open\\command = 0",
-                                              "CreateKey " + doc + "\\shell\\Edit\\command = 0",
-                                              "SetValue " + doc + "\\shell\\Edit\\command -> \"\" = 0",
-                                              "CloseKey " + doc + "\\shell\\Edit\\command = 0",
-                                              "CloseKey " + doc + "\\CLSID = 0",
-                                              "CreateKey " + doc + " = 0",
-                                              "SetValue " + doc + " -> \"\" = 0",
-                                              "CloseKey " + doc + " = 0",
-                                          }));
+    EXPECT_EQ(ClassesRootCalls(registry),
+              (std::vector<std::string>{
+                  "OpenKey " + doc + " = 2",
+                  "DeleteKey " + doc + " = 2",
+                  "CreateKey " + doc + "\\CLSID = 0",
+                  "SetValue " + doc + "\\CLSID -> \"\" = 0",
+                  "CreateKey " + doc + "\\DefaultIcon = 0",
+                  "SetValue " + doc + "\\DefaultIcon -> \"\" = 0",
+                  "CloseKey " + doc + "\\DefaultIcon = 0",
+                  "CreateKey " + doc + "\\Application = 0",
+                  "SetValue " + doc + "\\Application -> \"ApplicationName\" = 0",
+                  "CloseKey " + doc + "\\Application = 0",
+                  "CreateKey " + doc + "\\Insertable = 0",
+                  "CloseKey " + doc + "\\Insertable = 0",
+                  "CreateKey " + doc + "\\shell\\Open Orvantis V12\\command = 0",
+                  "SetValue " + doc + "\\shell\\Open Orvantis V12\\command -> \"\" = 0",
+                  "CloseKey " + doc + "\\shell\\Open Orvantis V12\\command = 0",
+                  "CreateKey " + doc + "\\shell\\Open\\command = 0",
+                  "SetValue " + doc + "\\shell\\Open\\command -> \"\" = 0",
+                  "CloseKey " + doc + "\\shell\\Open\\command = 0",
+                  "CreateKey " + doc + "\\shell\\Edit\\command = 0",
+                  "SetValue " + doc + "\\shell\\Edit\\command -> \"\" = 0",
+                  "CloseKey " + doc + "\\shell\\Edit\\command = 0",
+                  "CloseKey " + doc + "\\CLSID = 0",
+                  "CreateKey " + doc + " = 0",
+                  "SetValue " + doc + " -> \"\" = 0",
+                  "CloseKey " + doc + " = 0",
+              }));
 }
 
 struct OpenCommandCase {
@@ -123,11 +124,13 @@ const OpenCommandCase kOpenCommandCases[] = {
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx \"%1\""},
     {"ProductHostUpperCase", kInstalled, "TESSARYN",
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\TESSARYN.exe\" /ovx \"%1\""},
-    {"OtherHost", kInstalled, "Modeller", "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Modeller.exe\" \"%1\""},
+    {"OtherHost", kInstalled, "Modeller",
+     "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Modeller.exe\" \"%1\""},
     {"NoBinDirectory", "REGEDIT4\n", nullptr, "\"\\Tessaryn.exe\" /ovx \"%1\""},
 };
 
-class LanguageOpenCommand : public LanguageDocumentTypeTest, public ::testing::WithParamInterface<OpenCommandCase> {};
+class LanguageOpenCommand : public LanguageDocumentTypeTest,
+                            public ::testing::WithParamInterface<OpenCommandCase> {};
 
 TEST_P(LanguageOpenCommand, QuotesTheHostPathAndTheDocument) {
     const OpenCommandCase& c = GetParam();
@@ -152,7 +155,17 @@ TEST_F(LanguageDocumentTypeTest, ALongBinDirectoryGivesAWholeOpenCommand) {
 }
 
 // What a registration leaves under the document key: a value, or a key alone.
-enum Item { TypeName, ClassId, Icon, ApplicationName, Insertable, VersionedVerb, OpenVerb, EditVerb, kItemCount };
+enum Item {
+    TypeName,
+    ClassId,
+    Icon,
+    ApplicationName,
+    Insertable,
+    VersionedVerb,
+    OpenVerb,
+    EditVerb,
+    kItemCount
+};
 
 struct ItemPlace {
     const char* key;
@@ -180,24 +193,53 @@ void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 const FailureCase kFailureCases[] = {
     // Nothing below the document is written, but the type name still is.
-    {"ClassIdKey", RegOp::CreateKey, "HKCR\\Orvantis Language\\CLSID", {"Error creating document key"},
+    {"ClassIdKey",
+     RegOp::CreateKey,
+     "HKCR\\Orvantis Language\\CLSID",
+     {"Error creating document key"},
      {ClassId, Icon, ApplicationName, Insertable, VersionedVerb, OpenVerb, EditVerb}},
-    {"ClassIdValue", RegOp::SetValue, "HKCR\\Orvantis Language\\CLSID", {"Unable to create document class id"},
+    {"ClassIdValue",
+     RegOp::SetValue,
+     "HKCR\\Orvantis Language\\CLSID",
+     {"Unable to create document class id"},
      {ClassId}},
-    {"IconKey", RegOp::CreateKey, "HKCR\\Orvantis Language\\DefaultIcon", {"Unable to create document Default Icon"},
+    {"IconKey",
+     RegOp::CreateKey,
+     "HKCR\\Orvantis Language\\DefaultIcon",
+     {"Unable to create document Default Icon"},
      {Icon}},
-    {"IconValue", RegOp::SetValue, "HKCR\\Orvantis Language\\DefaultIcon", {"Unable to create document Default Icon"},
+    {"IconValue",
+     RegOp::SetValue,
+     "HKCR\\Orvantis Language\\DefaultIcon",
+     {"Unable to create document Default Icon"},
      {Icon}},
-    {"ApplicationKey", RegOp::CreateKey, "HKCR\\Orvantis Language\\Application",
-     {"Unable to create document Application"}, {ApplicationName}},
-    {"ApplicationValue", RegOp::SetValue, "HKCR\\Orvantis Language\\Application",
-     {"Unable to create document Application"}, {ApplicationName}},
-    {"InsertableKey", RegOp::CreateKey, "HKCR\\Orvantis Language\\Insertable",
-     {"Unable to create document insertable key"}, {Insertable}},
+    {"ApplicationKey",
+     RegOp::CreateKey,
+     "HKCR\\Orvantis Language\\Application",
+     {"Unable to create document Application"},
+     {ApplicationName}},
+    {"ApplicationValue",
+     RegOp::SetValue,
+     "HKCR\\Orvantis Language\\Application",
+     {"Unable to create document Application"},
+     {ApplicationName}},
+    {"InsertableKey",
+     RegOp::CreateKey,
+     "HKCR\\Orvantis Language\\Insertable",
+     {"Unable to create document insertable key"},
+     {Insertable}},
     {"OpenVerbKey", RegOp::CreateKey, kOpenCommand, {"Error creating shell key"}, {OpenVerb}},
-    {"OpenVerbValue", RegOp::SetValue, kOpenCommand, {"Unable to create shell document registry entry"}, {OpenVerb}},
+    {"OpenVerbValue",
+     RegOp::SetValue,
+     kOpenCommand,
+     {"Unable to create shell document registry entry"},
+     {OpenVerb}},
     {"EditVerbKey", RegOp::CreateKey, kEditCommand, {"Error creating shell key"}, {EditVerb}},
-    {"EditVerbValue", RegOp::SetValue, kEditCommand, {"Unable to create shell document registry entry"}, {EditVerb}},
+    {"EditVerbValue",
+     RegOp::SetValue,
+     kEditCommand,
+     {"Unable to create shell document registry entry"},
+     {EditVerb}},
     // The type key could not be opened for its name: silent.
     {"TypeKey", RegOp::CreateKey, kDocument, {}, {TypeName}},
     {"TypeValue", RegOp::SetValue, kDocument, {"Unable to assign value to document class name"}, {TypeName}},
@@ -255,9 +297,11 @@ struct UnregisterCase {
 void PrintTo(const UnregisterCase& c, std::ostream* os) { *os << c.name; }
 
 const UnregisterCase kUnregisterCases[] = {
-    {"ThisVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3800\"\n", false},
+    {"ThisVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3800\"\n",
+     false},
     {"NoCurVerKey", "", false},
-    {"OtherVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n", true},
+    {"OtherVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n",
+     true},
 };
 
 class LanguageDocumentTypeUnregister : public LanguageDocumentTypeTest,

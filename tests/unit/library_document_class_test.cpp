@@ -69,21 +69,54 @@ struct FailureCase {
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 const FailureCase kFailureCases[] = {
-    {"AsciiSuffixKey", RegOp::CreateKey, kAsciiSuffix, false, {"Unable to create ASCII document suffix entry"}},
-    {"AsciiSuffixValue", RegOp::SetValue, kAsciiSuffix, false, {"Unable to create ASCII document suffix entry"}},
-    {"LibrarySuffixKey", RegOp::CreateKey, kLibrarySuffix, false, {"Unable to create Library document suffix entry"}},
-    {"LibrarySuffixValue", RegOp::SetValue, kLibrarySuffix, false,
+    {"AsciiSuffixKey",
+     RegOp::CreateKey,
+     kAsciiSuffix,
+     false,
+     {"Unable to create ASCII document suffix entry"}},
+    {"AsciiSuffixValue",
+     RegOp::SetValue,
+     kAsciiSuffix,
+     false,
+     {"Unable to create ASCII document suffix entry"}},
+    {"LibrarySuffixKey",
+     RegOp::CreateKey,
+     kLibrarySuffix,
+     false,
+     {"Unable to create Library document suffix entry"}},
+    {"LibrarySuffixValue",
+     RegOp::SetValue,
+     kLibrarySuffix,
+     false,
      {"Unable to create Library document suffix entry"}},
     {"SuffixSettingKey", RegOp::CreateKey, kSuffixSetting, false, {}},
-    {"SuffixSettingValue", RegOp::SetValue, kSuffixSetting, false,
+    {"SuffixSettingValue",
+     RegOp::SetValue,
+     kSuffixSetting,
+     false,
      {"Unable to create ASCII document suffix entry in HKLM"}},
-    {"LibraryClassIdKey", RegOp::CreateKey, kLibraryClassId, false, {"Unable to create library document class id"}},
-    {"LibraryClassIdValue", RegOp::SetValue, kLibraryClassId, false, {"Unable to create library document class id"}},
+    {"LibraryClassIdKey",
+     RegOp::CreateKey,
+     kLibraryClassId,
+     false,
+     {"Unable to create library document class id"}},
+    {"LibraryClassIdValue",
+     RegOp::SetValue,
+     kLibraryClassId,
+     false,
+     {"Unable to create library document class id"}},
     {"LibraryTypeKey", RegOp::CreateKey, kLibraryType, false, {}},
     // The class id went first: the type key exists with it, but without a display name.
-    {"LibraryTypeValue", RegOp::SetValue, kLibraryType, false, {"Unable to assign value to library class name"}},
+    {"LibraryTypeValue",
+     RegOp::SetValue,
+     kLibraryType,
+     false,
+     {"Unable to assign value to library class name"}},
     // Steps four and seven each show their own messages; the library type key itself fails silently.
-    {"UnwritableClassesRoot", RegOp::CreateKey, "HKCR", true,
+    {"UnwritableClassesRoot",
+     RegOp::CreateKey,
+     "HKCR",
+     true,
      {"Unable to create ASCII document suffix entry", "Unable to create Library document suffix entry",
       "Unable to create library document class id"}},
 };
@@ -98,10 +131,14 @@ TEST_P(LibraryDocumentClassFailure, ReportsTheKeysOwnMessageAndWritesTheOthers) 
     RunSteps(1);
 
     EXPECT_EQ(reporter.messages, c.expected);
-    const std::pair<const char*, const char*> values[] = {
-        {kAsciiSuffix, ""}, {kLibrarySuffix, ""}, {kSuffixSetting, "ASCII"}, {kLibraryClassId, ""}, {kLibraryType, ""}};
+    const std::pair<const char*, const char*> values[] = {{kAsciiSuffix, ""},
+                                                          {kLibrarySuffix, ""},
+                                                          {kSuffixSetting, "ASCII"},
+                                                          {kLibraryClassId, ""},
+                                                          {kLibraryType, ""}};
     for (const auto& [key, name] : values) {
-        const bool failedHere = c.subtree ? std::string(key).rfind("HKCR", 0) == 0 : std::string(key) == c.key;
+        const bool failedHere =
+            c.subtree ? std::string(key).rfind("HKCR", 0) == 0 : std::string(key) == c.key;
         EXPECT_EQ(StringValue(key, name).has_value(), !failedHere) << key;
     }
 }
@@ -127,10 +164,13 @@ struct UnregisterCase {
 };
 void PrintTo(const UnregisterCase& c, std::ostream* os) { *os << c.name; }
 
-const char kThisVersionCurrent[] = "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3800\"\n";
-const char kOtherVersionCurrent[] = "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n";
+const char kThisVersionCurrent[] =
+    "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3800\"\n";
+const char kOtherVersionCurrent[] =
+    "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n";
 const char kEmptyOptions[] = "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options]\n";
-const char kOtherProduct[] = "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options]\n\"pwk\"=\"Pellwick\"\n";
+const char kOtherProduct[] =
+    "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options]\n\"pwk\"=\"Pellwick\"\n";
 const char kOptionsWithSubkeysOnly[] =
     "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options\\A]\n"
     "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options\\B]\n";
@@ -140,8 +180,8 @@ const std::string kUnregisterStates[] = {
     std::string(kThisVersionCurrent) + kOtherProduct,
     std::string(kOtherVersionCurrent) + kEmptyOptions,
     std::string(kOtherVersionCurrent) + kOtherProduct,
-    kEmptyOptions,                                              // no CurVer key: this version counts as current
-    kThisVersionCurrent,                                        // no Options key: no product left
+    kEmptyOptions,        // no CurVer key: this version counts as current
+    kThisVersionCurrent,  // no Options key: no product left
     std::string(kThisVersionCurrent) + kOptionsWithSubkeysOnly,  // subkeys are not products
 };
 

@@ -62,8 +62,8 @@ std::string BinaryBin(const std::string& version, const std::string& bin) {
         std::snprintf(byte, sizeof byte, "%02x", static_cast<unsigned char>(c));
         hex += (hex.empty() ? "" : ",") + std::string(byte);
     }
-    return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvalen\\ZUREDORE\\" + version + "\\Dir]\n\"Bin\"=hex:" + hex + "\n" +
-           Product(kNative, version);
+    return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvalen\\ZUREDORE\\" + version + "\\Dir]\n\"Bin\"=hex:" + hex +
+           "\n" + Product(kNative, version);
 }
 
 // A Bin text of exactly `length` characters that contains "ZURedore V5\".
@@ -77,43 +77,57 @@ const std::vector<ShellCase> kShellCases = {
     {"ProductWithoutSystem", Product(kNative, "38.0"), {}},
     {"SystemWithoutProduct", System(kNative, "38.0", kV12Bin), {}},
     {"NativeVersion", Installed(kNative, "38.0", kV12Bin), {{"Open Orvantis V12", kV12Command}}},
-    {"BinEndingInBackslash", Installed(kNative, "37.0", "C:\\Corvalen\\ZURedore V11\\bin\\"),
+    {"BinEndingInBackslash",
+     Installed(kNative, "37.0", "C:\\Corvalen\\ZURedore V11\\bin\\"),
      {{"Open Orvantis V11", Command("C:\\Corvalen\\ZURedore V11\\bin\\Tessaryn.exe")}}},
-    {"VersionTheSystemLacks", Installed(kNative, "38.0", kV12Bin) + Product(kNative, "37.0"),
+    {"VersionTheSystemLacks",
+     Installed(kNative, "38.0", kV12Bin) + Product(kNative, "37.0"),
      {{"Open Orvantis V12", kV12Command}}},
-    {"CurVerSkipped", Installed(kNative, "CurVer", "C:\\ZURedore V10\\bin") + Installed(kNative, "38.0", kV12Bin),
+    {"CurVerSkipped",
+     Installed(kNative, "CurVer", "C:\\ZURedore V10\\bin") + Installed(kNative, "38.0", kV12Bin),
      {{"Open Orvantis V12", kV12Command}}},
-    {"CurverInOtherCaseIsAVersion", Installed(kNative, "curver", "C:\\ZURedore V10\\bin"),
+    {"CurverInOtherCaseIsAVersion",
+     Installed(kNative, "curver", "C:\\ZURedore V10\\bin"),
      {{"Open Orvantis V10", Command("C:\\ZURedore V10\\bin\\Tessaryn.exe")}}},
     {"NoDirKey", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvalen\\ZUREDORE\\37.0]\n" + Product(kNative, "37.0"), {}},
     {"BinWithoutSystemName", Installed(kNative, "37.0", "D:\\Modelling\\bin"), {}},
     {"SystemNameInOtherCase", Installed(kNative, "37.0", "C:\\zuredore V11\\bin"), {}},
     {"EmptyBin", Installed(kNative, "37.0", ""), {}},
-    {"NoSpaceAfterSystemName", Installed(kNative, "37.0", "C:\\ZURedore\\bin"),
+    {"NoSpaceAfterSystemName",
+     Installed(kNative, "37.0", "C:\\ZURedore\\bin"),
      {{"Open Orvantis ", Command("C:\\ZURedore\\bin\\Tessaryn.exe")}}},
-    {"NoBackslashAfterTheSpace", Installed(kNative, "37.0", "C:\\ZURedore V11"),
+    {"NoBackslashAfterTheSpace",
+     Installed(kNative, "37.0", "C:\\ZURedore V11"),
      {{"Open Orvantis ", Command("C:\\ZURedore V11\\Tessaryn.exe")}}},
-    {"LabelUpToTheNextBackslash", Installed(kNative, "37.0", "C:\\Apps\\ZURedore 2024 R1\\bin"),
+    {"LabelUpToTheNextBackslash",
+     Installed(kNative, "37.0", "C:\\Apps\\ZURedore 2024 R1\\bin"),
      {{"Open Orvantis 2024 R1", Command("C:\\Apps\\ZURedore 2024 R1\\bin\\Tessaryn.exe")}}},
-    {"BinFillingTheBuffer", Installed(kNative, "37.0", BinOfLength(1023)),
+    {"BinFillingTheBuffer",
+     Installed(kNative, "37.0", BinOfLength(1023)),
      {{"Open Orvantis V5", Command(BinOfLength(1023) + "\\Tessaryn.exe")}}},
     {"BinOverTheBuffer", Installed(kNative, "37.0", BinOfLength(1024)), {}},
-    {"BinaryBinValue", BinaryBin("37.0", "C:\\ZURedore V8\\bin"),
+    {"BinaryBinValue",
+     BinaryBin("37.0", "C:\\ZURedore V8\\bin"),
      {{"Open Orvantis V8", Command("C:\\ZURedore V8\\bin\\Tessaryn.exe")}}},
-    {"ThirtyTwoBitViewOnly", Installed(kWow, "30.0", "C:\\Program Files (x86)\\ZURedore V9\\bin"),
+    {"ThirtyTwoBitViewOnly",
+     Installed(kWow, "30.0", "C:\\Program Files (x86)\\ZURedore V9\\bin"),
      {{"Open Orvantis V9", Command("C:\\Program Files (x86)\\ZURedore V9\\bin\\Tessaryn.exe")}}},
     {"SameLabelInBothViewsNativeWins",
-     Installed(kWow, "37.0", "C:\\x86\\ZURedore V11\\bin") + Installed(kNative, "37.0", "C:\\x64\\ZURedore V11\\bin"),
+     Installed(kWow, "37.0", "C:\\x86\\ZURedore V11\\bin") +
+         Installed(kNative, "37.0", "C:\\x64\\ZURedore V11\\bin"),
      {{"Open Orvantis V11", Command("C:\\x64\\ZURedore V11\\bin\\Tessaryn.exe")}}},
     {"BothViewsDifferentLabels",
      Installed(kWow, "30.0", "C:\\x86\\ZURedore V9\\bin") + Installed(kNative, "38.0", kV12Bin),
-     {{"Open Orvantis V9", Command("C:\\x86\\ZURedore V9\\bin\\Tessaryn.exe")}, {"Open Orvantis V12", kV12Command}}},
+     {{"Open Orvantis V9", Command("C:\\x86\\ZURedore V9\\bin\\Tessaryn.exe")},
+      {"Open Orvantis V12", kV12Command}}},
     // Windows-1252 has the euro sign at 0x80: the name must reach the system key as that byte.
-    {"VersionNameOutsideAscii", Installed(kNative, "38.0\xE2\x82\xAC", "C:\\ZURedore V13\\bin"),
+    {"VersionNameOutsideAscii",
+     Installed(kNative, "38.0\xE2\x82\xAC", "C:\\ZURedore V13\\bin"),
      {{"Open Orvantis V13", Command("C:\\ZURedore V13\\bin\\Tessaryn.exe")}}},
     // A name longer than the enumeration buffer is passed over; the next index is still visited.
-    {"VersionNameOverTheBuffer", Installed(kNative, "1" + std::string(100, 'x'), "C:\\ZURedore V1\\bin") +
-                                     Installed(kNative, "38.0", kV12Bin),
+    {"VersionNameOverTheBuffer",
+     Installed(kNative, "1" + std::string(100, 'x'), "C:\\ZURedore V1\\bin") +
+         Installed(kNative, "38.0", kV12Bin),
      {{"Open Orvantis V12", kV12Command}}},
 };
 
@@ -125,13 +139,15 @@ protected:
         if (shell == nullptr) return verbs;
         for (const RegKey& verb : shell->subkeys) {
             const std::string name = Utf16ToUtf8(verb.name);
-            verbs[name] = StringValue("HKCR\\Orvantis Language\\shell\\" + name + "\\command", "").value_or("<none>");
+            verbs[name] =
+                StringValue("HKCR\\Orvantis Language\\shell\\" + name + "\\command", "").value_or("<none>");
         }
         return verbs;
     }
 };
 
-class ShellOpenCommandCases : public ShellOpenCommandsTest, public ::testing::WithParamInterface<ShellCase> {};
+class ShellOpenCommandCases : public ShellOpenCommandsTest,
+                              public ::testing::WithParamInterface<ShellCase> {};
 
 TEST_P(ShellOpenCommandCases, WritesOneVerbPerQualifyingVersion) {
     const ShellCase& c = GetParam();
@@ -145,7 +161,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ShellOpenCommandCases, ::testing::ValuesIn(kShel
                          [](const auto& info) { return info.param.name; });
 
 TEST_F(ShellOpenCommandsTest, AVersionWhoseNameCannotBeEnumeratedIsSkippedAndTheNextOneVisited) {
-    Seed("REGEDIT4\n" + Installed(kNative, "37.0", "C:\\ZURedore V11\\bin") + Installed(kNative, "38.0", kV12Bin));
+    Seed("REGEDIT4\n" + Installed(kNative, "37.0", "C:\\ZURedore V11\\bin") +
+         Installed(kNative, "38.0", kV12Bin));
     registry.Fail(RegOp::EnumKey, "HKLM\\SOFTWARE\\Corvalen\\Orvantis").OnCall(1);
     RegisterShellOpenCommands(kShellPrefix);
     EXPECT_EQ(WrittenVerbs(), (Verbs{{"Open Orvantis V12", kV12Command}}));
@@ -153,7 +170,8 @@ TEST_F(ShellOpenCommandsTest, AVersionWhoseNameCannotBeEnumeratedIsSkippedAndThe
 }
 
 TEST_F(ShellOpenCommandsTest, AVerbKeyThatCannotBeCreatedIsPassedOverSilently) {
-    Seed("REGEDIT4\n" + Installed(kNative, "37.0", "C:\\ZURedore V11\\bin") + Installed(kNative, "38.0", kV12Bin));
+    Seed("REGEDIT4\n" + Installed(kNative, "37.0", "C:\\ZURedore V11\\bin") +
+         Installed(kNative, "38.0", kV12Bin));
     registry.Fail(RegOp::CreateKey, "HKCR\\Orvantis Language\\shell\\Open Orvantis V11\\command");
     RegisterShellOpenCommands(kShellPrefix);
     EXPECT_EQ(WrittenVerbs(), (Verbs{{"Open Orvantis V12", kV12Command}}));
@@ -161,7 +179,8 @@ TEST_F(ShellOpenCommandsTest, AVerbKeyThatCannotBeCreatedIsPassedOverSilently) {
 }
 
 TEST_F(ShellOpenCommandsTest, ACommandThatCannotBeWrittenIsReportedAndTheLoopGoesOn) {
-    Seed("REGEDIT4\n" + Installed(kNative, "37.0", "C:\\ZURedore V11\\bin") + Installed(kNative, "38.0", kV12Bin));
+    Seed("REGEDIT4\n" + Installed(kNative, "37.0", "C:\\ZURedore V11\\bin") +
+         Installed(kNative, "38.0", kV12Bin));
     registry.Fail(RegOp::SetValue, "HKCR\\Orvantis Language\\shell\\Open Orvantis V11\\command");
     RegisterShellOpenCommands(kShellPrefix);
     EXPECT_EQ(WrittenVerbs(), (Verbs{{"Open Orvantis V11", "<none>"}, {"Open Orvantis V12", kV12Command}}));

@@ -2,7 +2,6 @@
 // under Wine: regsvr32 in a new process for every pass, the classes root
 // exported and compared with .reg files written by hand.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <string>
@@ -66,7 +65,8 @@ protected:
 std::string StringValue(HKEY root, const char* path, const char* name) {
     char data[4096] = {};
     DWORD size = sizeof data - 1;
-    if (RegGetValueA(root, path, name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS) return "<missing>";
+    if (RegGetValueA(root, path, name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+        return "<missing>";
     return data;
 }
 
@@ -98,8 +98,9 @@ TEST_P(DocumentsUnderWine, RegistrationWritesAndUnregistrationRemovesExactlyTheD
 
     if (c.changeAfterRegistration != nullptr) ImportRegFixture(Fixture(c.changeAfterRegistration));
     if (c.removeOtherProduct) {
-        ASSERT_EQ(RunWindowsCommand("reg delete \"HKLM\\Software\\Corvalen\\ZURedore\\38.0\\Options\" /v pwk /f"),
-                  0);
+        ASSERT_EQ(
+            RunWindowsCommand("reg delete \"HKLM\\Software\\Corvalen\\ZURedore\\38.0\\Options\" /v pwk /f"),
+            0);
     }
 
     ASSERT_EQ(RunRegsvr32(dll, true), 0);
@@ -107,7 +108,9 @@ TEST_P(DocumentsUnderWine, RegistrationWritesAndUnregistrationRemovesExactlyTheD
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, DocumentsUnderWine, ::testing::ValuesIn(kUnregistrationCases),
-                         [](const ::testing::TestParamInfo<UnregistrationCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<UnregistrationCase>& info) {
+                             return info.param.name;
+                         });
 
 TEST_F(DocumentsTest, RegisteringTwiceEqualsRegisteringOnceAndClaimsCurVer) {
     ImportRegFixture(Fixture("documents_other_version_current.reg"));
