@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: sets up, builds the native library and its registration host,
-# and registers the product into a fresh built-in registry folder, printing
-# what the registration wrote. The folder is kept; its path is printed.
+# and registers the product into a fresh built-in registry folder that holds an
+# installation of the modelling system (scripts/demo-installation.reg),
+# printing what the registration wrote. The folder is kept; its path is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,4 +12,4 @@ cmake --build --preset native --target qzreg qzproduct >/dev/null
 
 folder=${1:-$(mktemp -d "${TMPDIR:-/tmp}/orvantis-registry.XXXXXX")}
 echo "Registry folder: $folder" >&2
-build/native/bin/qzreg register --registry "$folder"
+build/native/bin/qzreg register --registry "$folder" --import scripts/demo-installation.reg

@@ -10,10 +10,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "registry/reg_file.h"
 #include "registry/registry_changes.h"
 #include "registry/registry_folder.h"
 
@@ -30,6 +34,9 @@ const char kUsageText[] =
     "                       $XDG_STATE_HOME/orvantis/registry, else\n"
     "                       ~/.local/state/orvantis/registry)\n"
     "  -m, --module FILE    the module to load (default: libqzproduct.so beside qzreg)\n"
+    "  -i, --import FILE    import a .reg file into the registry folder before the\n"
+    "                       pass (for instance an installation of the modelling\n"
+    "                       system); may be given more than once\n"
     "  -q, --quiet          print nothing but errors\n"
     "  -h, --help           display this help and exit\n"
     "\n"
@@ -49,6 +56,7 @@ struct Options {
     bool quiet = false;
     std::string registry;
     std::string module;
+    std::vector<std::string> imports;
 };
 
 std::string DefaultModulePath() {
@@ -83,6 +91,12 @@ std::optional<Options> ParseArguments(int argc, char** argv, int* exitCode) {
             if (!takeValue(&options.module)) break;
         } else if (argument.compare(0, 9, "--module=") == 0) {
             options.module = argument.substr(9);
+        } else if (argument == "-i" || argument == "--import") {
+            std::string file;
+            if (!takeValue(&file)) break;
+            options.imports.push_back(file);
+        } else if (argument.compare(0, 9, "--import=") == 0) {
+            options.imports.push_back(argument.substr(9));
         } else if ((argument == "register" || argument == "unregister") && !mode) {
             mode = argument;
         } else {
@@ -114,6 +128,35 @@ std::unique_ptr<qz::MemoryRegistry> ReadRegistry(const std::string& folder) {
     return std::make_unique<qz::MemoryRegistry>(open->registry());
 }
 
+// Imports .reg files (5.00 or REGEDIT4) into the folder and saves it; the pass
+// that follows then sees them as already there.
+bool ImportFiles(const std::string& folder, const std::vector<std::string>& files) {
+    if (files.empty()) return true;
+    std::string error;
+    std::unique_ptr<qz::RegistryFolder> open = qz::RegistryFolder::Open(folder, error);
+    if (!open) {
+        std::fprintf(stderr, "qzreg: %s\n", error.c_str());
+        return false;
+    }
+    for (const std::string& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "qzreg: cannot read %s\n", file.c_str());
+            return false;
+        }
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!qz::ImportRegText(qz::DecodeRegFileBytes(bytes), open->registry(), error)) {
+            std::fprintf(stderr, "qzreg: %s: %s\n", file.c_str(), error.c_str());
+            return false;
+        }
+    }
+    if (!open->Save(error)) {
+        std::fprintf(stderr, "qzreg: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -125,6 +168,7 @@ int main(int argc, char** argv) {
     // The module finds its registry folder through QZ_REGISTRY_DIR.
     setenv("QZ_REGISTRY_DIR", folder.c_str(), 1);
 
+    if (!ImportFiles(folder, options->imports)) return kPassFailed;
     std::unique_ptr<qz::MemoryRegistry> before = ReadRegistry(folder);
     if (!before) return kPassFailed;
 

@@ -119,6 +119,25 @@ TEST_F(QzregTest, AMalformedHiveFailsThePassAndIsLeftAsItWas) {
     EXPECT_EQ(ReadFile(hive), broken);
 }
 
+TEST_F(QzregTest, ImportedFilesAreInPlaceBeforeThePassAndAreNotListedAsItsChanges) {
+    const std::string seed = scratch_ + "/installation.reg";
+    std::ofstream(seed, std::ios::binary)
+        << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir]\r\n"
+           "\"bin\"=\"C:\\\\ZURedore V12\\\\bin\"\r\n";
+    const CommandRun run = Qzreg("--registry '" + folder_ + "' --import '" + seed + "' register");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("[HKEY_CLASSES_ROOT\\Orvantis Language\\shell\\Open Orvantis V12\\command]\n"
+                           "@=\"\\\"C:\\\\ZURedore V12\\\\bin\\\\Tessaryn.exe\\\" /ovx \\\"%1\\\"\""),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("\"bin\"="), std::string::npos) << run.out;
+
+    std::ofstream(seed, std::ios::binary) << "REGEDIT4\r\n\"orphan\"=\"value\"\r\n";
+    const CommandRun broken = Qzreg("--registry '" + folder_ + "' --import '" + seed + "' register");
+    EXPECT_EQ(broken.exitCode, 5);
+    EXPECT_NE(broken.err.find("line 2"), std::string::npos) << broken.err;
+}
+
 TEST_F(QzregTest, ExitCodesFollowRegsvr32) {
     EXPECT_EQ(Qzreg("--help").exitCode, 0);
     EXPECT_EQ(Qzreg("").exitCode, 1);
