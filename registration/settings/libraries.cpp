@@ -55,9 +55,10 @@ void RegisterDefaultLibraries(int registerFlag) {
     const std::string path = LibrarySettingsKeyPath("Default Libraries");
     if (registerFlag == 0) return;
 
-    const std::vector<std::string> names = DefaultLibraryNames(LoadProductString(IDS_DEFAULT_LIBRARY));
-    // "none" (or nothing): no key at all, and nothing to report.
-    if (names.empty()) return;
+    const std::string list = WithoutLeadingWhiteSpace(LoadProductString(IDS_DEFAULT_LIBRARY));
+    // "none" (or nothing): no key at all, and nothing to report. A list of empty
+    // names only (",,") still creates the key, with no value in it.
+    if (list.empty() || IsNoneWord(list)) return;
 
     const std::string directory = GetInstallDirectory(InstallDirectoryKind::Lib) + "\\";
     UniqueKey key(Registry());
@@ -66,7 +67,7 @@ void RegisterDefaultLibraries(int registerFlag) {
         ReportRegistrationError("Unable to create default library key");
         return;
     }
-    for (const std::string& name : names) {
+    for (const std::string& name : DefaultLibraryNames(list)) {
         if (SetRegistryString(key.get(), name, directory + name) == 0)
             ReportRegistrationError("Unable to create default library entry");
     }

@@ -81,6 +81,15 @@ TEST_F(LibrariesTest, NoneInAnyCaseCreatesNoKeyAndShowsNothing) {
     EXPECT_EQ(reporter.messages, Messages{});
 }
 
+TEST_F(LibrariesTest, AListOfEmptyNamesStillCreatesTheKeyWithNoValue) {
+    Seed(kLibDirectorySeed);
+    strings.Set(IDS_DEFAULT_LIBRARY, " ,,");
+    RegisterDefaultLibraries(1);
+    EXPECT_TRUE(KeyExists(kDefaultLibraries));
+    EXPECT_EQ(registry.CountCalls(RegOp::SetValue), 0u);
+    EXPECT_EQ(reporter.messages, Messages{});
+}
+
 TEST_F(LibrariesTest, NoneWithATrailingBlankIsALibraryName) {
     Seed(kLibDirectorySeed);
     strings.Set(IDS_DEFAULT_LIBRARY, "none ");
