@@ -3,7 +3,7 @@
 // tells the modelling system, and the other products, that this product exists.
 #include "module/module_state.h"
 #include "module/registration_steps.h"
-#include "registry/registry_helpers.h"
+#include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 
 namespace qz {

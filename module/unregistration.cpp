@@ -4,7 +4,7 @@
 // only while this version is the current one.
 #include "module/module_state.h"
 #include "module/registration_steps.h"
-#include "registry/registry_helpers.h"
+#include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 
 namespace qz {

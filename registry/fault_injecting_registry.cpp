@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "registry/code_page.h"
+#include "text/code_page.h"
 #include "registry/reg_tree.h"
 
 namespace qz {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "registry/code_page.h"
+#include "text/code_page.h"
 #include "registry/memory_registry.h"
 
 namespace qz {

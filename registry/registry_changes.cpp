@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "registry/code_page.h"
+#include "text/code_page.h"
 #include "registry/reg_file.h"
 
 namespace qz {

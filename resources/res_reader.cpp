@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "registry/code_page.h"
+#include "text/code_page.h"
 
 namespace qz {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "registry/code_page.h"
+#include "text/code_page.h"
 
 namespace qz {
 namespace {

@@ -1,5 +1,5 @@
 #include "registration/documents/key_name_text.h"
-#include "registry/code_page.h"
+#include "text/code_page.h"
 
 namespace qz {
 

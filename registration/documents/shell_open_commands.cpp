@@ -7,7 +7,7 @@
 #include "module/module_state.h"
 #include "module/registration_steps.h"
 #include "registration/documents/key_name_text.h"
-#include "registry/registry_helpers.h"
+#include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 
 namespace qz {

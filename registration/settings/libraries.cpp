@@ -6,7 +6,7 @@
 
 #include "module/module_state.h"
 #include "module/registration_steps.h"
-#include "registry/registry_helpers.h"
+#include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 
 namespace qz {

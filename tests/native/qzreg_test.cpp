@@ -12,7 +12,7 @@
 #include <iterator>
 #include <string>
 
-#include "registry/code_page.h"
+#include "text/code_page.h"
 
 namespace {
 

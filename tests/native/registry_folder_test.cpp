@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/code_page.h"
+#include "text/code_page.h"
 #include "registry/reg_file.h"
 #include "registry/registry_folder.h"
 

@@ -1,6 +1,6 @@
 #include "tests/support/registry_fixture.h"
 
-#include "registry/code_page.h"
+#include "text/code_page.h"
 #include "registry/reg_file.h"
 
 namespace qz::test {

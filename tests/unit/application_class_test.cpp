@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "module/registration_steps.h"
-#include "registry/registry_helpers.h"
+#include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 #include "tests/support/registry_fixture.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "registry/code_page.h"
+#include "text/code_page.h"
 #include "registry/memory_registry.h"
 
 namespace qz {

@@ -3,7 +3,7 @@
 // is a .reg text that turns the "before" registry into the "after" one.
 #include <gtest/gtest.h>
 
-#include "registry/code_page.h"
+#include "text/code_page.h"
 #include "registry/reg_file.h"
 #include "registry/registry_changes.h"
 

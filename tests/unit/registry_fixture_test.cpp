@@ -4,7 +4,7 @@
 
 #include <gtest/gtest-spi.h>
 
-#include "registry/registry_helpers.h"
+#include "registration/product_lookups.h"
 
 namespace qz::test {
 namespace {

@@ -11,7 +11,7 @@
 #include "module/module_state.h"
 #include "registry/fault_injecting_registry.h"
 #include "registry/memory_registry.h"
-#include "registry/registry_helpers.h"
+#include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 #include "tests/support/test_services.h"
 #ifdef _WIN32

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "module/registration_steps.h"
-#include "registry/code_page.h"
+#include "text/code_page.h"
 #include "tests/support/registry_fixture.h"
 
 namespace qz {

@@ -1,7 +1,7 @@
 // The shared key paths are fixed texts built from the fixed system version.
 #include <gtest/gtest.h>
 
-#include "registry/registry_helpers.h"
+#include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 #include "tests/support/test_services.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/code_page.h"
+#include "text/code_page.h"
 #include "registry/memory_registry.h"
 #include "registry/reg_file.h"
 #include "tests/support/windows_commands.h"

@@ -1,4 +1,4 @@
-#include "registry/code_page.h"
+#include "text/code_page.h"
 
 namespace qz {
 namespace {

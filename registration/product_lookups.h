@@ -1,0 +1,39 @@
+// The product knowledge every registration step shares: where the modelling
+// system is installed, its version text and keys, how many products it knows,
+// and whether this product version is the current one. And the generic registry
+// helpers bound to the registry in force, in the form the steps call them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "module/module_state.h"
+#include "registry/registry_helpers.h"
+
+namespace qz {
+
+inline int SetRegistryString(HKEY key, const std::string& valueName, const std::string& text) {
+    return SetRegistryString(Registry(), key, valueName, text);
+}
+inline int DeleteRegistryTree(HKEY root, std::string path) {
+    return DeleteRegistryTree(Registry(), root, std::move(path));
+}
+
+enum class InstallDirectoryKind : std::int32_t { Bin = 0, Help = 1, Lib = 2, Lic = 3, Root = 4 };
+
+// The directory of that kind recorded under the system Dir key, or empty.
+// Any number outside the enumeration gives empty without touching the registry.
+std::string GetInstallDirectory(InstallDirectoryKind kind);
+
+std::string SystemVersionString();       // "38.0"
+std::string SystemDirKeyPath();          // Software\Corvalen\ZURedore\38.0\Dir
+std::string SystemOptionsKeyPath();      // Software\Corvalen\ZURedore\38.0\Options
+std::string SystemOptionsSubkeyPath();   // ZURedore\38.0\Options
+
+// Number of values (not subkeys) of the system Options key; 0 when it cannot be read.
+int CountSystemOptionsValues();
+
+// 1 when HKCR\[application ProgID]\CurVer is missing or names this product version.
+int IsCurrentApplicationVersion();
+
+}  // namespace qz
