@@ -8,6 +8,9 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64
   util-linux
+  libcli11-dev nlohmann-json3-dev
+  clang libclang-rt-dev
+  wixl msitools
 )
 
 missing=()
