@@ -39,8 +39,12 @@ private:
 
 struct PlatformPass::Impl {
     Win32Registry registry;
-    MessageBoxReporter reporter;
 };
+
+ErrorReporter& PlatformReporter() {
+    static MessageBoxReporter reporter;
+    return reporter;
+}
 
 PlatformPass::PlatformPass() : impl_(new Impl) {}
 PlatformPass::~PlatformPass() = default;
@@ -50,12 +54,14 @@ bool PlatformPass::Ready() const { return true; }
 ModuleServices PlatformPass::Services() const {
     ModuleServices services;
     services.registry = &impl_->registry;
-    services.reporter = &impl_->reporter;
+    services.reporter = &PlatformReporter();
     services.strings = &ModuleStrings();
     return services;
 }
 
-std::string PlatformPass::ModuleFileName() const {
+std::string PlatformPass::ModuleFileName() const { return ThisModuleFileName(); }
+
+std::string ThisModuleFileName() {
     // The full path, however long (grow the buffer until it fits), in UTF-16 so
     // that a path in any script arrives whole; the module keeps it as UTF-8.
     std::vector<wchar_t> buffer(MAX_PATH);
