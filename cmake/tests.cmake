@@ -19,6 +19,7 @@ list(FILTER QZ_TEST_SUPPORT_SOURCES EXCLUDE REGEX "_${QZ_OTHER_PLATFORM_SUFFIX}\
 add_library(qz_test_support STATIC ${QZ_TEST_SUPPORT_SOURCES})
 target_link_libraries(qz_test_support PUBLIC gtest gmock)
 target_include_directories(qz_test_support PUBLIC ${CMAKE_SOURCE_DIR})
+target_include_directories(qz_test_support SYSTEM PUBLIC ${QZ_THIRD_PARTY_INCLUDE})
 if(WIN32)
   target_link_libraries(qz_test_support PUBLIC advapi32 user32 version)
   # The host process in which end-to-end tests run one pass with hooked imports.
