@@ -30,7 +30,8 @@ endif()
 target_compile_definitions(qz_test_support PUBLIC
   QZ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
   QZ_BINARY_DIR="${CMAKE_BINARY_DIR}"
-  QZ_MODULE_FILE="$<TARGET_FILE:qzproduct>")
+  QZ_MODULE_FILE="$<TARGET_FILE:qzproduct>"
+  QZ_QZREG_FILE="$<TARGET_FILE:qzreg>")
 
 set(QZ_TEST_DIRS tests/unit)
 if(WIN32)
@@ -47,7 +48,7 @@ foreach(dir ${QZ_TEST_DIRS})
     # The module's objects are linked in directly (not through an archive), so
     # that the compiled resources come along on Windows too.
     target_link_libraries(${test_name} PRIVATE qz_core qz_resources qz_test_support gtest_main)
-    add_dependencies(${test_name} qzproduct)
+    add_dependencies(${test_name} qzproduct qzreg)
     if(WIN32)
       add_dependencies(${test_name} qz_hook_host)
     endif()
