@@ -23,12 +23,6 @@ if(TARGET wix_source_test)
 endif()
 
 if(NOT WIN32)
-  # The native test that builds packages from the native qzreg's harvest.
-  find_program(QZ_WIXL wixl)
-  if(TARGET msi_package_test)
-    target_compile_definitions(msi_package_test PRIVATE
-      QZ_WIXL="${QZ_WIXL}" QZ_WIXL_PACKAGE_SCRIPT="${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh")
-  endif()
   return()
 endif()
 
