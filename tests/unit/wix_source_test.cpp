@@ -150,22 +150,24 @@ TEST(WixSource, EveryComponentIsA64BitComponentInTheFeature) {
         "[HKEY_CLASSES_ROOT\\.ovxf]\n@=\"Orvantis Language\"\n"
         "[HKEY_CURRENT_USER\\Software\\Corvalen\\Orvantis\\38.0\\IniSettings]\n\"whatsnew_ovx\"=dword:00000000\n"
         "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0\\Suffix]\n\"ASCII\"=\"ovxf,Orvantis Language\"\n");
-    // Every Component start tag, the module's and the keys' alike.
+    // Every Component start tag, the files' and the keys' alike.
     std::size_t components = 0;
     for (std::size_t at = wxs.find("<Component Id="); at != std::string::npos; at = wxs.find("<Component Id=", at + 1)) {
         const std::string tag = wxs.substr(at, wxs.find('>', at) - at);
         EXPECT_NE(tag.find(" Win64=\"yes\""), std::string::npos) << tag;
         ++components;
     }
-    EXPECT_GE(components, 4u) << wxs;
+    EXPECT_GE(components, 5u) << wxs;
     EXPECT_EQ(Count(wxs, "<ComponentRef Id="), components) << wxs;
     for (const char* key : {"HKEY_CLASSES_ROOT\\.ovxf", "HKEY_CURRENT_USER\\Software\\Corvalen\\Orvantis\\38.0\\IniSettings",
                             "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0\\Suffix"})
         EXPECT_NE(ComponentOf(wxs, key), "") << key;
     EXPECT_NE(wxs.find("<Directory Id=\"ProgramFiles64Folder\">"), std::string::npos) << wxs;
-    EXPECT_NE(wxs.find("<File Id=\"qzproduct.dll\" Name=\"qzproduct.dll\" Source=\"qzproduct.dll\" KeyPath=\"yes\"/>"),
-              std::string::npos)
-        << wxs;
+    for (const char* file : {"qzproduct.dll", "qzreg.exe"})
+        EXPECT_NE(wxs.find("<File Id=\"" + std::string(file) + "\" Name=\"" + file + "\" Source=\"" + file +
+                           "\" KeyPath=\"yes\"/>"),
+                  std::string::npos)
+            << wxs;
     EXPECT_NE(wxs.find("Version=\"38.0.0.380\" Manufacturer=\"Corvalen\" UpgradeCode=\"" + std::string(kWixUpgradeCode)),
               std::string::npos)
         << wxs;

@@ -25,6 +25,11 @@ namespace {
 // texts that carry the module's path are the same in both exports.
 const char kInstallFolder[] = "C:\\Program Files\\Corvalen\\Orvantis 38.0";
 const char kInstalledModule[] = "C:\\Program Files\\Corvalen\\Orvantis 38.0\\qzproduct.dll";
+// qzreg, installed beside the module for deployment tools: "qzreg.exe check" exits
+// 0 while the registration is intact and 6 when it has drifted.
+const char kInstalledHost[] = "C:\\Program Files\\Corvalen\\Orvantis 38.0\\qzreg.exe";
+constexpr int kCheckIntact = 0;
+constexpr int kCheckDrift = 6;
 
 // Every key the registration writes or an unregistration may leave, and the
 // neighbours a scenario seeds (another application version, the 32-bit view).
@@ -96,16 +101,18 @@ Differences Compare(const std::string& regsvr32, const std::string& package) {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
-// The package msiexec /i installed last and no msiexec /x removed since, if any.
+// The package msiexec /i installed last, until msiexec /x removes it.
 std::string installedPackage;
 
 // msiexec /i or /x of a package, silent, with a verbose log; its exit code.
 // The log's end is printed when a run that should succeed fails.
-int Msiexec(const std::string& action, const std::string& package, bool expectSuccess = true) {
+int Msiexec(const std::string& action, const std::string& package, bool expectSuccess = true,
+            const std::string& properties = {}) {
     const std::string log = ScratchFilePath("msiexec", ".log");
-    const int exitCode =
-        RunWindowsCommand("msiexec " + action + " " + Quoted(WindowsPath(package)) + " /qn /l*v " + Quoted(log));
-    if (exitCode == 0) installedPackage = action == "/i" ? package : std::string();
+    const int exitCode = RunWindowsCommand("msiexec " + action + " " + Quoted(WindowsPath(package)) + " /qn /l*v " +
+                                           Quoted(log) + (properties.empty() ? "" : " " + properties));
+    if (exitCode == 0 && action == "/i") installedPackage = package;
+    if (exitCode == 0 && action == "/x") installedPackage.clear();
     if (exitCode != 0 && expectSuccess) {
         const std::string text = ReadWholeFile(log);
         std::cout << "msiexec " << action << " exited with " << exitCode << "; its log ends:\n"
@@ -122,6 +129,7 @@ void RemoveProduct() {
     ResetProductRegistry();
     RegDeleteTreeA(HKEY_CLASSES_ROOT, "OVX Application 3700");
     DeleteFileA(kInstalledModule);
+    DeleteFileA(kInstalledHost);
     RemoveDirectoryA(kInstallFolder);
     RemoveDirectoryA("C:\\Program Files\\Corvalen");
     ASSERT_EQ(ExportComparedKeys(), kRegHeader);
@@ -207,9 +215,11 @@ Exports WithThePackage(const Scenario& s) {
     // The installed module is the built one.
     EXPECT_EQ(ReadWholeFile(kInstalledModule), ReadWholeFile(WindowsPath(QZ_MODULE_FILE)));
     e.installed = ExportComparedKeys();
+    EXPECT_EQ(RunWindowsCommand(Quoted(kInstalledHost) + " check"), kCheckIntact);
     ChangeBeforeRemoval(s);
     EXPECT_EQ(Msiexec("/x", s.package), 0);
-    EXPECT_EQ(GetFileAttributesA(kInstalledModule), INVALID_FILE_ATTRIBUTES) << "the module stayed installed";
+    for (const char* file : {kInstalledModule, kInstalledHost})
+        EXPECT_EQ(GetFileAttributesA(file), INVALID_FILE_ATTRIBUTES) << file << " stayed installed";
     e.removed = ExportComparedKeys();
     return e;
 }
@@ -254,6 +264,26 @@ TEST(Package, WithoutTheModellingSystemDoesNotInstall) {
     EXPECT_NE(Msiexec("/i", QZ_MSI_INSTALLATION_PACKAGE, false), 0);
     EXPECT_EQ(ExportComparedKeys(), kRegHeader);
     EXPECT_EQ(GetFileAttributesA(kInstalledModule), INVALID_FILE_ATTRIBUTES);
+}
+
+// The detection rule of a deployment tool and the repair it then runs: a
+// value taken away is drift; msiexec's repair of the registry entries mends it.
+TEST(Package, DriftIsDetectedByTheInstalledCheckAndRepairedByMsiexec) {
+    RemoveProduct();
+    ImportRegFixture("tests/e2e/fixtures/documents_seed.reg");
+    ASSERT_EQ(Msiexec("/i", QZ_MSI_DOCUMENTS_PACKAGE), 0);
+    const std::string installed = ExportComparedKeys();
+    ASSERT_EQ(RunWindowsCommand(Quoted(kInstalledHost) + " check"), kCheckIntact);
+
+    ASSERT_EQ(RunWindowsCommand("reg delete \"HKCR\\Orvantis Language\\shell\\Open\\command\" /ve /f"), 0);
+    ASSERT_EQ(RunWindowsCommand("reg delete \"HKLM\\Software\\Corvalen\\Orvantis\\38.0\\GUIDefaults\" /f"), 0);
+    EXPECT_EQ(RunWindowsCommand(Quoted(kInstalledHost) + " check"), kCheckDrift);
+
+    // A repair of the registry entries, as a deployment tool's remediation runs it.
+    EXPECT_EQ(Msiexec("/i", QZ_MSI_DOCUMENTS_PACKAGE, true, "REINSTALL=ALL REINSTALLMODE=omu"), 0);
+    EXPECT_EQ(RunWindowsCommand(Quoted(kInstalledHost) + " check"), kCheckIntact);
+    EXPECT_EQ(ExportComparedKeys(), installed);
+    EXPECT_EQ(Msiexec("/x", QZ_MSI_DOCUMENTS_PACKAGE), 0);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ namespace {
 
 const char kProductVersion[] = QZ_PRODUCT_VERSION;
 const char kModuleFileName[] = "qzproduct.dll";
+const char kHostFileName[] = "qzreg.exe";
 
 // "38.0" of "38.0.0.380": the release the product is named by.
 std::string ProductRelease() {
@@ -414,7 +415,6 @@ public:
         std::string components;
         for (const HarvestedKey& key : keys_) WriteKey(key, components, componentIds);
 
-        const std::string moduleGuid = ComponentGuid(std::string("file:") + kModuleFileName);
         out_ += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
         out_ += "<!-- The registration of " + std::string(kModuleFileName) +
                 " as Windows Installer data, harvested by qzreg (format wxs).\n"
@@ -447,10 +447,16 @@ public:
                     "\" Name=\"" + Xml(folders[level]) + "\">\n";
             indent += "  ";
         }
-        out_ += indent + "<Component Id=\"Module\" Guid=\"" + moduleGuid + "\" Win64=\"yes\">\n";
-        out_ += indent + "  <File Id=\"" + kModuleFileName + "\" Name=\"" + kModuleFileName + "\" Source=\"" +
-                kModuleFileName + "\" KeyPath=\"yes\"/>\n";
-        out_ += indent + "</Component>\n";
+        // The module, and qzreg beside it: "qzreg.exe check" is how a deployment
+        // tool tells whether a machine still holds the registration.
+        for (const auto& [id, file] : {std::pair<const char*, const char*>{"Module", kModuleFileName},
+                                       std::pair<const char*, const char*>{"Host", kHostFileName}}) {
+            out_ += indent + "<Component Id=\"" + id + "\" Guid=\"" + ComponentGuid(std::string("file:") + file) +
+                    "\" Win64=\"yes\">\n";
+            out_ += indent + "  <File Id=\"" + file + "\" Name=\"" + file + "\" Source=\"" + file +
+                    "\" KeyPath=\"yes\"/>\n";
+            out_ += indent + "</Component>\n";
+        }
         for (std::size_t start = 0; start < components.size();) {
             const std::size_t end = components.find('\n', start);
             out_ += indent + components.substr(start, end - start) + "\n";
@@ -464,6 +470,7 @@ public:
         out_ += "    </Directory>\n";
         out_ += "    <Feature Id=\"ProductModule\" Title=\"Orvantis product module\" Level=\"1\">\n";
         out_ += "      <ComponentRef Id=\"Module\"/>\n";
+        out_ += "      <ComponentRef Id=\"Host\"/>\n";
         for (const std::string& id : componentIds) out_ += "      <ComponentRef Id=\"" + id + "\"/>\n";
         out_ += "    </Feature>\n";
         out_ += "  </Product>\n";

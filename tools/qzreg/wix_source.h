@@ -1,5 +1,6 @@
 // The registration as WiX source for Debian's wixl: one 64-bit component per
-// key, the module installed under Program Files (64-bit), and the modelling
+// key, the module installed under Program Files (64-bit) with qzreg beside it
+// (its "check" is the detection rule of deployment tools), and the modelling
 // system's directories found by registry searches.
 //
 // What an uninstallation may remove is decided per key: the keys this version
