@@ -101,13 +101,15 @@ std::string Component(const std::string& id, const std::string& guidDigit, const
 TEST_F(WixlPackage, WritesPermanentComponentsAndConditionsIntoThePackage) {
     const std::string components =
         Component("Kept", "1", " Permanent=\"yes\"",
-                  std::string("          <RegistryValue ") + kKey + " Name=\"a\" Type=\"string\" Value=\"1\" KeyPath=\"yes\"/>\n") +
+                  std::string("          <RegistryValue ") + kKey +
+                      " Name=\"a\" Type=\"string\" Value=\"1\" KeyPath=\"yes\"/>\n") +
         Component("Conditioned", "2", "",
                   std::string("          <Condition>NOT Installed OR (VersionNT64 &gt;= 601 AND X~=&quot;a&amp;b&quot;)"
                               "</Condition>\n          <RegistryValue ") +
                       kKey + " Name=\"b\" Type=\"string\" Value=\"2\" KeyPath=\"yes\"/>\n") +
         Component("Plain", "3", "",
-                  std::string("          <RegistryValue ") + kKey + " Name=\"c\" Type=\"integer\" Value=\"3\" KeyPath=\"yes\"/>\n");
+                  std::string("          <RegistryValue ") + kKey +
+                      " Name=\"c\" Type=\"integer\" Value=\"3\" KeyPath=\"yes\"/>\n");
     const CommandRun run = Package(components, "<ComponentRef Id=\"Kept\"/><ComponentRef Id=\"Conditioned\"/>"
                                         "<ComponentRef Id=\"Plain\"/>");
     ASSERT_EQ(run.exitCode, 0) << run.out;

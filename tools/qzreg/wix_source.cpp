@@ -228,7 +228,7 @@ enum class Removal {
     Never,         // never removed by the package (a permanent component)
 };
 
-struct SharedKey {
+struct RemovalRule {
     const char* key;   // full name; the rule holds for the key and everything below it
     Removal removal;
     bool wholeTree;    // removed as a tree, as the unregistration does, not value by value
@@ -238,7 +238,7 @@ struct SharedKey {
 // The unregistration's rules, as Windows Installer can keep them. Keys not
 // listed are this version's own and go with the product, value by value (a key
 // left empty goes too). The most specific entry holds.
-const SharedKey kSharedKeys[] = {
+const RemovalRule kRemovalRules[] = {
     {"HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis", Removal::Never, false,
      "the product's key, where other versions of the product keep their settings"},
     {"HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0", Removal::WithProduct, true,
@@ -275,22 +275,22 @@ const char kCurVerProperty[] = "APPLICATIONCURVER";
 
 struct KeyRule {
     Removal removal = Removal::WithProduct;
-    const SharedKey* entry = nullptr;  // null for the product's own keys
-    bool isEntryKey = false;           // the key is the entry's key itself, not one below it
+    const RemovalRule* entry = nullptr;  // null for the product's own keys
+    bool isEntryKey = false;             // the key is the entry's key itself, not one below it
 };
 
 KeyRule RuleFor(const std::string& fullName) {
     KeyRule rule;
     std::size_t bestLength = 0;
     const std::string name = AsciiUpper(fullName);
-    for (const SharedKey& shared : kSharedKeys) {
-        const std::string key = AsciiUpper(shared.key);
+    for (const RemovalRule& listed : kRemovalRules) {
+        const std::string key = AsciiUpper(listed.key);
         const bool exact = name == key;
         const bool below = name.size() > key.size() && name.compare(0, key.size(), key) == 0 && name[key.size()] == '\\';
         if ((exact || below) && key.size() > bestLength) {
             bestLength = key.size();
-            rule.removal = shared.removal;
-            rule.entry = &shared;
+            rule.removal = listed.removal;
+            rule.entry = &listed;
             rule.isEntryKey = exact;
         }
     }
