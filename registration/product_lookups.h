@@ -27,8 +27,8 @@ enum class InstallDirectoryKind : std::int32_t { Bin = 0, Help = 1, Lib = 2, Lic
 // without touching the registry. A directory that is missing, empty, not text
 // or too long shows one box per pass (the pass then fails, but the steps still
 // write what they write without it); a text that cannot be a path (a double
-// quote, a control character) shows a box and gives empty, so that it never
-// reaches a command line.
+// quote, a control character) shows a box (one per value and pass) and gives
+// empty, so that it never reaches a command line.
 std::string GetInstallDirectory(InstallDirectoryKind kind);
 
 std::string SystemVersionString();       // "38.0"

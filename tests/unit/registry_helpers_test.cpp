@@ -124,6 +124,18 @@ protected:
         inner_->CloseKey(key);
     }
 
+    // Text given as UTF-8, stored as UTF-16 through the wide call: no code page in between.
+    void SetWideText(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& text) {
+        std::u16string wide = Utf8ToUtf16(text);
+        wide.push_back(u'\0');
+        HKEY key = nullptr;
+        ASSERT_EQ(inner_->CreateKeyEx(root, path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS) << path;
+        EXPECT_EQ(inner_->SetValueExW(key, Utf8ToUtf16(name).c_str(), type, reinterpret_cast<const BYTE*>(wide.data()),
+                                      static_cast<DWORD>(wide.size() * 2)),
+                  ERROR_SUCCESS);
+        inner_->CloseKey(key);
+    }
+
     void SetText(HKEY root, const std::string& path, const char* name, const std::string& text) {
         SetRaw(root, path, name, REG_SZ, std::string(text.c_str(), text.size() + 1));
     }
@@ -333,6 +345,62 @@ TEST_P(RegistryHelpers, GetInstallDirectoryTakesAnyTypeAsTextAndReadsNoFurtherTh
         SetRaw(HKEY_LOCAL_MACHINE, kDir, "bin", c.type, c.stored);
         EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Bin), c.expected) << c.what;
     }
+}
+
+// A directory goes into quoted command lines and into values: a text that
+// cannot be a Windows path gives empty and a box; anything a path may hold,
+// in any script, comes back exactly.
+TEST_P(RegistryHelpers, GetInstallDirectoryRefusesTextsThatCannotBePaths) {
+    struct Case {
+        const char* text;
+        bool usable;
+    };
+    const Case cases[] = {
+        {"C:\\ZU\\bin\" /x \"", false},
+        {"C:\\ZU\\bin\tx", false},
+        {"C:\\ZU\\bin\r\nx", false},
+        {"C:\\ZU\\<bin>", false},
+        {"C:\\ZU\\bin|more", false},
+        {"C:\\ZU\\bin\x7F", false},
+        {"C:\\\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\xD0\xB0\xD0\xBC\xD0\xBC\xD1\x8B\\ZU\\bin", true},  // Программы
+        {"C:\\Mod\xC3\xA8le \xE6\xA8\xA1\xE5\x9E\x8B\\bin", true},                                        // Modèle 模型
+        {"C:\\100% sure\\bin", true},
+        {"\\\\server\\share\\ZU (x86)\\bin", true},
+    };
+    for (const Case& c : cases) {
+        SetWideText(HKEY_LOCAL_MACHINE, kDir, "bin", REG_SZ, c.text);
+        reporter_.messages.clear();
+        ResetReportedFailureCount();
+        EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Bin), c.usable ? c.text : "") << c.text;
+        const std::vector<std::string> expected =
+            c.usable ? std::vector<std::string>{}
+                     : std::vector<std::string>{"The value bin of HKEY_LOCAL_MACHINE\\" + std::string(kDir) +
+                                                " cannot be a directory path: " + c.text};
+        EXPECT_EQ(reporter_.messages, expected);
+    }
+}
+
+// Several steps of one pass ask for the same directory: an unusable value shows
+// one box for the pass, each unusable value its own, and the next pass again.
+TEST_P(RegistryHelpers, AnUnusableDirectoryShowsOneBoxPerValueAndPass) {
+    SetText(HKEY_LOCAL_MACHINE, kDir, "bin", "C:\\ZU\\bin\" /x");
+    SetText(HKEY_LOCAL_MACHINE, kDir, "help", "C:\\ZU\\help|x");
+    SetText(HKEY_LOCAL_MACHINE, kDir, "lib", "C:\\ZU\\lib");
+    ResetReportedFailureCount();
+    for (int step = 0; step < 3; ++step) {
+        EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Bin), "");
+        EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Help), "");
+        EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Lib), "C:\\ZU\\lib");
+    }
+    const std::string dir = "HKEY_LOCAL_MACHINE\\" + std::string(kDir);
+    EXPECT_EQ(reporter_.messages,
+              (std::vector<std::string>{"The value bin of " + dir + " cannot be a directory path: C:\\ZU\\bin\" /x",
+                                        "The value help of " + dir + " cannot be a directory path: C:\\ZU\\help|x"}));
+    EXPECT_EQ(ReportedFailureCount(), 2);
+
+    ResetReportedFailureCount();
+    EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Bin), "");
+    EXPECT_EQ(reporter_.messages.size(), 3u);
 }
 
 TEST_P(RegistryHelpers, GetInstallDirectoryReadsAStringWithoutTerminatorThatFillsTheBuffer) {
