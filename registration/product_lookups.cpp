@@ -1,6 +1,7 @@
 #include "registration/product_lookups.h"
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "module/registration_steps.h"
@@ -76,6 +77,16 @@ bool IsTextType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
 bool IsWideStringType(DWORD type) { return IsTextType(type) || type == REG_MULTI_SZ; }
 
 }  // namespace
+
+int DeleteRegistryTree(HKEY root, std::string path) {
+    LONG status = ERROR_SUCCESS;
+    if (DeleteRegistryTree(Registry(), root, path, &status) == 1) return 1;
+    if (status == ERROR_FILE_NOT_FOUND) return 0;
+    const std::optional<RegRoot> rootName = RootOfHandle(root);
+    ReportRegistrationError("Unable to remove " + (rootName ? Utf16ToUtf8(RootName(*rootName)) : std::string("?")) +
+                            "\\" + path);
+    return 0;
+}
 
 std::string GetInstallDirectory(InstallDirectoryKind kind) {
     const char* valueName = InstallDirectoryValueName(kind);

@@ -16,9 +16,11 @@ namespace qz {
 inline int SetRegistryString(HKEY key, const std::string& valueName, const std::string& text) {
     return SetRegistryString(Registry(), key, valueName, text);
 }
-inline int DeleteRegistryTree(HKEY root, std::string path) {
-    return DeleteRegistryTree(Registry(), root, std::move(path));
-}
+// Removes one of this module's own trees. A tree that stays (a subkey the
+// registry will not let go, say) shows a box, so that the pass does not report
+// as done a removal it could not make; a tree that is not there is no failure.
+// 1 when the key went.
+int DeleteRegistryTree(HKEY root, std::string path);
 
 enum class InstallDirectoryKind : std::int32_t { Bin = 0, Help = 1, Lib = 2, Lic = 3, Root = 4 };
 

@@ -88,14 +88,16 @@ int SetRegistryString(RegistryApi& registry, HKEY key, const std::string& valueN
     return status == ERROR_SUCCESS ? 1 : 0;
 }
 
-int DeleteRegistryTree(RegistryApi& registry, HKEY root, std::string path) {
+int DeleteRegistryTree(RegistryApi& registry, HKEY root, std::string path, LONG* status) {
     const std::u16string widePath = Utf8ToUtf16(path);
     {
         UniqueKey key(registry);
         if (registry.OpenKeyExW(root, widePath.c_str(), KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS)
             DeleteSubkeys(registry, std::move(key));
     }
-    return registry.DeleteKeyW(root, widePath.c_str()) == ERROR_SUCCESS ? 1 : 0;
+    const LONG deleted = registry.DeleteKeyW(root, widePath.c_str());
+    if (status != nullptr) *status = deleted;
+    return deleted == ERROR_SUCCESS ? 1 : 0;
 }
 
 int DeleteKeyIfEmpty(RegistryApi& registry, HKEY root, const std::string& path) {

@@ -6,6 +6,7 @@
 // with the wide calls and `reg export`, so that nothing is seen through a code page.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <string>
 #include <vector>
@@ -176,6 +177,46 @@ TEST(RealMachineUnderWineOnly, AKeyNameOf256CharactersBelowTheSettingsKeyGoes) {
     WineRegistryProbe probe;
     EXPECT_FALSE(probe.KeyExists("HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0"));
     EXPECT_TRUE(probe.KeyExists("HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis"));
+    ResetRegistry();
+}
+
+// A subkey another program protected (its DACL lets everyone only read it)
+// cannot be removed, and so neither can the settings key above it: the
+// unregistration says so and fails, and removes everything else of this version.
+TEST(RealMachineUnderWineOnly, AProtectedSubkeyBelowTheSettingsKeyFailsTheUnregistration) {
+    ResetRegistry();
+    ImportRegFixture(Fixture(kRealMachineInstallation));
+    const std::string dll = InstallModuleCopy();
+    ASSERT_EQ(RunRegsvr32(dll, false), 0);
+    CreateChain({"HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0\\Host\\Protected", {u"Inner"}});
+    HKEY protectedKey = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Corvalen\\Orvantis\\38.0\\Host\\Protected", 0,
+                            KEY_ALL_ACCESS | WRITE_DAC, &protectedKey),
+              ERROR_SUCCESS);
+    const auto setDacl = [protectedKey](const wchar_t* sddl) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+        EXPECT_EQ(RegSetKeySecurity(protectedKey, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+        LocalFree(descriptor);
+    };
+    setDacl(L"D:P(A;;KR;;;WD)");
+
+    const HookedPass pass = RunHookedPass(dll, true);
+    EXPECT_EQ(pass.result, kSelfRegClassError);
+    EXPECT_EQ(BoxTexts(pass.boxes),
+              std::vector<std::string>{"Unable to remove HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0"});
+    EXPECT_EQ(RunRegsvr32(dll, true), kRegsvr32ExportFailed);
+    WineRegistryProbe probe;
+    EXPECT_TRUE(probe.KeyExists("HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0\\Host\\Protected\\Inner"));
+    EXPECT_FALSE(probe.KeyExists("HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0\\Customization"));
+    EXPECT_FALSE(probe.KeyExists("HKEY_CLASSES_ROOT\\Orvantis Language"));
+    EXPECT_FALSE(probe.ValueExists("HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options", "ovx"));
+
+    // Once the other program lets go, the next unregistration removes the rest.
+    setDacl(L"D:P(A;;KA;;;WD)");
+    RegCloseKey(protectedKey);
+    EXPECT_EQ(RunRegsvr32(dll, true), 0);
+    EXPECT_FALSE(probe.KeyExists("HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0"));
     ResetRegistry();
 }
 
