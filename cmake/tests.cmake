@@ -24,7 +24,7 @@ if(WIN32)
   target_link_libraries(qz_test_support PUBLIC advapi32 user32 version)
   # The host process in which end-to-end tests run one pass with hooked imports.
   add_executable(qz_hook_host ${CMAKE_SOURCE_DIR}/tests/hook_host/qz_hook_host.cpp)
-  target_link_libraries(qz_hook_host PRIVATE advapi32 user32)
+  target_link_libraries(qz_hook_host PRIVATE advapi32 user32 shell32)
   target_compile_definitions(qz_test_support PUBLIC QZ_HOOK_HOST_FILE="$<TARGET_FILE:qz_hook_host>")
 endif()
 target_compile_definitions(qz_test_support PUBLIC
