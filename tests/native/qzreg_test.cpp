@@ -12,6 +12,7 @@
 #include <iterator>
 #include <string>
 
+#include "registry/reg_file.h"
 #include "text/code_page.h"
 
 namespace {
@@ -111,7 +112,8 @@ TEST_F(QzregTest, ASecondRegistrationChangesNothing) {
 TEST_F(QzregTest, AMalformedHiveFailsThePassAndIsLeftAsItWas) {
     ASSERT_EQ(mkdir(folder_.c_str(), 0755), 0);
     const std::string hive = folder_ + "/HKEY_LOCAL_MACHINE.reg";
-    const std::string broken = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\X]\r\n\"v\"=dword:zz\r\n";
+    const std::string broken = qz::EncodeUtf16LeWithBom(
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\X]\r\n\"v\"=dword:zz\r\n");
     std::ofstream(hive, std::ios::binary) << broken;
     const CommandRun run = Qzreg("--registry '" + folder_ + "' register");
     EXPECT_EQ(run.exitCode, 5);

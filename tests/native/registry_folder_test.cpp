@@ -266,7 +266,8 @@ TEST_F(RegistryFolderTest, AMalformedFileIsRefusedWithItsNameAndLineAndLeftAlone
     EXPECT_EQ(error, Hive("HKEY_CURRENT_USER.reg") + ": line 4: dword: without a hexadecimal number");
     EXPECT_EQ(ReadBytes(Hive("HKEY_CURRENT_USER.reg")), broken);
     // The refused open let go of the lock.
-    WriteBytes(Hive("HKEY_CURRENT_USER.reg"), "REGEDIT4\r\n[HKEY_CURRENT_USER\\A]\r\n\"v\"=dword:1\r\n");
+    WriteBytes(Hive("HKEY_CURRENT_USER.reg"),
+               EncodeUtf16LeWithBom(u"Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\A]\r\n\"v\"=dword:1\r\n"));
     auto folder = OpenOrFail(RegistryFolder::LockWait::DontWait);
     ASSERT_NE(folder, nullptr);
     EXPECT_NE(folder->registry().FindKey(u"HKCU\\A"), nullptr);
@@ -274,7 +275,8 @@ TEST_F(RegistryFolderTest, AMalformedFileIsRefusedWithItsNameAndLineAndLeftAlone
 
 TEST_F(RegistryFolderTest, AKeyInTheWrongHiveFileIsRefused) {
     { auto folder = OpenOrFail(); }
-    WriteBytes(Hive("HKEY_CURRENT_USER.reg"), "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\.ovxf]\r\n");
+    WriteBytes(Hive("HKEY_CURRENT_USER.reg"),
+               EncodeUtf16LeWithBom(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CLASSES_ROOT\\.ovxf]\r\n"));
     std::string error;
     EXPECT_EQ(RegistryFolder::Open(dir_, error), nullptr);
     EXPECT_EQ(error, Hive("HKEY_CURRENT_USER.reg") + ": line 3: the key belongs to another hive");
