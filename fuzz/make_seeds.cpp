@@ -8,6 +8,7 @@
 // OUTDIR/registry_folder folders built from the .reg files (see registry_folder_fuzzer.cpp)
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -73,6 +74,33 @@ const char* const kCornerTexts[] = {
     "\"v\"=\"h\xC3\xA9lp \xE2\x82\xAC\"\r\n",
 };
 
+// The journal a save of two hives writes (see registry_folder_posix.cpp).
+std::string JournalLine(const std::string& hive, const std::string& bytes) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ull;
+    }
+    char checksum[20];
+    std::snprintf(checksum, sizeof checksum, "%016llx", static_cast<unsigned long long>(hash));
+    return "replace " + hive + " ." + hive + ".AAAAAA " + std::to_string(bytes.size()) + " " + checksum + "\n";
+}
+
+// A folder whose save of newMachine and newUser was interrupted: both waiting
+// in their temporary files, or the machine hive already replaced.
+std::string InterruptedSaveImage(const std::string& oldMachine, const std::string& oldUser,
+                                 const std::string& newMachine, const std::string& newUser, bool machineReplaced) {
+    std::string image;
+    qz::fuzz::AppendFolderFile(image, 0, machineReplaced ? newMachine : oldMachine);
+    qz::fuzz::AppendFolderFile(image, 1, oldUser);
+    qz::fuzz::AppendFolderFile(image, 2,
+                               "qz registry folder journal 1\n" + JournalLine("HKEY_LOCAL_MACHINE.reg", newMachine) +
+                                   JournalLine("HKEY_CURRENT_USER.reg", newUser) + "end\n");
+    if (!machineReplaced) qz::fuzz::AppendFolderFile(image, 3, newMachine);
+    qz::fuzz::AppendFolderFile(image, 4, newUser);
+    return image;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,5 +145,17 @@ int main(int argc, char** argv) {
         WriteAll(out + "/reg_file/" + regNames[i] + ".utf16", utf16);
         WriteAll(out + "/registry_folder/" + regNames[i], qz::fuzz::SeedFolderImage(utf16));
     }
+    const std::string machineOld = qz::EncodeUtf16LeWithBom(
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Pass]\r\n\"v\"=\"old\"\r\n\r\n");
+    const std::string machineNew = qz::EncodeUtf16LeWithBom(
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Pass]\r\n\"v\"=\"new\"\r\n\r\n");
+    const std::string userOld = qz::EncodeUtf16LeWithBom(
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Pass]\r\n\"v\"=dword:00000001\r\n\r\n");
+    const std::string userNew = qz::EncodeUtf16LeWithBom(
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Pass]\r\n\"v\"=dword:00000002\r\n\r\n");
+    WriteAll(out + "/registry_folder/interrupted-before-renames",
+             InterruptedSaveImage(machineOld, userOld, machineNew, userNew, false));
+    WriteAll(out + "/registry_folder/interrupted-between-renames",
+             InterruptedSaveImage(machineOld, userOld, machineNew, userNew, true));
     return 0;
 }
