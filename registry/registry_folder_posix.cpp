@@ -619,14 +619,18 @@ std::unique_ptr<RegistryFolder> RegistryFolder::Open(const std::string& director
         if (!MakeDirectories(directory, error)) return nullptr;
 
         const std::string lockPath = JoinPath(directory, kLockFileName);
-        const int fd = OpenLockFile(lockPath, error);
-        if (fd < 0) return nullptr;
-        if (!Lock(fd, directory, lockPath, options, error)) {
-            ::close(fd);
-            return nullptr;
-        }
-        RecordHolder(fd);
-        std::unique_ptr<RegistryFolder> folder(new RegistryFolder(directory, fd));
+        // Closed on every way out until the folder owns it (onWaiting may throw).
+        struct LockFile {
+            int fd;
+            ~LockFile() {
+                if (fd >= 0) ::close(fd);
+            }
+        } lockFile{OpenLockFile(lockPath, error)};
+        if (lockFile.fd < 0) return nullptr;
+        if (!Lock(lockFile.fd, directory, lockPath, options, error)) return nullptr;
+        RecordHolder(lockFile.fd);
+        std::unique_ptr<RegistryFolder> folder(new RegistryFolder(directory, lockFile.fd));
+        lockFile.fd = -1;
 
         // With the lock held, a journal or temporary files can only be left over
         // from a save that never finished.
