@@ -208,19 +208,19 @@ private:
         }
         RegFileEntry entry;
         entry.kind = remove ? RegFileEntry::Kind::DeleteKey : RegFileEntry::Kind::Key;
-        entry.keyPath = std::u16string(path);
+        entry.key = std::make_shared<const std::u16string>(path);
         entry.line = lineNumber();
-        entries_.push_back(std::move(entry));
         // Values may follow a key, not the removal of one.
-        currentKey_ = remove ? std::u16string() : std::u16string(path);
+        currentKey_ = remove ? nullptr : entry.key;
+        entries_.push_back(std::move(entry));
         return NextLine() ? State::LineStart : State::Done;
     }
 
     State StartValue() {
-        if (currentKey_.empty()) return Fail("a value outside of any key");
+        if (currentKey_ == nullptr) return Fail("a value outside of any key");
         pending_ = RegFileEntry();
         pending_.kind = RegFileEntry::Kind::Value;
-        pending_.keyPath = currentKey_;
+        pending_.key = currentKey_;
         pending_.line = lineNumber();
         return State::DataStart;
     }
@@ -402,7 +402,7 @@ private:
     bool unicode_ = true;
     bool hexData_ = false;        // the pending value's data was written as hex
     bool hexAfterComma_ = false;  // hex data so far ends with a comma: a byte must follow
-    std::u16string currentKey_;
+    std::shared_ptr<const std::u16string> currentKey_;  // the section values go to; null: none
     RegFileEntry pending_;
     std::vector<RegFileEntry> entries_;
 };
@@ -593,12 +593,36 @@ bool ParseRegText(std::u16string_view text, std::vector<RegFileEntry>& entries, 
 }
 
 void ApplyRegEntries(const std::vector<RegFileEntry>& entries, MemoryRegistry& registry) {
+    // The key the last values went to, found once per section: walking a long
+    // path again for each of many values would cost their number times its length.
+    const std::u16string* sectionPath = nullptr;
+    RegKey* sectionKey = nullptr;
     for (const RegFileEntry& entry : entries) {
+        const std::u16string& path = entry.keyPath();
         switch (entry.kind) {
-            case RegFileEntry::Kind::Key: registry.EnsureKey(entry.keyPath); break;
-            case RegFileEntry::Kind::DeleteKey: registry.RemoveTree(entry.keyPath); break;
-            case RegFileEntry::Kind::Value: registry.PutValue(entry.keyPath, entry.value); break;
-            case RegFileEntry::Kind::DeleteValue: registry.RemoveValue(entry.keyPath, entry.value.name); break;
+            case RegFileEntry::Kind::Key:
+            case RegFileEntry::Kind::DeleteKey:
+                if (entry.kind == RegFileEntry::Kind::Key) {
+                    registry.EnsureKey(path);
+                } else {
+                    registry.RemoveTree(path);
+                }
+                sectionPath = nullptr;  // the tree changed: keys may have moved
+                break;
+            case RegFileEntry::Kind::Value:
+            case RegFileEntry::Kind::DeleteValue:
+                if (sectionPath != entry.key.get()) {
+                    registry.EnsureKey(path);
+                    sectionKey = const_cast<RegKey*>(registry.FindKey(path));
+                    sectionPath = entry.key.get();
+                }
+                if (sectionKey == nullptr) break;
+                if (entry.kind == RegFileEntry::Kind::Value) {
+                    sectionKey->SetValue(entry.value);
+                } else {
+                    sectionKey->RemoveValue(entry.value.name);
+                }
+                break;
         }
     }
 }

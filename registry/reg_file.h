@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,9 +31,14 @@ struct RegFileEntry {
         DeleteValue,  // "name"=-
     };
     Kind kind = Kind::Key;
-    std::u16string keyPath;  // full path, root as written (long or short name)
-    RegValue value;          // Value: name, type, data; DeleteValue: name
-    int line = 0;            // 1-based line of the entry in the text
+    // The key's full path, root as written (long or short name). The entries
+    // of one section share a single copy: a file may hold a great many values
+    // under one long path, and reading it must cost no more than the file.
+    std::shared_ptr<const std::u16string> key;
+    RegValue value;  // Value: name, type, data; DeleteValue: name
+    int line = 0;    // 1-based line of the entry in the text
+
+    const std::u16string& keyPath() const { return *key; }
 };
 
 // Keys nest at most this many levels below their hive's root key, as in Windows.
@@ -65,7 +71,8 @@ std::u16string DecodeRegFileBytes(std::string_view bytes);
 // "line N: what is wrong"; entries is then left empty.
 bool ParseRegText(std::u16string_view text, std::vector<RegFileEntry>& entries, std::string& error);
 
-// Applies parsed entries in order.
+// Applies parsed entries in order; the key of a section is looked up once for
+// all of its values.
 void ApplyRegEntries(const std::vector<RegFileEntry>& entries, MemoryRegistry& registry);
 
 // Parse, then apply only if the whole text is well formed.

@@ -569,11 +569,15 @@ bool LoadHives(const std::string& directory, MemoryRegistry& registry, std::stri
                 return false;
             }
         }
+        // Once per section (its entries share their path), not once per value.
+        const std::u16string* checked = nullptr;
         for (const RegFileEntry& entry : entries) {
-            if (HiveOf(entry.keyPath) != hive.root) {
+            if (entry.key.get() == checked) continue;
+            if (HiveOf(entry.keyPath()) != hive.root) {
                 error = path + ": line " + std::to_string(entry.line) + ": the key belongs to another hive";
                 return false;
             }
+            checked = entry.key.get();
         }
         parsed.push_back(std::move(entries));
     }
