@@ -1,7 +1,8 @@
 // The .reg reader on arbitrary bytes, and the round trip the registry folder
 // relies on: whatever parses, once applied, written as the folder writes its
 // hives and read again under the hive rule, is the same tree, and writing that
-// tree again gives the same bytes. A parse that fails leaves no entries.
+// tree again gives the same bytes. A parse that fails leaves no entries, and
+// the entries of one that succeeds hold no more text than the file.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -56,6 +57,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!entries.empty()) Fail("a refused text left entries", error);
         return 0;
     }
+    // Reading costs no more than the file: the key paths the entries hold
+    // (one copy per section) add up to no more than the text.
+    std::size_t keyText = 0;
+    const std::u16string* lastKey = nullptr;
+    for (const qz::RegFileEntry& entry : entries) {
+        if (entry.key.get() == lastKey) continue;
+        keyText += entry.keyPath().size();
+        lastKey = entry.key.get();
+    }
+    if (keyText > text.size()) Fail("the entries hold more key text than the file", std::to_string(keyText));
+
     qz::MemoryRegistry first;
     qz::ApplyRegEntries(entries, first);
 
