@@ -650,8 +650,10 @@ std::unique_ptr<RegistryFolder> RegistryFolder::Open(const std::string& director
 
 bool RegistryFolder::Save(std::string& error) {
     std::vector<Replacement> replacements;
+    bool committed = false;  // the journal is in place: its files must stay for the next open
     // Whatever goes wrong before the journal is in place leaves no file behind.
     auto discard = [&](const std::string* journalTemporary) {
+        if (committed) return false;
         for (const Replacement& replacement : replacements) {
             if (!replacement.temporary.empty()) ::unlink(JoinPath(directory_, replacement.temporary).c_str());
         }
@@ -687,7 +689,10 @@ bool RegistryFolder::Save(std::string& error) {
         if (replacements.size() == 1) {
             if (!RenameInFolder(directory_, replacements[0].temporary, replacements[0].hiveFile, error))
                 return discard(nullptr);
-            return SyncDirectory(directory_, error);
+            if (SyncDirectory(directory_, error)) return true;
+            error += "; " + JoinPath(directory_, replacements[0].hiveFile) +
+                     " holds the save, which a crash could still undo";
+            return false;
         }
 
         // More: the journal, once in place and flushed, makes the save happen.
@@ -705,6 +710,7 @@ bool RegistryFolder::Save(std::string& error) {
             error = syncError;
             return false;
         }
+        committed = true;
         for (const Replacement& replacement : replacements) {
             if (!RenameInFolder(directory_, replacement.temporary, replacement.hiveFile, error)) {
                 error += "; the save is recorded in " + JoinPath(directory_, kJournalFileName) +
