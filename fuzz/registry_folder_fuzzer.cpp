@@ -29,11 +29,20 @@ namespace {
     std::abort();
 }
 
+void Clear(const std::string& directory);
+
+std::string Base() { return "/dev/shm/qz-folder-fuzz-" + std::to_string(::getpid()); }
+
+void RemoveBase() {
+    Clear(Base() + "/registry");
+    ::rmdir(Base().c_str());
+}
+
 const std::string& Directory() {
     static const std::string directory = [] {
-        const std::string base = "/dev/shm/qz-folder-fuzz-" + std::to_string(::getpid());
-        ::mkdir(base.c_str(), 0700);
-        return base + "/registry";
+        ::mkdir(Base().c_str(), 0700);
+        std::atexit(RemoveBase);  // libFuzzer ends a timed run with exit()
+        return Base() + "/registry";
     }();
     return directory;
 }
