@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <optional>
 
 #include "text/code_page.h"
 #include "registry/memory_registry.h"
@@ -56,6 +58,18 @@ std::vector<BYTE> Utf16Bytes(std::u16string_view text, bool terminate) {
 }
 
 std::string Narrow(std::u16string_view text) { return Utf16ToUtf8(text); }
+
+// A text for a message: the whole of a short one, the start of a long one.
+std::string Shortened(std::u16string_view text) {
+    constexpr std::size_t kShown = 200;
+    if (text.size() <= kShown) return Narrow(text);
+    return Narrow(text.substr(0, kShown)) + "...";
+}
+
+// Levels below the hive's root key; HKEY_CLASSES_ROOT lies two levels down.
+std::size_t KeyDepth(const FullKeyPath& path) {
+    return path.components.size() + (path.root == RegRoot::ClassesRoot ? 2 : 0);
+}
 
 // The .reg reader: an explicit state machine over the lines of the text, in the
 // manner of Wine's reg importer. Each state consumes part of the current line
@@ -180,26 +194,33 @@ private:
         if (close == std::u16string_view::npos) return Fail("key name without a closing ]");
         const std::u16string_view path = rest_.substr(0, close);
         if (!OnlyCommentLeft(rest_.substr(close + 1))) return Fail("text after the key name");
-        if (!ParseFullKeyPath(path)) {
-            return Fail("bad key name \"" + Narrow(path) +
+        const std::optional<FullKeyPath> parsed = ParseFullKeyPath(path);
+        if (!parsed) {
+            return Fail("bad key name \"" + Shortened(path) +
                         "\": it must start with HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER or HKEY_CLASSES_ROOT "
                         "and have no empty part");
         }
+        // Refused here, so that nothing that reads or writes a tree need fear its depth.
+        const std::size_t depth = KeyDepth(*parsed);
+        if (depth > kMaxKeyDepth) {
+            return Fail("the key is nested " + std::to_string(depth) + " levels deep; keys nest at most " +
+                        std::to_string(kMaxKeyDepth) + " levels");
+        }
         RegFileEntry entry;
         entry.kind = remove ? RegFileEntry::Kind::DeleteKey : RegFileEntry::Kind::Key;
-        entry.keyPath = std::u16string(path);
+        entry.key = std::make_shared<const std::u16string>(path);
         entry.line = lineNumber();
-        entries_.push_back(std::move(entry));
         // Values may follow a key, not the removal of one.
-        currentKey_ = remove ? std::u16string() : std::u16string(path);
+        currentKey_ = remove ? nullptr : entry.key;
+        entries_.push_back(std::move(entry));
         return NextLine() ? State::LineStart : State::Done;
     }
 
     State StartValue() {
-        if (currentKey_.empty()) return Fail("a value outside of any key");
+        if (currentKey_ == nullptr) return Fail("a value outside of any key");
         pending_ = RegFileEntry();
         pending_.kind = RegFileEntry::Kind::Value;
-        pending_.keyPath = currentKey_;
+        pending_.key = currentKey_;
         pending_.line = lineNumber();
         return State::DataStart;
     }
@@ -381,26 +402,32 @@ private:
     bool unicode_ = true;
     bool hexData_ = false;        // the pending value's data was written as hex
     bool hexAfterComma_ = false;  // hex data so far ends with a comma: a byte must follow
-    std::u16string currentKey_;
+    std::shared_ptr<const std::u16string> currentKey_;  // the section values go to; null: none
     RegFileEntry pending_;
     std::vector<RegFileEntry> entries_;
 };
 
 // ---- writing --------------------------------------------------------------------
 
+// The escapes ReadQuoted undoes, as reg export writes them; a raw line break
+// would end the line in the middle of the name or string.
 std::u16string Escaped(std::u16string_view text) {
     std::u16string out;
     out.reserve(text.size());
     for (char16_t c : text) {
-        if (c == u'\\' || c == u'"') out.push_back(u'\\');
-        out.push_back(c);
+        switch (c) {
+            case u'\\': out += u"\\\\"; break;
+            case u'"': out += u"\\\""; break;
+            case u'\n': out += u"\\n"; break;
+            case u'\r': out += u"\\r"; break;
+            default: out.push_back(c);
+        }
     }
     return out;
 }
 
 // REG_SZ data that a quoted string gives back byte for byte: whole UTF-16
-// code units, one terminating NUL at the end and none before it, and no line
-// breaks (a reader of the quoted form would see them as the end of the line).
+// code units, one terminating NUL at the end and none before it.
 bool QuotableString(const std::vector<BYTE>& data, std::u16string& text) {
     if (data.size() < 2 || data.size() % 2 != 0) return false;
     const std::size_t units = data.size() / 2;
@@ -408,32 +435,156 @@ bool QuotableString(const std::vector<BYTE>& data, std::u16string& text) {
     for (std::size_t i = 0; i < units; ++i) {
         const char16_t c = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
         if (i + 1 == units) return c == 0;
-        if (c == 0 || c == u'\r' || c == u'\n') return false;
+        if (c == 0) return false;
         text.push_back(c);
     }
     return false;
+}
+
+void AppendSection(std::u16string& out, const std::u16string& path, const RegKey& key,
+                   const RegWriteOptions& options) {
+    out += u"[";
+    out += path;
+    out += u"]";
+    out += options.newline;
+    // Values in order of name, the default value (the empty name) first.
+    std::vector<const RegValue*> values;
+    values.reserve(key.values.size());
+    for (const RegValue& value : key.values) values.push_back(&value);
+    std::stable_sort(values.begin(), values.end(), [](const RegValue* a, const RegValue* b) {
+        return CompareRegistryNames(a->name, b->name) < 0;
+    });
+    for (const RegValue* value : values) {
+        out += FormatRegValue(*value, options.newline);
+        out += options.newline;
+    }
+    out += options.newline;
+}
+
+// Writes key and everything below it, depth first, with a stack of its own
+// rather than recursion, so that no depth of tree can exhaust the call stack.
+// With topDepth set, stops at the first key that would not read back (see
+// AppendReadableRegKey) and says why in error.
+bool WriteTree(std::u16string& out, const std::u16string& topPath, const RegKey& top,
+               const RegWriteOptions& options, std::optional<std::size_t> topDepth, std::string& error) {
+    // Everything below a volatile key is volatile too.
+    if (options.skipVolatile && top.isVolatile) return true;
+    if (!(options.skipEmptyTop && top.values.empty())) AppendSection(out, topPath, top, options);
+
+    using Iterator = decltype(std::cbegin(top.subkeys));
+    struct Frame {
+        const RegKey* key;
+        Iterator next;
+        std::size_t pathLength;  // of the key's own path in `path`
+        std::size_t depth;
+    };
+    std::u16string path = topPath;
+    std::vector<Frame> stack;
+    stack.push_back(Frame{&top, std::cbegin(top.subkeys), path.size(), topDepth.value_or(0)});
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == std::cend(frame.key->subkeys)) {
+            stack.pop_back();
+            continue;
+        }
+        const RegKey& child = *frame.next++;
+        if (options.skipVolatile && child.isVolatile) continue;
+        path.resize(frame.pathLength);
+        path += u'\\';
+        path += child.name;
+        const std::size_t depth = frame.depth + 1;
+        if (topDepth) {
+            if (child.name.find(u'\n') != std::u16string::npos) {
+                error = "the key \"" + Shortened(path) +
+                        "\" has a line break in its name, which a .reg file cannot hold";
+                return false;
+            }
+            if (depth > kMaxKeyDepth) {
+                error = "the key \"" + Shortened(path) + "\" is nested " + std::to_string(depth) +
+                        " levels deep; keys nest at most " + std::to_string(kMaxKeyDepth) + " levels";
+                return false;
+            }
+        }
+        AppendSection(out, path, child, options);
+        const std::size_t pathLength = path.size();
+        stack.push_back(Frame{&child, std::cbegin(child.subkeys), pathLength, depth});  // frame is stale from here
+    }
+    return true;
+}
+
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+bool StartsWithBytes(std::string_view bytes, std::string_view prefix) {
+    return bytes.size() >= prefix.size() && bytes.compare(0, prefix.size(), prefix) == 0;
+}
+
+// UTF-16LE code units as they are; a last odd byte is left out.
+std::u16string Utf16LeText(std::string_view bytes) {
+    std::u16string text;
+    text.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                             (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    }
+    return text;
 }
 
 std::u16string Ascii(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
 
 }  // namespace
 
-std::u16string DecodeRegFileBytes(std::string_view bytes) {
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-        static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        std::u16string text;
-        text.reserve(bytes.size() / 2);
-        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                 (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+bool DecodeRegFileBytes(std::string_view bytes, RegFileRule rule, std::u16string& text, std::string& error) {
+    text.clear();
+    if (rule == RegFileRule::Import) {
+        if (StartsWithBytes(bytes, kUtf16LeBom)) {
+            text = Utf16LeText(bytes.substr(2));
+        } else if (StartsWithBytes(bytes, kUtf8Bom)) {
+            text = Utf8ToUtf16(bytes.substr(3));
+        } else {
+            text = NarrowToWide(bytes);
         }
-        return text;
+        return true;
     }
-    if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
-        static_cast<unsigned char>(bytes[1]) == 0xBB && static_cast<unsigned char>(bytes[2]) == 0xBF) {
-        return Utf8ToUtf16(bytes.substr(3));
+
+    const std::string form = "; the registry folder's files are UTF-16LE with a byte order mark, "
+                             "starting \"Windows Registry Editor Version 5.00\"";
+    if (!StartsWithBytes(bytes, kUtf16LeBom)) {
+        std::string what = "it has no UTF-16LE byte order mark (saved as UTF-8 or ANSI text?)";
+        if (bytes.empty()) {
+            what = "the file is empty";
+        } else if (StartsWithBytes(bytes, kUtf8Bom)) {
+            what = "it is UTF-8 text";
+        } else if (StartsWithBytes(bytes, "\xFE\xFF")) {
+            what = "it is UTF-16 big-endian text";
+        } else if (StartsWithBytes(bytes, "REGEDIT4")) {
+            what = "it is a REGEDIT4 file";
+        }
+        error = "line 1: not a hive file: " + what + form;
+        return false;
     }
-    return NarrowToWide(bytes);
+    std::u16string decoded = Utf16LeText(bytes.substr(2));
+    if (bytes.size() % 2 != 0) {
+        const std::size_t lines = static_cast<std::size_t>(std::count(decoded.begin(), decoded.end(), u'\n')) + 1;
+        error = "line " + std::to_string(lines) + ": the file ends in the middle of a UTF-16 character";
+        return false;
+    }
+    std::u16string_view firstLine(decoded);
+    firstLine = firstLine.substr(0, firstLine.find(u'\n'));
+    if (!firstLine.empty() && firstLine.back() == u'\r') firstLine.remove_suffix(1);
+    if (firstLine != kHeader5) {
+        error = "line 1: not a hive file: the first line is not \"Windows Registry Editor Version 5.00\"" + form;
+        return false;
+    }
+    text = std::move(decoded);
+    return true;
+}
+
+std::u16string DecodeRegFileBytes(std::string_view bytes) {
+    std::u16string text;
+    std::string unused;
+    DecodeRegFileBytes(bytes, RegFileRule::Import, text, unused);
+    return text;
 }
 
 bool ParseRegText(std::u16string_view text, std::vector<RegFileEntry>& entries, std::string& error) {
@@ -442,12 +593,36 @@ bool ParseRegText(std::u16string_view text, std::vector<RegFileEntry>& entries, 
 }
 
 void ApplyRegEntries(const std::vector<RegFileEntry>& entries, MemoryRegistry& registry) {
+    // The key the last values went to, found once per section: walking a long
+    // path again for each of many values would cost their number times its length.
+    const std::u16string* sectionPath = nullptr;
+    RegKey* sectionKey = nullptr;
     for (const RegFileEntry& entry : entries) {
+        const std::u16string& path = entry.keyPath();
         switch (entry.kind) {
-            case RegFileEntry::Kind::Key: registry.EnsureKey(entry.keyPath); break;
-            case RegFileEntry::Kind::DeleteKey: registry.RemoveTree(entry.keyPath); break;
-            case RegFileEntry::Kind::Value: registry.PutValue(entry.keyPath, entry.value); break;
-            case RegFileEntry::Kind::DeleteValue: registry.RemoveValue(entry.keyPath, entry.value.name); break;
+            case RegFileEntry::Kind::Key:
+            case RegFileEntry::Kind::DeleteKey:
+                if (entry.kind == RegFileEntry::Kind::Key) {
+                    registry.EnsureKey(path);
+                } else {
+                    registry.RemoveTree(path);
+                }
+                sectionPath = nullptr;  // the tree changed: keys may have moved
+                break;
+            case RegFileEntry::Kind::Value:
+            case RegFileEntry::Kind::DeleteValue:
+                if (sectionPath != entry.key.get()) {
+                    registry.EnsureKey(path);
+                    sectionKey = const_cast<RegKey*>(registry.FindKey(path));
+                    sectionPath = entry.key.get();
+                }
+                if (sectionKey == nullptr) break;
+                if (entry.kind == RegFileEntry::Kind::Value) {
+                    sectionKey->SetValue(entry.value);
+                } else {
+                    sectionKey->RemoveValue(entry.value.name);
+                }
+                break;
         }
     }
 }
@@ -515,22 +690,21 @@ std::u16string FormatRegValue(const RegValue& value, const char16_t* newline) {
 
 void AppendRegKey(std::u16string& out, const std::u16string& topPath, const RegKey& key,
                   const RegWriteOptions& options) {
-    // Everything below a volatile key is volatile too.
-    if (options.skipVolatile && key.isVolatile) return;
-    if (!(options.skipEmptyTop && key.values.empty())) {
-        out += u"[" + topPath + u"]" + options.newline;
-        // Values in order of name, the default value (the empty name) first.
-        std::vector<const RegValue*> values;
-        for (const RegValue& value : key.values) values.push_back(&value);
-        std::stable_sort(values.begin(), values.end(), [](const RegValue* a, const RegValue* b) {
-            return CompareRegistryNames(a->name, b->name) < 0;
-        });
-        for (const RegValue* value : values) out += FormatRegValue(*value, options.newline) + options.newline;
-        out += options.newline;
+    std::string unused;
+    WriteTree(out, topPath, key, options, std::nullopt, unused);
+}
+
+bool AppendReadableRegKey(std::u16string& out, const std::u16string& topPath, const RegKey& key,
+                          const RegWriteOptions& options, std::string& error) {
+    const std::optional<FullKeyPath> top = ParseFullKeyPath(topPath);
+    if (!top) {
+        error = "\"" + Shortened(topPath) + "\" is not a full key path";
+        return false;
     }
-    RegWriteOptions below = options;
-    below.skipEmptyTop = false;
-    for (const RegKey& subkey : key.subkeys) AppendRegKey(out, topPath + u"\\" + subkey.name, subkey, below);
+    const std::size_t start = out.size();
+    if (WriteTree(out, topPath, key, options, KeyDepth(*top), error)) return true;
+    out.resize(start);
+    return false;
 }
 
 std::string EncodeUtf16LeWithBom(std::u16string_view text) {

@@ -4,8 +4,15 @@
 // Reading is two steps so that a malformed file changes nothing: ParseRegText
 // checks the whole text and turns it into a list of entries, and only a text
 // that parsed completely is applied to a registry.
+//
+// What the reader unescapes in quoted names and strings (\\, \", \n, \r) the
+// writer escapes, so that whatever reads also writes and reads back the same.
+// Keys nest at most kMaxKeyDepth levels, as in Windows: the reader refuses deeper
+// paths, and nothing here recurses per level.
 #pragma once
 
+#include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,20 +31,48 @@ struct RegFileEntry {
         DeleteValue,  // "name"=-
     };
     Kind kind = Kind::Key;
-    std::u16string keyPath;  // full path, root as written (long or short name)
-    RegValue value;          // Value: name, type, data; DeleteValue: name
-    int line = 0;            // 1-based line of the entry in the text
+    // The key's full path, root as written (long or short name). The entries
+    // of one section share a single copy: a file may hold a great many values
+    // under one long path, and reading it must cost no more than the file.
+    std::shared_ptr<const std::u16string> key;
+    RegValue value;  // Value: name, type, data; DeleteValue: name
+    int line = 0;    // 1-based line of the entry in the text
+
+    const std::u16string& keyPath() const { return *key; }
 };
 
-// The text of a .reg file from its bytes: UTF-16LE after a BOM, UTF-8 after a
-// UTF-8 BOM, otherwise the narrow code page (Windows-1252), as REGEDIT4 files are.
+// Keys nest at most this many levels below their hive's root key, as in Windows.
+// HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\Software\Classes: two levels down.
+constexpr std::size_t kMaxKeyDepth = 512;
+
+// Which bytes a reader takes for a .reg file, and how they become text.
+enum class RegFileRule {
+    // A hive file of the registry folder: exactly the form the folder writes,
+    // UTF-16LE after a byte order mark, its first line "Windows Registry Editor
+    // Version 5.00". Anything else (a file a text editor saved as UTF-8, a
+    // REGEDIT4 file) is refused, never guessed at: read in the wrong encoding,
+    // its non-ASCII text would be saved back mangled.
+    Hive,
+    // A file to import, read as regedit reads it: UTF-16LE after a byte order
+    // mark, UTF-8 after a UTF-8 byte order mark, anything else in the ANSI code
+    // page (Windows-1252), the encoding of REGEDIT4 files. It never refuses the
+    // bytes; the parser judges the text.
+    Import,
+};
+
+// The text of a .reg file from its bytes under rule. False with error set to
+// "line N: what is wrong" (and text cleared) when the rule refuses the bytes.
+bool DecodeRegFileBytes(std::string_view bytes, RegFileRule rule, std::u16string& text, std::string& error);
+
+// The text under RegFileRule::Import, which never refuses.
 std::u16string DecodeRegFileBytes(std::string_view bytes);
 
 // Parses a whole .reg text. On a malformed text returns false and sets error to
 // "line N: what is wrong"; entries is then left empty.
 bool ParseRegText(std::u16string_view text, std::vector<RegFileEntry>& entries, std::string& error);
 
-// Applies parsed entries in order.
+// Applies parsed entries in order; the key of a section is looked up once for
+// all of its values.
 void ApplyRegEntries(const std::vector<RegFileEntry>& entries, MemoryRegistry& registry);
 
 // Parse, then apply only if the whole text is well formed.
@@ -58,8 +93,16 @@ std::u16string RegFileHeader(const RegWriteOptions& options = {});
 void AppendRegKey(std::u16string& out, const std::u16string& topPath, const RegKey& key,
                   const RegWriteOptions& options = {});
 
+// AppendRegKey for a file that must read back as the tree it holds (a hive of
+// the registry folder): refuses, with error naming the key and out unchanged, a
+// key name holding a line break (.reg files have no escape for it in key names)
+// and keys nested deeper than kMaxKeyDepth. topPath must be a full key path.
+bool AppendReadableRegKey(std::u16string& out, const std::u16string& topPath, const RegKey& key,
+                          const RegWriteOptions& options, std::string& error);
+
 // One value line without its newline, e.g. "name"=dword:00000001, hex data
-// wrapped as reg export wraps it.
+// wrapped as reg export wraps it. Names and strings escape \\, \", and line
+// breaks as \n and \r, as reg export does.
 std::u16string FormatRegValue(const RegValue& value, const char16_t* newline = u"\r\n");
 
 // The bytes of a 5.00 .reg file: UTF-16LE with a BOM.
