@@ -29,7 +29,8 @@ endif()
 target_compile_definitions(qz_test_support PUBLIC
   QZ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
   QZ_BINARY_DIR="${CMAKE_BINARY_DIR}"
-  QZ_MODULE_FILE="$<TARGET_FILE:qzproduct>")
+  QZ_MODULE_FILE="$<TARGET_FILE:qzproduct>"
+  QZ_CMAKE_COMMAND="${CMAKE_COMMAND}")
 
 set(QZ_TEST_DIRS tests/unit)
 if(WIN32)

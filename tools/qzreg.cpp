@@ -33,7 +33,8 @@ const char kUsageText[] =
     "  -r, --registry DIR   the registry folder (default: $QZ_REGISTRY_DIR, else\n"
     "                       $XDG_STATE_HOME/orvantis/registry, else\n"
     "                       ~/.local/state/orvantis/registry)\n"
-    "  -m, --module FILE    the module to load (default: libqzproduct.so beside qzreg)\n"
+    "  -m, --module FILE    the module to load (default: ../lib/libqzproduct.so from\n"
+    "                       qzreg's folder, else libqzproduct.so beside qzreg)\n"
     "  -i, --import FILE    import a .reg file into the registry folder before the\n"
     "                       pass (for instance an installation of the modelling\n"
     "                       system); may be given more than once\n"
@@ -64,7 +65,9 @@ std::string DefaultModulePath() {
     const ssize_t length = readlink("/proc/self/exe", self, PATH_MAX);
     std::string directory = length > 0 ? std::string(self, static_cast<size_t>(length)) : std::string("./qzreg");
     directory.erase(directory.find_last_of('/') + 1);
-    return directory + "libqzproduct.so";
+    // Installed, the module sits in the library folder; in a build folder, beside qzreg.
+    const std::string installed = directory + QZ_LIBDIR_FROM_BINDIR + "/libqzproduct.so";
+    return access(installed.c_str(), F_OK) == 0 ? installed : directory + "libqzproduct.so";
 }
 
 std::optional<Options> ParseArguments(int argc, char** argv, int* exitCode) {
