@@ -253,8 +253,8 @@ LONG MemoryRegistry::QueryInfoKey(HKEY key, char* className, DWORD* classLen, DW
     // Keys here never carry a class: it is always the empty text.
     if (className != nullptr && classLen != nullptr && *classLen > 0) className[0] = '\0';
     if (classLen != nullptr) *classLen = 0;
-    if (subKeys != nullptr) *subKeys = static_cast<DWORD>(resolved.key->subkeys.size());
-    if (values != nullptr) *values = static_cast<DWORD>(resolved.key->values.size());
+    if (subKeys != nullptr) *subKeys = static_cast<DWORD>(resolved.key->SubkeyCount());
+    if (values != nullptr) *values = static_cast<DWORD>(resolved.key->ValueCount());
     return ERROR_SUCCESS;
 }
 
@@ -262,8 +262,8 @@ LONG MemoryRegistry::EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen
     if (name == nullptr || nameLen == nullptr) return ERROR_INVALID_PARAMETER;
     Resolved resolved = ResolveFor(key, KEY_ENUMERATE_SUB_KEYS);
     if (resolved.status != ERROR_SUCCESS) return resolved.status;
-    if (index >= resolved.key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-    const std::string narrow = WideToNarrow(resolved.key->subkeys[index].name);
+    if (index >= resolved.key->SubkeyCount()) return ERROR_NO_MORE_ITEMS;
+    const std::string narrow = WideToNarrow(resolved.key->SubkeyAt(index).name);
     if (narrow.size() >= *nameLen) return ERROR_MORE_DATA;
     std::memcpy(name, narrow.data(), narrow.size());
     name[narrow.size()] = '\0';
@@ -275,8 +275,8 @@ LONG MemoryRegistry::EnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* na
     if (name == nullptr || nameLen == nullptr) return ERROR_INVALID_PARAMETER;
     Resolved resolved = ResolveFor(key, KEY_ENUMERATE_SUB_KEYS);
     if (resolved.status != ERROR_SUCCESS) return resolved.status;
-    if (index >= resolved.key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-    const std::u16string& wide = resolved.key->subkeys[index].name;
+    if (index >= resolved.key->SubkeyCount()) return ERROR_NO_MORE_ITEMS;
+    const std::u16string& wide = resolved.key->SubkeyAt(index).name;
     if (wide.size() >= *nameLen) return ERROR_MORE_DATA;
     std::memcpy(name, wide.data(), wide.size() * sizeof(char16_t));
     name[wide.size()] = u'\0';
@@ -290,8 +290,8 @@ LONG MemoryRegistry::EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen
         return ERROR_INVALID_PARAMETER;
     Resolved resolved = ResolveFor(key, KEY_QUERY_VALUE);
     if (resolved.status != ERROR_SUCCESS) return resolved.status;
-    if (index >= resolved.key->values.size()) return ERROR_NO_MORE_ITEMS;
-    const RegValue& value = resolved.key->values[index];
+    if (index >= resolved.key->ValueCount()) return ERROR_NO_MORE_ITEMS;
+    const RegValue& value = resolved.key->ValueAt(index);
     DWORD reported = 0;
     LONG status = CopyValueData(value, data, dataLen, &reported);
     if (status == ERROR_SUCCESS) {
@@ -333,7 +333,7 @@ LONG MemoryRegistry::DeleteKey(HKEY root, const char* path) {
     if (base.hive == RegRoot::LocalMachine && fullPath.size() == 2 && RegistryNamesEqual(fullPath[0], kSoftware) &&
         RegistryNamesEqual(fullPath[1], kClasses))
         return ERROR_ACCESS_DENIED;
-    if (!key->subkeys.empty()) return ERROR_ACCESS_DENIED;
+    if (key->HasSubkeys()) return ERROR_ACCESS_DENIED;
 
     const std::u16string name = fullPath.back();
     fullPath.pop_back();

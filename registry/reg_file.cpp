@@ -517,11 +517,11 @@ void AppendRegKey(std::u16string& out, const std::u16string& topPath, const RegK
                   const RegWriteOptions& options) {
     // Everything below a volatile key is volatile too.
     if (options.skipVolatile && key.isVolatile) return;
-    if (!(options.skipEmptyTop && key.values.empty())) {
+    if (!(options.skipEmptyTop && !key.HasValues())) {
         out += u"[" + topPath + u"]" + options.newline;
         // Values in order of name, the default value (the empty name) first.
         std::vector<const RegValue*> values;
-        for (const RegValue& value : key.values) values.push_back(&value);
+        for (const RegValue& value : key.Values()) values.push_back(&value);
         std::stable_sort(values.begin(), values.end(), [](const RegValue* a, const RegValue* b) {
             return CompareRegistryNames(a->name, b->name) < 0;
         });
@@ -530,7 +530,7 @@ void AppendRegKey(std::u16string& out, const std::u16string& topPath, const RegK
     }
     RegWriteOptions below = options;
     below.skipEmptyTop = false;
-    for (const RegKey& subkey : key.subkeys) AppendRegKey(out, topPath + u"\\" + subkey.name, subkey, below);
+    for (const RegKey& subkey : key.Subkeys()) AppendRegKey(out, topPath + u"\\" + subkey.name, subkey, below);
 }
 
 std::string EncodeUtf16LeWithBom(std::u16string_view text) {

@@ -34,76 +34,219 @@ int CompareRegistryNames(std::u16string_view a, std::u16string_view b) {
 
 namespace {
 
-template <typename Key>
-auto FindSubkeyIn(Key& key, std::u16string_view name) -> decltype(&key.subkeys[0]) {
-    auto it = std::lower_bound(key.subkeys.begin(), key.subkeys.end(), name,
-                               [](const RegKey& k, std::u16string_view n) {
-                                   return CompareRegistryNames(k.name, n) < 0;
-                               });
-    if (it != key.subkeys.end() && CompareRegistryNames(it->name, name) == 0) return &*it;
-    return nullptr;
+// The name an element of a container orders by (a subkey entry's key views the subkey's name).
+std::u16string_view NameOf(const RegKey::SubkeyMap::value_type& entry) { return entry.first; }
+std::u16string_view NameOf(const RegValue& value) { return value.name; }
+
+// The element at index of a container of size elements, starting from whichever
+// of the cursor, the beginning and the end is nearest, and leaving the cursor there.
+template <typename Container, typename Cursor>
+typename Container::const_iterator Seek(const Container& container, Cursor& cursor, std::size_t index) {
+    const std::size_t size = container.size();
+    if (!cursor.valid) {
+        cursor.index = 0;
+        cursor.at = container.begin();
+        cursor.valid = true;
+    }
+    const std::size_t fromCursor = index > cursor.index ? index - cursor.index : cursor.index - index;
+    if (index < fromCursor) {
+        cursor.index = 0;
+        cursor.at = container.begin();
+    } else if (size - index < fromCursor) {
+        cursor.index = size;
+        cursor.at = container.end();
+    }
+    if (index >= cursor.index) {
+        cursor.at = std::next(cursor.at, static_cast<std::ptrdiff_t>(index - cursor.index));
+    } else {
+        cursor.at = std::prev(cursor.at, static_cast<std::ptrdiff_t>(cursor.index - index));
+    }
+    cursor.index = index;
+    return cursor.at;
 }
 
-template <typename Key>
-auto FindValueIn(Key& key, std::u16string_view name) -> decltype(&key.values[0]) {
-    auto it = std::lower_bound(key.values.begin(), key.values.end(), name,
-                               [](const RegValue& v, std::u16string_view n) {
-                                   return CompareRegistryNames(v.name, n) < 0;
-                               });
-    if (it != key.values.end() && CompareRegistryNames(it->name, name) == 0) return &*it;
-    return nullptr;
+// Keeps a cursor on its element when another is inserted (at inserted).
+template <typename Container, typename Cursor>
+void CursorAfterInsert(const Container& container, Cursor& cursor, typename Container::const_iterator inserted) {
+    if (!cursor.valid) return;
+    if (cursor.at == container.end() || CompareRegistryNames(NameOf(*inserted), NameOf(*cursor.at)) < 0)
+        ++cursor.index;
+}
+
+// Keeps a cursor valid and on the same index or element when the element at
+// removed is about to be erased.
+template <typename Container, typename Cursor>
+void CursorBeforeErase(const Container& container, Cursor& cursor,
+                       typename Container::const_iterator removed) {
+    if (!cursor.valid) return;
+    if (removed == cursor.at) {
+        ++cursor.at;  // the next element takes the removed one's index
+    } else if (cursor.at == container.end() || CompareRegistryNames(NameOf(*removed), NameOf(*cursor.at)) < 0) {
+        --cursor.index;
+    }
 }
 
 }  // namespace
 
-const RegKey* RegKey::FindSubkey(std::u16string_view subkeyName) const { return FindSubkeyIn(*this, subkeyName); }
-RegKey* RegKey::FindSubkey(std::u16string_view subkeyName) { return FindSubkeyIn(*this, subkeyName); }
+// ---- copying, moving, destroying -------------------------------------------------
 
-RegKey& RegKey::AddSubkey(RegKey key) {
-    auto it = std::lower_bound(subkeys.begin(), subkeys.end(), key.name, [](const RegKey& k, const std::u16string& n) {
-        return CompareRegistryNames(k.name, n) < 0;
-    });
-    return *subkeys.insert(it, std::move(key));
-}
-
-bool RegKey::RemoveSubkey(std::u16string_view subkeyName) {
-    RegKey* found = FindSubkey(subkeyName);
-    if (found == nullptr) return false;
-    subkeys.erase(subkeys.begin() + (found - subkeys.data()));
-    return true;
-}
-
-const RegValue* RegKey::FindValue(std::u16string_view valueName) const { return FindValueIn(*this, valueName); }
-RegValue* RegKey::FindValue(std::u16string_view valueName) { return FindValueIn(*this, valueName); }
-
-void RegKey::SetValue(RegValue value) {
-    auto it = std::lower_bound(values.begin(), values.end(), value.name, [](const RegValue& v, const std::u16string& n) {
-        return CompareRegistryNames(v.name, n) < 0;
-    });
-    if (it != values.end() && CompareRegistryNames(it->name, value.name) == 0) {
-        it->type = value.type;
-        it->data = std::move(value.data);
-    } else {
-        values.insert(it, std::move(value));
+RegKey::RegKey(const RegKey& other)
+    : name(other.name), isVolatile(other.isVolatile), id(other.id), values_(other.values_) {
+    std::vector<std::pair<const RegKey*, RegKey*>> pending{{&other, this}};
+    while (!pending.empty()) {
+        const auto [from, to] = pending.back();
+        pending.pop_back();
+        for (const auto& entry : from->subkeys_) {
+            const RegKey& child = *entry.second;
+            auto copy = std::make_unique<RegKey>();
+            copy->name = child.name;
+            copy->isVolatile = child.isVolatile;
+            copy->id = child.id;
+            copy->values_ = child.values_;
+            RegKey* raw = copy.get();
+            // In order: each copy goes at the end.
+            to->subkeys_.emplace_hint(to->subkeys_.end(), std::u16string_view(raw->name), std::move(copy));
+            if (child.HasSubkeys()) pending.emplace_back(&child, raw);
+        }
     }
 }
 
+RegKey::RegKey(RegKey&& other) noexcept
+    : name(std::move(other.name)),
+      isVolatile(other.isVolatile),
+      id(other.id),
+      values_(std::move(other.values_)),
+      subkeys_(std::move(other.subkeys_)) {
+    other.ClearCursors();
+}
+
+RegKey& RegKey::operator=(const RegKey& other) {
+    if (this != &other) *this = RegKey(other);
+    return *this;
+}
+
+RegKey& RegKey::operator=(RegKey&& other) noexcept {
+    if (this != &other) {
+        ReleaseSubkeys();
+        name = std::move(other.name);
+        isVolatile = other.isVolatile;
+        id = other.id;
+        values_ = std::move(other.values_);
+        subkeys_ = std::move(other.subkeys_);
+        ClearCursors();
+        other.ClearCursors();
+    }
+    return *this;
+}
+
+RegKey::~RegKey() { ReleaseSubkeys(); }
+
+void RegKey::ClearCursors() {
+    valueCursor_.valid = false;
+    subkeyCursor_.valid = false;
+}
+
+void RegKey::ReleaseSubkeys() noexcept {
+    // Each key is emptied of its subkeys before it is freed, so no destructor
+    // below this one has anything left to recurse into.
+    std::vector<std::unique_ptr<RegKey>> pending;
+    auto takeChildren = [&pending](RegKey& key) {
+        for (auto& entry : key.subkeys_) pending.push_back(std::move(entry.second));
+        key.subkeys_.clear();
+        key.subkeyCursor_.valid = false;
+    };
+    takeChildren(*this);
+    while (!pending.empty()) {
+        std::unique_ptr<RegKey> key = std::move(pending.back());
+        pending.pop_back();
+        takeChildren(*key);
+    }
+}
+
+// ---- values ------------------------------------------------------------------------
+
+const RegValue& RegKey::ValueAt(std::size_t index) const { return *Seek(values_, valueCursor_, index); }
+
+const RegValue* RegKey::FindValue(std::u16string_view valueName) const {
+    const auto it = values_.find(valueName);
+    return it != values_.end() ? &*it : nullptr;
+}
+
+RegValue* RegKey::FindValue(std::u16string_view valueName) {
+    // Set elements are const only because their name orders them; type and data may change.
+    return const_cast<RegValue*>(static_cast<const RegKey*>(this)->FindValue(valueName));
+}
+
+void RegKey::SetValue(RegValue value) {
+    auto it = values_.lower_bound(std::u16string_view(value.name));
+    if (it != values_.end() && RegistryNamesEqual(it->name, value.name)) {
+        RegValue& existing = const_cast<RegValue&>(*it);
+        existing.type = value.type;
+        existing.data = std::move(value.data);
+        return;
+    }
+    it = values_.emplace_hint(it, std::move(value));
+    CursorAfterInsert(values_, valueCursor_, it);
+}
+
 bool RegKey::RemoveValue(std::u16string_view valueName) {
-    RegValue* found = FindValue(valueName);
-    if (found == nullptr) return false;
-    values.erase(values.begin() + (found - values.data()));
+    const auto it = values_.find(valueName);
+    if (it == values_.end()) return false;
+    CursorBeforeErase(values_, valueCursor_, it);
+    values_.erase(it);
+    return true;
+}
+
+// ---- subkeys -----------------------------------------------------------------------
+
+const RegKey& RegKey::SubkeyAt(std::size_t index) const { return *Seek(subkeys_, subkeyCursor_, index)->second; }
+RegKey& RegKey::SubkeyAt(std::size_t index) { return *Seek(subkeys_, subkeyCursor_, index)->second; }
+
+const RegKey* RegKey::FindSubkey(std::u16string_view subkeyName) const {
+    const auto it = subkeys_.find(subkeyName);
+    return it != subkeys_.end() ? it->second.get() : nullptr;
+}
+
+RegKey* RegKey::FindSubkey(std::u16string_view subkeyName) {
+    const auto it = subkeys_.find(subkeyName);
+    return it != subkeys_.end() ? it->second.get() : nullptr;
+}
+
+RegKey& RegKey::AddSubkey(RegKey key) {
+    auto it = subkeys_.lower_bound(std::u16string_view(key.name));
+    if (it != subkeys_.end() && RegistryNamesEqual(it->first, key.name)) return *it->second;
+    auto child = std::make_unique<RegKey>(std::move(key));
+    const std::u16string_view childName = child->name;
+    it = subkeys_.emplace_hint(it, childName, std::move(child));
+    CursorAfterInsert(subkeys_, subkeyCursor_, it);
+    return *it->second;
+}
+
+bool RegKey::RemoveSubkey(std::u16string_view subkeyName) {
+    const auto it = subkeys_.find(subkeyName);
+    if (it == subkeys_.end()) return false;
+    CursorBeforeErase(subkeys_, subkeyCursor_, it);
+    // Detached first: the subkey's name, which the entry's key views, goes with it.
+    std::unique_ptr<RegKey> removed = std::move(it->second);
+    subkeys_.erase(it);
     return true;
 }
 
 bool SameContent(const RegKey& a, const RegKey& b) {
-    if (a.name != b.name || a.values.size() != b.values.size() || a.subkeys.size() != b.subkeys.size())
-        return false;
-    for (const RegValue& value : a.values) {
-        const RegValue* other = b.FindValue(value.name);
-        if (other == nullptr || !(*other == value)) return false;
-    }
-    for (std::size_t i = 0; i < a.subkeys.size(); ++i) {
-        if (!SameContent(a.subkeys[i], b.subkeys[i])) return false;
+    std::vector<std::pair<const RegKey*, const RegKey*>> pending{{&a, &b}};
+    while (!pending.empty()) {
+        const auto [left, right] = pending.back();
+        pending.pop_back();
+        if (left->name != right->name || left->ValueCount() != right->ValueCount() ||
+            left->SubkeyCount() != right->SubkeyCount())
+            return false;
+        // Both sides enumerate in the same order: equal content pairs up in step.
+        auto otherValue = right->Values().begin();
+        for (const RegValue& value : left->Values()) {
+            if (!(value == *otherValue++)) return false;
+        }
+        auto otherSubkey = right->Subkeys().begin();
+        for (const RegKey& subkey : left->Subkeys()) pending.emplace_back(&subkey, &*otherSubkey++);
     }
     return true;
 }
