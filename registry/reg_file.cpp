@@ -1,7 +1,6 @@
 #include "registry/reg_file.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "text/code_page.h"
 #include "registry/memory_registry.h"
@@ -57,26 +56,60 @@ std::vector<BYTE> Utf16Bytes(std::u16string_view text, bool terminate) {
 
 std::string Narrow(std::u16string_view text) { return Utf16ToUtf8(text); }
 
-// The .reg reader: an explicit state machine over the lines of the text, in the
-// manner of Wine's reg importer. Each state consumes part of the current line
-// and names the next state; nothing is applied here, entries are only collected.
-class RegTextParser {
+// The lines of a text, one at a time, from the whole text or from pieces as a
+// source gives them: a hive file is read without ever holding all of its text.
+// A line is valid until the next one is asked for. A final line break ends the
+// last line and does not start another; an empty text is one empty line.
+class LineReader {
 public:
-    explicit RegTextParser(std::u16string_view text) {
-        // A final line break ends the last line; it does not start another.
-        if (!text.empty() && text.back() == u'\n') text.remove_suffix(1);
-        std::size_t start = 0;
-        while (start <= text.size()) {
-            std::size_t end = text.find(u'\n', start);
-            if (end == std::u16string_view::npos) end = text.size();
-            std::u16string_view line = text.substr(start, end - start);
-            if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
-            lines_.push_back(line);
-            start = end + 1;
+    explicit LineReader(std::u16string_view text) : text_(text), ended_(true) {}
+    explicit LineReader(const RegTextSource& source) : source_(&source) {}
+
+    bool Next(std::u16string_view& line) {
+        if (finished_) return false;
+        std::size_t end = text_.find(u'\n', position_);
+        while (end == std::u16string_view::npos && !ended_) {
+            // Keep the unfinished line, drop what was read before it, add a piece.
+            const std::size_t searched = text_.size() - position_;
+            buffer_.erase(0, position_);
+            position_ = 0;
+            ended_ = !(*source_)(buffer_);
+            text_ = buffer_;
+            end = text_.find(u'\n', searched);
         }
+        if (end == std::u16string_view::npos) {
+            finished_ = true;
+            // Nothing after a final line break: no further line (but an empty text is one).
+            if (position_ == text_.size() && delivered_) return false;
+            end = text_.size();
+        }
+        line = text_.substr(position_, end - position_);
+        if (!line.empty() && line.back() == u'\r') line.remove_suffix(1);
+        position_ = std::min(end + 1, text_.size());
+        delivered_ = true;
+        return true;
     }
 
-    bool Run(std::vector<RegFileEntry>& entries, std::string& error) {
+private:
+    const RegTextSource* source_ = nullptr;
+    std::u16string buffer_;
+    std::u16string_view text_;
+    std::size_t position_ = 0;
+    bool ended_ = false;
+    bool finished_ = false;
+    bool delivered_ = false;
+};
+
+// The .reg reader: an explicit state machine over the lines of the text, in the
+// manner of Wine's reg importer. Each state consumes part of the current line
+// and names the next state; nothing is applied here, entries are handed to a
+// visitor as they are complete.
+class RegTextParser {
+public:
+    explicit RegTextParser(LineReader& lines) : lines_(lines) {}
+
+    bool Run(const RegEntryVisitor& visit, std::string& error) {
+        visit_ = &visit;
         State state = State::Header;
         while (state != State::Done) {
             switch (state) {
@@ -93,13 +126,11 @@ public:
                 case State::HexContinuation: state = HexContinuation(); break;
                 case State::SetValue: state = SetValue(); break;
                 case State::Error:
-                    error = "line " + std::to_string(lineNumber()) + ": " + error_;
-                    entries.clear();
+                    error = "line " + std::to_string(refusedLine_ != 0 ? refusedLine_ : lineNumber()) + ": " + error_;
                     return false;
                 case State::Done: break;
             }
         }
-        entries = std::move(entries_);
         return true;
     }
 
@@ -121,14 +152,12 @@ private:
         Done,
     };
 
-    int lineNumber() const { return static_cast<int>(std::min(index_, lines_.size() - 1)) + 1; }
+    // After the last line, still the last line's number.
+    int lineNumber() const { return lineCount_; }
 
     bool NextLine() {
-        if (index_ + 1 >= lines_.size()) {
-            index_ = lines_.size();
-            return false;
-        }
-        rest_ = lines_[++index_];
+        if (!lines_.Next(rest_)) return false;
+        ++lineCount_;
         return true;
     }
 
@@ -137,15 +166,20 @@ private:
         return State::Error;
     }
 
+    // Hands an entry over as soon as it is complete; the visitor may refuse it.
+    bool Emit(RegFileEntry& entry) {
+        const int line = entry.line;
+        if ((*visit_)(entry, error_)) return true;
+        refusedLine_ = line;
+        return false;
+    }
+
     State Header() {
-        rest_ = lines_[0];
+        NextLine();  // an empty text is one empty line: there always is a first
         // A BOM that decoding left in place, and blank lines, may come first.
         if (!rest_.empty() && rest_.front() == 0xFEFF) rest_.remove_prefix(1);
         while (Trim(rest_).empty()) {
-            if (!NextLine()) {
-                index_ = lines_.size() - 1;
-                return Fail("no header: the file is empty");
-            }
+            if (!NextLine()) return Fail("no header: the file is empty");
         }
         const std::u16string_view header = Trim(rest_);
         if (header == kHeader5) {
@@ -189,7 +223,7 @@ private:
         entry.kind = remove ? RegFileEntry::Kind::DeleteKey : RegFileEntry::Kind::Key;
         entry.keyPath = std::u16string(path);
         entry.line = lineNumber();
-        entries_.push_back(std::move(entry));
+        if (!Emit(entry)) return State::Error;
         // Values may follow a key, not the removal of one.
         currentKey_ = remove ? std::u16string() : std::u16string(path);
         return NextLine() ? State::LineStart : State::Done;
@@ -351,10 +385,7 @@ private:
 
     State HexContinuation() {
         do {
-            if (!NextLine()) {
-                index_ = lines_.size() - 1;
-                return Fail("hex data continued with \\ on the last line");
-            }
+            if (!NextLine()) return Fail("hex data continued with \\ on the last line");
         } while (TrimLeft(rest_).size() > 0 && TrimLeft(rest_).front() == u';');
         if (Trim(rest_).empty()) return Fail("hex data continued with \\ but the next line is empty");
         return State::HexData;
@@ -369,13 +400,13 @@ private:
             const std::string narrow(value.data.begin(), value.data.end());
             value.data = Utf16Bytes(NarrowToWide(narrow), false);
         }
-        entries_.push_back(std::move(pending_));
+        if (!Emit(pending_)) return State::Error;
         pending_ = RegFileEntry();
         return NextLine() ? State::LineStart : State::Done;
     }
 
-    std::vector<std::u16string_view> lines_;
-    std::size_t index_ = 0;
+    LineReader& lines_;
+    int lineCount_ = 0;
     std::u16string_view rest_;
     std::string error_;
     bool unicode_ = true;
@@ -383,154 +414,428 @@ private:
     bool hexAfterComma_ = false;  // hex data so far ends with a comma: a byte must follow
     std::u16string currentKey_;
     RegFileEntry pending_;
-    std::vector<RegFileEntry> entries_;
+    const RegEntryVisitor* visit_ = nullptr;
+    int refusedLine_ = 0;  // the line of an entry the visitor refused
 };
 
 // ---- writing --------------------------------------------------------------------
+//
+// One writer serves every output: it appends to an Out, which is a counter (to
+// size a buffer exactly), a std::u16string, or a byte buffer taking UTF-16LE.
+// A hive of a million values is written without a string per line or per value
+// and without a second copy of the text.
 
-std::u16string Escaped(std::u16string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (char16_t c : text) {
-        if (c == u'\\' || c == u'"') out.push_back(u'\\');
-        out.push_back(c);
+struct CountingOut {
+    std::size_t units = 0;
+    void Put(char16_t) { ++units; }
+    void Put(const char16_t*, std::size_t count) { units += count; }
+};
+
+struct StringOut {
+    std::u16string& text;
+    void Put(char16_t c) { text.push_back(c); }
+    void Put(const char16_t* units, std::size_t count) { text.append(units, count); }
+};
+
+// Writes into a buffer already sized for everything it will receive.
+struct Utf16LeOut {
+    char* at;
+    void Put(char16_t c) {
+        at[0] = static_cast<char>(c & 0xFF);
+        at[1] = static_cast<char>(c >> 8);
+        at += 2;
     }
-    return out;
+    void Put(const char16_t* units, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) Put(units[i]);
+    }
+};
+
+// Fills a block and hands it on when full: a file of any size is written
+// through one block of memory.
+class BlockOut {
+public:
+    explicit BlockOut(const std::function<void(std::string_view)>& put) : put_(put), block_(kBlockSize) {}
+    ~BlockOut() = default;
+    void Put(char16_t c) {
+        if (used_ + 2 > block_.size()) Flush();
+        block_[used_] = static_cast<char>(c & 0xFF);
+        block_[used_ + 1] = static_cast<char>(c >> 8);
+        used_ += 2;
+    }
+    void Put(const char16_t* units, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) Put(units[i]);
+    }
+    void Flush() {
+        if (used_ != 0) put_(std::string_view(block_.data(), used_));
+        used_ = 0;
+    }
+
+private:
+    static constexpr std::size_t kBlockSize = 1 << 20;
+    const std::function<void(std::string_view)>& put_;
+    std::vector<char> block_;
+    std::size_t used_ = 0;
+};
+
+template <typename Out>
+void PutText(Out& out, std::u16string_view text) {
+    out.Put(text.data(), text.size());
+}
+
+// Text in a quoted form: backslashes and quotes escaped, runs between them whole.
+template <typename Out>
+void PutEscaped(Out& out, std::u16string_view text) {
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\\' || text[i] == u'"') {
+            out.Put(text.data() + runStart, i - runStart);
+            out.Put(u'\\');
+            runStart = i;
+        }
+    }
+    out.Put(text.data() + runStart, text.size() - runStart);
+}
+
+char16_t CodeUnitAt(const std::vector<BYTE>& data, std::size_t index) {
+    return static_cast<char16_t>(data[2 * index] | (data[2 * index + 1] << 8));
 }
 
 // REG_SZ data that a quoted string gives back byte for byte: whole UTF-16
 // code units, one terminating NUL at the end and none before it, and no line
 // breaks (a reader of the quoted form would see them as the end of the line).
-bool QuotableString(const std::vector<BYTE>& data, std::u16string& text) {
+bool QuotableString(const std::vector<BYTE>& data) {
     if (data.size() < 2 || data.size() % 2 != 0) return false;
     const std::size_t units = data.size() / 2;
-    text.clear();
-    for (std::size_t i = 0; i < units; ++i) {
-        const char16_t c = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-        if (i + 1 == units) return c == 0;
+    if (CodeUnitAt(data, units - 1) != 0) return false;
+    for (std::size_t i = 0; i + 1 < units; ++i) {
+        const char16_t c = CodeUnitAt(data, i);
         if (c == 0 || c == u'\r' || c == u'\n') return false;
-        text.push_back(c);
     }
-    return false;
-}
-
-std::u16string Ascii(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
-
-}  // namespace
-
-std::u16string DecodeRegFileBytes(std::string_view bytes) {
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-        static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        std::u16string text;
-        text.reserve(bytes.size() / 2);
-        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                 (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-        }
-        return text;
-    }
-    if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
-        static_cast<unsigned char>(bytes[1]) == 0xBB && static_cast<unsigned char>(bytes[2]) == 0xBF) {
-        return Utf8ToUtf16(bytes.substr(3));
-    }
-    return NarrowToWide(bytes);
-}
-
-bool ParseRegText(std::u16string_view text, std::vector<RegFileEntry>& entries, std::string& error) {
-    RegTextParser parser(text);
-    return parser.Run(entries, error);
-}
-
-void ApplyRegEntries(const std::vector<RegFileEntry>& entries, MemoryRegistry& registry) {
-    for (const RegFileEntry& entry : entries) {
-        switch (entry.kind) {
-            case RegFileEntry::Kind::Key: registry.EnsureKey(entry.keyPath); break;
-            case RegFileEntry::Kind::DeleteKey: registry.RemoveTree(entry.keyPath); break;
-            case RegFileEntry::Kind::Value: registry.PutValue(entry.keyPath, entry.value); break;
-            case RegFileEntry::Kind::DeleteValue: registry.RemoveValue(entry.keyPath, entry.value.name); break;
-        }
-    }
-}
-
-bool ImportRegText(std::u16string_view text, MemoryRegistry& registry, std::string& error) {
-    std::vector<RegFileEntry> entries;
-    if (!ParseRegText(text, entries, error)) return false;
-    ApplyRegEntries(entries, registry);
     return true;
 }
 
+template <typename Out>
+void PutHexDigits(Out& out, unsigned number, int digits) {
+    static constexpr char16_t kDigits[] = u"0123456789abcdef";
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out.Put(kDigits[(number >> shift) & 0xF]);
+}
+
+// Hex digits of a number without leading zeros (as %x gives them).
+template <typename Out>
+void PutHexNumber(Out& out, unsigned number) {
+    int digits = 1;
+    while (digits < 8 && (number >> (digits * 4)) != 0) ++digits;
+    PutHexDigits(out, number, digits);
+}
+
+template <typename Out>
+void PutValue(Out& out, const RegValue& value, std::u16string_view newline) {
+    std::size_t lineLength = 0;
+    if (value.name.empty()) {
+        out.Put(u"@=", 2);
+        lineLength = 2;
+    } else {
+        CountingOut nameLength;
+        PutEscaped(nameLength, value.name);
+        out.Put(u'"');
+        PutEscaped(out, value.name);
+        out.Put(u"\"=", 2);
+        lineLength = nameLength.units + 3;
+    }
+    if (value.type == REG_SZ && QuotableString(value.data)) {
+        out.Put(u'"');
+        std::size_t runStart = 0;
+        const std::size_t units = value.data.size() / 2 - 1;
+        for (std::size_t i = 0; i < units; ++i) {
+            const char16_t c = CodeUnitAt(value.data, i);
+            if (c == u'\\' || c == u'"') {
+                for (std::size_t k = runStart; k < i; ++k) out.Put(CodeUnitAt(value.data, k));
+                out.Put(u'\\');
+                runStart = i;
+            }
+        }
+        for (std::size_t k = runStart; k < units; ++k) out.Put(CodeUnitAt(value.data, k));
+        out.Put(u'"');
+        return;
+    }
+    if (value.type == REG_DWORD && value.data.size() == 4) {
+        const unsigned number = static_cast<unsigned>(value.data[0]) | (static_cast<unsigned>(value.data[1]) << 8) |
+                                (static_cast<unsigned>(value.data[2]) << 16) |
+                                (static_cast<unsigned>(value.data[3]) << 24);
+        out.Put(u"dword:", 6);
+        PutHexDigits(out, number, 8);
+        return;
+    }
+    if (value.type == REG_BINARY) {
+        out.Put(u"hex:", 4);
+        lineLength += 4;
+    } else {
+        CountingOut typeDigits;
+        PutHexNumber(typeDigits, static_cast<unsigned>(value.type));
+        out.Put(u"hex(", 4);
+        PutHexNumber(out, static_cast<unsigned>(value.type));
+        out.Put(u"):", 2);
+        lineLength += 6 + typeDigits.units;
+    }
+    // Wrapped as reg export wraps it: a line is broken after the comma that
+    // takes it to kMaxHexLineLength characters, and goes on indented by two.
+    for (std::size_t i = 0; i < value.data.size(); ++i) {
+        PutHexDigits(out, value.data[i], 2);
+        if (i + 1 == value.data.size()) break;
+        out.Put(u',');
+        lineLength += 3;
+        if (lineLength >= kMaxHexLineLength) {
+            out.Put(u'\\');
+            PutText(out, newline);
+            out.Put(u"  ", 2);
+            lineLength = 2;
+        }
+    }
+}
+
+// "[path]", the key's values in enumeration order (by name, the default value
+// "@" first, as reg export gives them), a blank line.
+template <typename Out>
+void PutSection(Out& out, std::u16string_view path, const RegKey& key, std::u16string_view newline) {
+    out.Put(u'[');
+    PutText(out, path);
+    out.Put(u']');
+    PutText(out, newline);
+    for (const RegValue& value : key.Values()) {
+        PutValue(out, value, newline);
+        PutText(out, newline);
+    }
+    PutText(out, newline);
+}
+
+// The key and everything below it, depth first, with an explicit stack: the
+// path grows and shrinks in one string, and no depth of keys can exhaust the
+// call stack.
+template <typename Out>
+void PutKeyTree(Out& out, const std::u16string& topPath, const RegKey& key, const RegWriteOptions& options) {
+    // Everything below a volatile key is volatile too.
+    if (options.skipVolatile && key.isVolatile) return;
+    const std::u16string_view newline = options.newline;
+    if (!(options.skipEmptyTop && !key.HasValues())) PutSection(out, topPath, key, newline);
+    struct Frame {
+        RegKey::SubkeyIterator next, end;
+        std::size_t pathLength;
+    };
+    std::u16string path = topPath;
+    std::vector<Frame> stack{{key.Subkeys().begin(), key.Subkeys().end(), path.size()}};
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == frame.end) {
+            stack.pop_back();
+            continue;
+        }
+        const RegKey& subkey = *frame.next++;
+        if (options.skipVolatile && subkey.isVolatile) continue;
+        path.resize(frame.pathLength);
+        path += u'\\';
+        path += subkey.name;
+        PutSection(out, path, subkey, newline);
+        if (subkey.HasSubkeys()) stack.push_back({subkey.Subkeys().begin(), subkey.Subkeys().end(), path.size()});
+    }
+}
+
+template <typename Out>
+void PutHeader(Out& out, const RegWriteOptions& options) {
+    PutText(out, kHeader5);
+    PutText(out, options.newline);
+    PutText(out, options.newline);
+}
+
+}  // namespace
+
+void RegFileDecoder::Feed(std::string_view bytes, std::u16string& text) {
+    if (encoding_ == Encoding::Unknown) {
+        // Two bytes tell UTF-16LE, three UTF-8; until then the bytes wait.
+        pending_.append(bytes.data(), bytes.size());
+        const auto byte = [this](std::size_t i) { return static_cast<unsigned char>(pending_[i]); };
+        if (pending_.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
+            encoding_ = Encoding::Utf16Le;
+            pending_.erase(0, 2);
+        } else if (pending_.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+            encoding_ = Encoding::Utf8;
+            pending_.erase(0, 3);
+        } else if (!pending_.empty() && (pending_.size() >= 3 || (byte(0) != 0xFF && byte(0) != 0xEF))) {
+            encoding_ = Encoding::Narrow;
+        } else {
+            return;
+        }
+        std::string start;
+        start.swap(pending_);
+        Feed(start, text);
+        return;
+    }
+    if (encoding_ == Encoding::Narrow) {
+        const std::size_t base = text.size();
+        text.resize(base + bytes.size());
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            text[base + i] = Windows1252ToUtf16(static_cast<unsigned char>(bytes[i]));
+        return;
+    }
+    if (encoding_ == Encoding::Utf16Le) {
+        std::size_t i = 0;
+        if (!pending_.empty() && !bytes.empty()) {
+            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(pending_[0]) |
+                                                 (static_cast<unsigned char>(bytes[0]) << 8)));
+            pending_.clear();
+            i = 1;
+        }
+        const std::size_t units = (bytes.size() - i) / 2;
+        const std::size_t base = text.size();
+        text.resize(base + units);
+        for (std::size_t u = 0; u < units; ++u, i += 2) {
+            text[base + u] = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                   (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        }
+        if (i < bytes.size()) pending_.assign(1, bytes[i]);
+        return;
+    }
+    // UTF-8: a sequence cut at the end of the bytes waits for its continuation.
+    const auto isContinuation = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; };
+    const auto length = [](char c) {
+        const unsigned char lead = static_cast<unsigned char>(c);
+        return (lead & 0xE0) == 0xC0 ? 2u : (lead & 0xF0) == 0xE0 ? 3u : (lead & 0xF8) == 0xF0 ? 4u : 1u;
+    };
+    if (!pending_.empty()) {
+        const std::size_t wanted = length(pending_[0]);
+        std::size_t taken = 0;
+        while (pending_.size() < wanted && taken < bytes.size() && isContinuation(bytes[taken]))
+            pending_.push_back(bytes[taken++]);
+        bytes.remove_prefix(taken);
+        if (pending_.size() < wanted && bytes.empty()) return;
+        text += Utf8ToUtf16(pending_);
+        pending_.clear();
+    }
+    std::size_t cut = bytes.size();
+    for (std::size_t back = 1; back <= 4 && back <= bytes.size(); ++back) {
+        const char c = bytes[bytes.size() - back];
+        if (isContinuation(c)) continue;
+        if (length(c) > back) cut = bytes.size() - back;
+        break;
+    }
+    pending_.assign(bytes.substr(cut));
+    text += Utf8ToUtf16(bytes.substr(0, cut));
+}
+
+void RegFileDecoder::Finish(std::u16string& text) {
+    if (encoding_ == Encoding::Unknown && !pending_.empty()) {
+        // Too short to name an encoding: the narrow code page, as for any file without a BOM.
+        encoding_ = Encoding::Narrow;
+        std::string start;
+        start.swap(pending_);
+        Feed(start, text);
+    }
+    // A lone byte of UTF-16 is dropped; an unfinished UTF-8 sequence is malformed.
+    if (encoding_ == Encoding::Utf8 && !pending_.empty()) text += Utf8ToUtf16(pending_);
+    pending_.clear();
+}
+
+std::u16string DecodeRegFileBytes(std::string_view bytes) {
+    std::u16string text;
+    text.reserve(bytes.size());
+    RegFileDecoder decoder;
+    decoder.Feed(bytes, text);
+    decoder.Finish(text);
+    return text;
+}
+
+bool VisitRegText(std::u16string_view text, const RegEntryVisitor& visit, std::string& error) {
+    LineReader lines(text);
+    RegTextParser parser(lines);
+    return parser.Run(visit, error);
+}
+
+bool VisitRegText(const RegTextSource& source, const RegEntryVisitor& visit, std::string& error) {
+    LineReader lines(source);
+    RegTextParser parser(lines);
+    return parser.Run(visit, error);
+}
+
+bool ParseRegText(std::u16string_view text, std::vector<RegFileEntry>& entries, std::string& error) {
+    entries.clear();
+    const bool parsed = VisitRegText(
+        text,
+        [&entries](RegFileEntry& entry, std::string&) {
+            entries.push_back(std::move(entry));
+            return true;
+        },
+        error);
+    if (!parsed) entries.clear();
+    return parsed;
+}
+
+void ApplyRegEntry(RegFileEntry&& entry, MemoryRegistry& registry) {
+    switch (entry.kind) {
+        case RegFileEntry::Kind::Key: registry.EnsureKey(entry.keyPath); break;
+        case RegFileEntry::Kind::DeleteKey: registry.RemoveTree(entry.keyPath); break;
+        case RegFileEntry::Kind::Value: registry.PutValue(entry.keyPath, std::move(entry.value)); break;
+        case RegFileEntry::Kind::DeleteValue: registry.RemoveValue(entry.keyPath, entry.value.name); break;
+    }
+}
+
+void ApplyRegEntries(const std::vector<RegFileEntry>& entries, MemoryRegistry& registry) {
+    for (const RegFileEntry& entry : entries) ApplyRegEntry(RegFileEntry(entry), registry);
+}
+
+bool ImportRegText(std::u16string_view text, MemoryRegistry& registry, std::string& error) {
+    // Checked whole first, then read again and applied entry by entry: no list
+    // of entries as large as the file is ever held.
+    if (!VisitRegText(text, [](RegFileEntry&, std::string&) { return true; }, error)) return false;
+    return VisitRegText(
+        text,
+        [&registry](RegFileEntry& entry, std::string&) {
+            ApplyRegEntry(std::move(entry), registry);
+            return true;
+        },
+        error);
+}
+
 std::u16string RegFileHeader(const RegWriteOptions& options) {
-    std::u16string header(kHeader5);
-    header += options.newline;
-    header += options.newline;
+    std::u16string header;
+    StringOut out{header};
+    PutHeader(out, options);
     return header;
 }
 
 std::u16string FormatRegValue(const RegValue& value, const char16_t* newline) {
     std::u16string line;
-    if (value.name.empty()) {
-        line = u"@=";
-    } else {
-        line = u"\"" + Escaped(value.name) + u"\"=";
-    }
-    std::u16string text;
-    if (value.type == REG_SZ && QuotableString(value.data, text)) {
-        return line + u"\"" + Escaped(text) + u"\"";
-    }
-    if (value.type == REG_DWORD && value.data.size() == 4) {
-        char digits[16];
-        const unsigned number = static_cast<unsigned>(value.data[0]) | (static_cast<unsigned>(value.data[1]) << 8) |
-                                (static_cast<unsigned>(value.data[2]) << 16) |
-                                (static_cast<unsigned>(value.data[3]) << 24);
-        std::snprintf(digits, sizeof digits, "dword:%08x", number);
-        return line + Ascii(digits);
-    }
-    std::size_t lineLength = line.size();
-    if (value.type == REG_BINARY) {
-        line += u"hex:";
-    } else {
-        char prefix[24];
-        std::snprintf(prefix, sizeof prefix, "hex(%x):", static_cast<unsigned>(value.type));
-        line += Ascii(prefix);
-    }
-    lineLength = line.size();
-    // Wrapped as reg export wraps it: a line is broken after the comma that
-    // takes it to kMaxHexLineLength characters, and goes on indented by two.
-    for (std::size_t i = 0; i < value.data.size(); ++i) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, "%02x", value.data[i]);
-        line += Ascii(byte);
-        if (i + 1 == value.data.size()) break;
-        line += u',';
-        lineLength += 3;
-        if (lineLength >= kMaxHexLineLength) {
-            line += u'\\';
-            line += newline;
-            line += u"  ";
-            lineLength = 2;
-        }
-    }
+    StringOut out{line};
+    PutValue(out, value, newline);
     return line;
 }
 
 void AppendRegKey(std::u16string& out, const std::u16string& topPath, const RegKey& key,
                   const RegWriteOptions& options) {
-    // Everything below a volatile key is volatile too.
-    if (options.skipVolatile && key.isVolatile) return;
-    if (!(options.skipEmptyTop && !key.HasValues())) {
-        out += u"[" + topPath + u"]" + options.newline;
-        // Values in order of name, the default value (the empty name) first.
-        std::vector<const RegValue*> values;
-        for (const RegValue& value : key.Values()) values.push_back(&value);
-        std::stable_sort(values.begin(), values.end(), [](const RegValue* a, const RegValue* b) {
-            return CompareRegistryNames(a->name, b->name) < 0;
-        });
-        for (const RegValue* value : values) out += FormatRegValue(*value, options.newline) + options.newline;
-        out += options.newline;
-    }
-    RegWriteOptions below = options;
-    below.skipEmptyTop = false;
-    for (const RegKey& subkey : key.Subkeys()) AppendRegKey(out, topPath + u"\\" + subkey.name, subkey, below);
+    StringOut sink{out};
+    PutKeyTree(sink, topPath, key, options);
+}
+
+void WriteRegFile(const std::u16string& topPath, const RegKey& key, const RegWriteOptions& options,
+                  const std::function<void(std::string_view bytes)>& put) {
+    put(std::string_view("\xFF\xFE", 2));
+    BlockOut out(put);
+    PutHeader(out, options);
+    PutKeyTree(out, topPath, key, options);
+    out.Flush();
+}
+
+std::string EncodeRegFile(const std::u16string& topPath, const RegKey& key, const RegWriteOptions& options) {
+    // Counted first, so that the buffer is allocated once at its final size:
+    // growing it would hold up to three times the file at the moment of a copy.
+    CountingOut count;
+    PutHeader(count, options);
+    PutKeyTree(count, topPath, key, options);
+    std::string bytes(2 + 2 * count.units, '\0');
+    bytes[0] = static_cast<char>(0xFF);
+    bytes[1] = static_cast<char>(0xFE);
+    Utf16LeOut out{bytes.data() + 2};
+    PutHeader(out, options);
+    PutKeyTree(out, topPath, key, options);
+    return bytes;
 }
 
 std::string EncodeUtf16LeWithBom(std::u16string_view text) {

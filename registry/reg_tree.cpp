@@ -22,10 +22,16 @@ char16_t RegistryFoldCase(char16_t c) {
 }
 
 int CompareRegistryNames(std::u16string_view a, std::u16string_view b) {
+    // Every lookup in a key's values or subkeys runs this a few times, and names
+    // that sort near each other share long prefixes: equal code units need no
+    // folding, and ASCII folds without the table of ranges.
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
-        const char16_t ca = RegistryFoldCase(a[i]);
-        const char16_t cb = RegistryFoldCase(b[i]);
+        char16_t ca = a[i];
+        char16_t cb = b[i];
+        if (ca == cb) continue;
+        ca = ca < 0x80 ? static_cast<char16_t>(ca + ((ca >= u'A' && ca <= u'Z') ? 0x20 : 0)) : RegistryFoldCase(ca);
+        cb = cb < 0x80 ? static_cast<char16_t>(cb + ((cb >= u'A' && cb <= u'Z') ? 0x20 : 0)) : RegistryFoldCase(cb);
         if (ca != cb) return ca < cb ? -1 : 1;
     }
     if (a.size() == b.size()) return 0;
@@ -183,8 +189,13 @@ void RegKey::SetValue(RegValue value) {
         RegValue& existing = const_cast<RegValue&>(*it);
         existing.type = value.type;
         existing.data = std::move(value.data);
+        existing.data.shrink_to_fit();
         return;
     }
+    // Kept for as long as the key lives: no spare capacity a reader or a caller
+    // built it with (a value read from a file grows byte by byte).
+    value.name.shrink_to_fit();
+    value.data.shrink_to_fit();
     it = values_.emplace_hint(it, std::move(value));
     CursorAfterInsert(values_, valueCursor_, it);
 }

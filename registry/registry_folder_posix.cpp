@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <new>
+#include <string_view>
 #include <vector>
 
 #include "registry/reg_file.h"
@@ -63,33 +66,52 @@ bool MakeDirectories(const std::string& path, std::string& error) {
     return true;
 }
 
-// The whole file, or false with errno set; a missing file is reported by exists.
-bool ReadFile(const std::string& path, std::string& bytes, bool& exists) {
-    bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        exists = false;
-        return errno == ENOENT;
+// A hive file's bytes, produced in order and handed to a consumer piece by
+// piece: a hive is never held whole in memory, neither to compare nor to write.
+using HiveBytes = std::function<void(const std::function<void(std::string_view)>& put)>;
+
+// A descriptor closed when it goes out of scope.
+struct FileDescriptor {
+    int fd;
+    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd >= 0) ::close(fd);
     }
-    exists = true;
-    char buffer[65536];
-    while (true) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            const int saved = errno;
-            ::close(fd);
-            errno = saved;
-            return false;
-        }
-        if (got == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return true;
+};
+
+// Reads up to size bytes, or fewer at the end of the file; -1 with errno set.
+ssize_t ReadSome(int fd, char* buffer, std::size_t size) {
+    ssize_t got;
+    do {
+        got = ::read(fd, buffer, size);
+    } while (got < 0 && errno == EINTR);
+    return got;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
+// The file holds exactly the bytes produced; compared block by block as they come.
+bool FileHolds(const std::string& path, const HiveBytes& produce) {
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.fd < 0) return false;
+    bool same = true;
+    std::vector<char> buffer;
+    produce([&](std::string_view bytes) {
+        if (!same) return;
+        buffer.resize(bytes.size());
+        std::size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t now = ReadSome(file.fd, buffer.data() + got, bytes.size() - got);
+            if (now <= 0) break;
+            got += static_cast<std::size_t>(now);
+        }
+        same = got == bytes.size() && std::memcmp(buffer.data(), bytes.data(), got) == 0;
+    });
+    char extra;
+    return same && ReadSome(file.fd, &extra, 1) == 0;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -112,7 +134,7 @@ bool SyncDirectory(const std::string& directory) {
 
 // Writes bytes to path so that path holds either its old content or all of the
 // new one, whatever happens during the write.
-bool ReplaceFileAtomically(const std::string& directory, const std::string& fileName, const std::string& bytes,
+bool ReplaceFileAtomically(const std::string& directory, const std::string& fileName, const HiveBytes& produce,
                            std::string& error) {
     const std::string path = JoinPath(directory, fileName);
     std::string temporary = JoinPath(directory, "." + fileName + ".XXXXXX");
@@ -127,8 +149,18 @@ bool ReplaceFileAtomically(const std::string& directory, const std::string& file
     // Keep the permissions of the file being replaced; a new file is readable by all.
     struct stat info {};
     const mode_t mode = ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
-    bool ok = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    int saved = errno;
+    // Written as it is produced; the first failure (of a write, or of memory
+    // while producing) stops the writing and is what the error reports.
+    int writeError = 0;
+    try {
+        produce([&](std::string_view bytes) {
+            if (writeError == 0 && !WriteAll(fd, bytes)) writeError = errno;
+        });
+    } catch (const std::bad_alloc&) {
+        if (writeError == 0) writeError = ENOMEM;
+    }
+    bool ok = writeError == 0 && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    int saved = writeError != 0 ? writeError : errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
         saved = errno;
@@ -149,13 +181,13 @@ bool ReplaceFileAtomically(const std::string& directory, const std::string& file
     return true;
 }
 
-std::string HiveText(const MemoryRegistry& registry, RegRoot root) {
-    RegWriteOptions options;
-    options.skipVolatile = true;
-    options.skipEmptyTop = true;
-    std::u16string text = RegFileHeader(options);
-    AppendRegKey(text, RootName(root), registry.Hive(root), options);
-    return EncodeUtf16LeWithBom(text);
+HiveBytes HiveFile(const MemoryRegistry& registry, RegRoot root) {
+    return [&registry, root](const std::function<void(std::string_view)>& put) {
+        RegWriteOptions options;
+        options.skipVolatile = true;
+        options.skipEmptyTop = true;
+        WriteRegFile(RootName(root), registry.Hive(root), options, put);
+    };
 }
 
 // The hive a key of a .reg file belongs to (HKEY_CLASSES_ROOT is in the machine's).
@@ -215,31 +247,61 @@ std::unique_ptr<RegistryFolder> RegistryFolder::Open(const std::string& director
         // With the lock held, temporary files can only be left over from a save that never finished.
         RemoveStaleTemporaryFiles(directory);
 
-        // Every file is checked before anything is applied.
-        std::vector<std::vector<RegFileEntry>> parsed;
+        // Each file is applied as it is read, into this folder's own registry: a
+        // malformed file, or a key in the wrong file, fails the open and the
+        // registry goes with the folder, so nothing of any file is seen. No list
+        // of entries as large as the file is held.
         for (const Hive& hive : kHives) {
             const std::string path = JoinPath(directory, hive.fileName);
-            std::string bytes;
-            bool exists = false;
-            if (!ReadFile(path, bytes, exists)) {
+            const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+            if (file.fd < 0) {
+                if (errno == ENOENT) continue;  // a missing hive file is an empty hive
                 error = "cannot read " + path + ": " + ErrnoText(errno);
                 return nullptr;
             }
-            std::vector<RegFileEntry> entries;
+            // Read, decoded and parsed a block at a time.
+            RegFileDecoder decoder;
+            std::vector<char> block(1 << 20);
+            int readError = 0;
+            bool ended = false;
+            const RegTextSource text = [&](std::u16string& out) {
+                if (ended) return false;
+                const ssize_t got = ReadSome(file.fd, block.data(), block.size());
+                if (got < 0) {
+                    readError = errno;
+                    ended = true;
+                    return false;
+                }
+                if (got == 0) {
+                    decoder.Finish(out);
+                    ended = true;
+                } else {
+                    decoder.Feed(std::string_view(block.data(), static_cast<std::size_t>(got)), out);
+                }
+                return true;
+            };
+            MemoryRegistry& registry = folder->registry_;
+            const auto apply = [&hive, &registry](RegFileEntry& entry, std::string& message) {
+                // Values belong to the key above them, checked already.
+                if ((entry.kind == RegFileEntry::Kind::Key || entry.kind == RegFileEntry::Kind::DeleteKey) &&
+                    HiveOf(entry.keyPath) != hive.root) {
+                    message = "the key belongs to another hive";
+                    return false;
+                }
+                ApplyRegEntry(std::move(entry), registry);
+                return true;
+            };
             std::string parseError;
-            if (exists && !ParseRegText(DecodeRegFileBytes(bytes), entries, parseError)) {
+            const bool parsed = VisitRegText(text, apply, parseError);
+            if (readError != 0) {
+                error = "cannot read " + path + ": " + ErrnoText(readError);
+                return nullptr;
+            }
+            if (!parsed) {
                 error = path + ": " + parseError;
                 return nullptr;
             }
-            for (const RegFileEntry& entry : entries) {
-                if (HiveOf(entry.keyPath) != hive.root) {
-                    error = path + ": line " + std::to_string(entry.line) + ": the key belongs to another hive";
-                    return nullptr;
-                }
-            }
-            parsed.push_back(std::move(entries));
         }
-        for (const auto& entries : parsed) ApplyRegEntries(entries, folder->registry_);
         return folder;
     } catch (const std::exception& e) {
         error = std::string("cannot open the registry folder: ") + e.what();
@@ -250,10 +312,8 @@ std::unique_ptr<RegistryFolder> RegistryFolder::Open(const std::string& director
 bool RegistryFolder::Save(std::string& error) {
     try {
         for (const Hive& hive : kHives) {
-            const std::string bytes = HiveText(registry_, hive.root);
-            std::string current;
-            bool exists = false;
-            if (ReadFile(JoinPath(directory_, hive.fileName), current, exists) && exists && current == bytes) continue;
+            const HiveBytes bytes = HiveFile(registry_, hive.root);
+            if (FileHolds(JoinPath(directory_, hive.fileName), bytes)) continue;
             if (!ReplaceFileAtomically(directory_, hive.fileName, bytes, error)) return false;
         }
         return true;
