@@ -11,7 +11,7 @@ namespace qz {
 void RegisterApplicationName() {
     RegistryApi& registry = Registry();
     UniqueKey company(registry);
-    if (registry.CreateKeyEx(HKEY_LOCAL_MACHINE, "Software\\Corvalen", REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+    if (registry.CreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Corvalen", REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                              company.put()) != ERROR_SUCCESS) {
         ReportRegistrationError("Unable to open HKEY_LOCAL_MACHINE");
         return;
@@ -20,13 +20,13 @@ void RegisterApplicationName() {
     {
         UniqueKey product(registry);
         const std::string productKeyName = LoadProductString(IDS_PRODUCT_KEY_NAME);
-        if (registry.CreateKeyEx(company.get(), productKeyName.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+        if (registry.CreateKeyExW(company.get(), Utf8ToUtf16(productKeyName).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                  product.put()) != ERROR_SUCCESS)
             ReportRegistrationError("Unable to create Application Name key");
     }
 
     UniqueKey options(registry);
-    if (registry.CreateKeyEx(company.get(), SystemOptionsSubkeyPath().c_str(), REG_OPTION_NON_VOLATILE,
+    if (registry.CreateKeyExW(company.get(), Utf8ToUtf16(SystemOptionsSubkeyPath()).c_str(), REG_OPTION_NON_VOLATILE,
                              KEY_ALL_ACCESS, options.put()) != ERROR_SUCCESS) {
         ReportRegistrationError("Unable to open modeler options key");
         return;

@@ -1,6 +1,15 @@
-// The two exports. Each is one complete pass; no exception ever leaves them.
+// The module's exports: the two standard ones, each one complete pass into the
+// platform's registry, and the entry point through which a host runs the same
+// pass against a registry of its own. No exception ever leaves them.
+#include <algorithm>
+#include <cstring>
+
+#include "module/module_strings.h"
 #include "module/platform_pass.h"
 #include "module/registration_steps.h"
+#include "registry/registry_table.h"
+#include "registry/registry_table_adapters.h"
+#include "text/code_page.h"
 
 #ifdef _WIN32
 #define QZ_EXPORT extern "C"
@@ -11,18 +20,44 @@
 namespace qz {
 namespace {
 
+// The module path goes into command lines and icon values as it stands: a path
+// that is not well-formed text (a native file name that is not UTF-8) cannot
+// be carried into the registry unchanged, so the pass says so and writes nothing.
+bool RecordModulePath(const std::string& path) {
+    std::u16string wide;
+    if (!Utf8ToUtf16Exact(path, wide)) {
+        ReportRegistrationError("Unable to represent the module path in the registry: " +
+                                Utf16ToUtf8(Utf8ToUtf16(path)));
+        return false;
+    }
+    ModulePath() = path;
+    return true;
+}
+
+// A registration: the module's path recorded first, then the pre-step and the steps.
+void RegistrationPass(const std::string& modulePath) {
+    if (!RecordModulePath(modulePath)) return;
+    RegisterApplicationName();
+    RunRegistrationSteps(1);
+}
+
+void UnregistrationPass() {
+    RemoveProductKeys();
+    RunRegistrationSteps(0);
+}
+
 // Every step and every box of the pass runs whatever happens; the result then
 // tells the truth: a pass that showed a "Registration Error" box fails, so that
 // regsvr32, installers and scripts do not report a broken registration as done.
 template <typename Pass>
-HRESULT RunPass(bool recordModulePath, Pass pass) {
+HRESULT RunPlatformPass(Pass pass) {
     try {
         PlatformPass platform;
         if (!platform.Ready()) return SELFREG_E_CLASS;
         ScopedServices services(platform.Services());
         ResetReportedFailureCount();
-        if (recordModulePath) ModulePath() = platform.ModuleFileName();
         pass();
+        // What the pass wrote stays, failures or not: nothing is rolled back.
         const bool committed = platform.Commit();
         return committed && ReportedFailureCount() == 0 ? S_OK : SELFREG_E_CLASS;
     } catch (...) {
@@ -30,19 +65,47 @@ HRESULT RunPass(bool recordModulePath, Pass pass) {
     }
 }
 
+// Where the module's messages go when a host runs the pass: to the host.
+class HostReporter final : public ErrorReporter {
+public:
+    explicit HostReporter(const QzRegistryTable& table) : table_(table) {}
+    void Report(const std::string& message) override { table_.report_error(table_.context, message.c_str()); }
+
+private:
+    const QzRegistryTable& table_;
+};
+
 }  // namespace
 }  // namespace qz
 
 QZ_EXPORT HRESULT DllRegisterServer() {
-    return qz::RunPass(true, [] {
-        qz::RegisterApplicationName();
-        qz::RunRegistrationSteps(1);
-    });
+    return qz::RunPlatformPass([] { qz::RegistrationPass(qz::ThisModuleFileName()); });
 }
 
-QZ_EXPORT HRESULT DllUnregisterServer() {
-    return qz::RunPass(false, [] {
-        qz::RemoveProductKeys();
-        qz::RunRegistrationSteps(0);
-    });
+QZ_EXPORT HRESULT DllUnregisterServer() { return qz::RunPlatformPass([] { qz::UnregistrationPass(); }); }
+
+QZ_EXPORT int32_t QzRunRegistrationPass(const QzRegistryTable* table, int32_t registerFlag, const char* modulePath) {
+    try {
+        if (!qz::IsCompleteRegistryTable(table)) return SELFREG_E_CLASS;
+        // Only as much of the table as the host filled in; the rest stays empty.
+        QzRegistryTable copy{};
+        std::memcpy(&copy, table, std::min<std::size_t>(table->struct_size, sizeof copy));
+        qz::TableRegistry registry(copy);
+        qz::HostReporter hostReporter(copy);
+        qz::ModuleServices services;
+        services.registry = &registry;
+        services.reporter = copy.report_error != nullptr ? static_cast<qz::ErrorReporter*>(&hostReporter)
+                                                         : &qz::PlatformReporter();
+        services.strings = &qz::ModuleStrings();
+        qz::ScopedServices scoped(services);
+        qz::ResetReportedFailureCount();
+        if (registerFlag != 0) {
+            qz::RegistrationPass(modulePath != nullptr ? std::string(modulePath) : qz::ThisModuleFileName());
+        } else {
+            qz::UnregistrationPass();
+        }
+        return qz::ReportedFailureCount() == 0 ? S_OK : SELFREG_E_CLASS;
+    } catch (...) {
+        return SELFREG_E_CLASS;
+    }
 }

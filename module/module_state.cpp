@@ -1,12 +1,15 @@
 #include "module/module_state.h"
 #include "module/registration_steps.h"
 
+#include <set>
+
 namespace qz {
 namespace {
 
 ModuleServices g_services;
 std::string g_modulePath;
 int g_reportedFailures = 0;
+std::set<std::string> g_reportedTopics;
 
 }  // namespace
 
@@ -24,7 +27,15 @@ std::string& ModulePath() { return g_modulePath; }
 
 int ReportedFailureCount() { return g_reportedFailures; }
 
-void ResetReportedFailureCount() { g_reportedFailures = 0; }
+void ResetReportedFailureCount() {
+    g_reportedFailures = 0;
+    g_reportedTopics.clear();
+}
+
+void ReportRegistrationErrorOnce(const std::string& topic, const std::string& message) {
+    // The first report under a topic already failed the pass.
+    if (g_reportedTopics.insert(topic).second) ReportRegistrationError(message);
+}
 
 void ReportRegistrationError(const std::string& message) {
     ++g_reportedFailures;

@@ -22,7 +22,7 @@ public:
 class StringSource {
 public:
     virtual ~StringSource() = default;
-    // The product string with this id, narrow, in the system code page; empty when missing.
+    // The product string with this id, in UTF-8 (the module's text); empty when missing.
     virtual std::string Load(unsigned id) = 0;
 };
 
@@ -53,12 +53,18 @@ private:
 RegistryApi& Registry();
 std::string LoadProductString(unsigned id);
 
-// The module's full file path: filled by DllRegisterServer, empty until then.
+// The module's full file path (UTF-8): filled by DllRegisterServer, empty until then.
 std::string& ModulePath();
 
 // Counts the failures reported since the last reset: the exports turn a pass
 // that reported any failure into a failure result.
 int ReportedFailureCount();
 void ResetReportedFailureCount();
+
+// Reports a failure that many steps would meet alike (a missing installation
+// directory, say) once per pass: the first report under a topic shows its box
+// (and fails the pass); later ones under the same topic show nothing.
+void ReportRegistrationErrorOnce(const std::string& topic, const std::string& message);
+
 
 }  // namespace qz

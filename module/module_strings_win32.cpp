@@ -3,6 +3,7 @@
 
 #include "module/module_instance_win32.h"
 #include "module/module_strings.h"
+#include "text/code_page.h"
 
 namespace qz {
 namespace {
@@ -11,16 +12,12 @@ class ModuleStringSource final : public StringSource {
 public:
     std::string Load(unsigned id) override {
         // LoadStringW with a zero size hands out a pointer into the resource
-        // itself, so a string of any length is read whole; it is then narrowed
-        // to the system code page as LoadStringA would.
+        // itself, so a string of any length is read whole; the module works in
+        // UTF-8, so no character of the table is lost to the system code page.
         const wchar_t* text = nullptr;
         const int length = ::LoadStringW(ModuleInstance(), id, reinterpret_cast<LPWSTR>(&text), 0);
         if (length <= 0 || text == nullptr) return std::string();
-        const int size = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-        if (size <= 0) return std::string();
-        std::string narrow(static_cast<size_t>(size), '\0');
-        ::WideCharToMultiByte(CP_ACP, 0, text, length, &narrow[0], size, nullptr, nullptr);
-        return narrow;
+        return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), static_cast<size_t>(length)));
     }
 };
 

@@ -11,6 +11,13 @@
 
 namespace qz {
 
+// The module's own full file path (UTF-8), whatever its length.
+std::string ThisModuleFileName();
+
+// The platform's error report: the "Registration Error" box on Windows, the
+// terminal natively.
+ErrorReporter& PlatformReporter();
+
 class PlatformPass {
 public:
     PlatformPass();

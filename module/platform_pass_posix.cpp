@@ -14,15 +14,19 @@ namespace qz {
 
 struct PlatformPass::Impl {
     std::unique_ptr<RegistryFolder> folder;
-    TerminalReporter reporter;
 };
+
+ErrorReporter& PlatformReporter() {
+    static TerminalReporter reporter;
+    return reporter;
+}
 
 PlatformPass::PlatformPass() : impl_(new Impl) {
     std::string error;
     const std::string directory = DefaultRegistryFolder();
     impl_->folder = RegistryFolder::Open(directory, error);
     // Without its registry a pass cannot run at all: say why, once.
-    if (!impl_->folder) impl_->reporter.Report("Unable to open the registry folder " + directory + ": " + error);
+    if (!impl_->folder) PlatformReporter().Report("Unable to open the registry folder " + directory + ": " + error);
 }
 
 PlatformPass::~PlatformPass() = default;
@@ -32,12 +36,14 @@ bool PlatformPass::Ready() const { return impl_->folder != nullptr; }
 ModuleServices PlatformPass::Services() const {
     ModuleServices services;
     services.registry = impl_->folder ? &impl_->folder->registry() : nullptr;
-    services.reporter = &impl_->reporter;
+    services.reporter = &PlatformReporter();
     services.strings = &ModuleStrings();
     return services;
 }
 
-std::string PlatformPass::ModuleFileName() const {
+std::string PlatformPass::ModuleFileName() const { return ThisModuleFileName(); }
+
+std::string ThisModuleFileName() {
     // The file this code was loaded from: the shared library, or the program it is linked into.
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&ModuleStrings), &info) == 0 || info.dli_fname == nullptr)
@@ -53,7 +59,7 @@ bool PlatformPass::Commit() {
     if (!impl_->folder) return false;
     std::string error;
     if (impl_->folder->Save(error)) return true;
-    impl_->reporter.Report("Unable to save the registry folder " + impl_->folder->directory() + ": " + error);
+    PlatformReporter().Report("Unable to save the registry folder " + impl_->folder->directory() + ": " + error);
     return false;
 }
 

@@ -6,6 +6,7 @@
 #include "module/module_strings.h"
 #include "module/platform_pass.h"
 #include "registry/win32_registry.h"
+#include "text/code_page.h"
 
 namespace qz {
 namespace {
@@ -14,9 +15,23 @@ class MessageBoxReporter final : public ErrorReporter {
 public:
     void Report(const std::string& message) override {
         // No owner window; OK button, error icon, brought to the foreground; the
-        // button texts in the system's default language.
-        ::MessageBoxExA(nullptr, message.c_str(), "Registration Error", MB_OK | MB_ICONERROR | MB_SETFOREGROUND,
+        // button texts in the system's default language. The message is the
+        // module's UTF-8 text, shown in the system code page as the box takes it.
+        const std::string shown = ToAnsiCodePage(message);
+        ::MessageBoxExA(nullptr, shown.c_str(), "Registration Error", MB_OK | MB_ICONERROR | MB_SETFOREGROUND,
                         ::GetSystemDefaultLangID());
+    }
+
+private:
+    static std::string ToAnsiCodePage(const std::string& utf8) {
+        const std::u16string wide = Utf8ToUtf16(utf8);
+        const wchar_t* text = reinterpret_cast<const wchar_t*>(wide.data());
+        const int length = static_cast<int>(wide.size());
+        const int size = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+        if (size <= 0) return utf8;
+        std::string narrow(static_cast<size_t>(size), '\0');
+        ::WideCharToMultiByte(CP_ACP, 0, text, length, &narrow[0], size, nullptr, nullptr);
+        return narrow;
     }
 };
 
@@ -24,8 +39,12 @@ public:
 
 struct PlatformPass::Impl {
     Win32Registry registry;
-    MessageBoxReporter reporter;
 };
+
+ErrorReporter& PlatformReporter() {
+    static MessageBoxReporter reporter;
+    return reporter;
+}
 
 PlatformPass::PlatformPass() : impl_(new Impl) {}
 PlatformPass::~PlatformPass() = default;
@@ -35,19 +54,22 @@ bool PlatformPass::Ready() const { return true; }
 ModuleServices PlatformPass::Services() const {
     ModuleServices services;
     services.registry = &impl_->registry;
-    services.reporter = &impl_->reporter;
+    services.reporter = &PlatformReporter();
     services.strings = &ModuleStrings();
     return services;
 }
 
-std::string PlatformPass::ModuleFileName() const {
-    // The full path, however long: grow the buffer until the path fits.
-    std::vector<char> buffer(MAX_PATH);
+std::string PlatformPass::ModuleFileName() const { return ThisModuleFileName(); }
+
+std::string ThisModuleFileName() {
+    // The full path, however long (grow the buffer until it fits), in UTF-16 so
+    // that a path in any script arrives whole; the module keeps it as UTF-8.
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD length = ::GetModuleFileNameA(ModuleInstance(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD length = ::GetModuleFileNameW(ModuleInstance(), buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) return std::string();
-        if (length < buffer.size()) return std::string(buffer.data(), length);
-        if (buffer.size() >= 32768) return std::string(buffer.data(), length);
+        if (length < buffer.size() || buffer.size() >= 32768)
+            return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer.data()), length));
         buffer.resize(buffer.size() * 2);
     }
 }

@@ -20,9 +20,9 @@ void RemoveProductKeys() {
     // This product's value only: the other products' values in the Options key stay.
     RegistryApi& registry = Registry();
     UniqueKey options(registry);
-    if (registry.OpenKeyEx(HKEY_LOCAL_MACHINE, SystemOptionsKeyPath().c_str(), KEY_ALL_ACCESS, options.put()) ==
+    if (registry.OpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(SystemOptionsKeyPath()).c_str(), KEY_ALL_ACCESS, options.put()) ==
         ERROR_SUCCESS)
-        (void)registry.DeleteValue(options.get(), LoadProductString(IDS_PRODUCT_ABBREV).c_str());
+        (void)registry.DeleteValueW(options.get(), Utf8ToUtf16(LoadProductString(IDS_PRODUCT_ABBREV)).c_str());
 }
 
 void RemoveShellVerbs() {

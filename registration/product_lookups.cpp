@@ -1,10 +1,13 @@
 #include "registration/product_lookups.h"
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
+#include "module/registration_steps.h"
+#include "registration/environment.h"
+#include "registry/reg_tree.h"
 #include "resources/resource_ids.h"
+#include "text/code_page.h"
 
 namespace qz {
 namespace {
@@ -12,16 +15,10 @@ namespace {
 constexpr int kSystemVersionMajor = 38;
 constexpr int kSystemVersionMinor = 0;
 
+// Directory and CurVer texts are read whole up to this many UTF-16 characters
+// (data of other types up to this many bytes); a longer value counts as missing.
 constexpr DWORD kDirectoryValueCapacity = 4096;
 constexpr DWORD kCurVerValueCapacity = 4096;
-constexpr DWORD kClassNameCapacity = 2048;
-
-// Registry data is not always NUL-terminated (binary data, or a string that
-// fills the buffer exactly): read it as text only as far as its size.
-std::string TextOfData(const char* data, DWORD size) {
-    const void* nul = std::memchr(data, '\0', size);
-    return std::string(data, nul != nullptr ? static_cast<const char*>(nul) - data : size);
-}
 
 const char* InstallDirectoryValueName(InstallDirectoryKind kind) {
     switch (kind) {
@@ -34,6 +31,50 @@ const char* InstallDirectoryValueName(InstallDirectoryKind kind) {
     return nullptr;
 }
 
+std::string SystemDirKeyName() { return "HKEY_LOCAL_MACHINE\\" + SystemDirKeyPath(); }
+
+// Every directory lookup of a pass meets a missing installation alike: one box says so.
+void ReportMissingInstallation(const char* valueName, const char* why) {
+    ReportRegistrationErrorOnce("installation directory",
+                                "The installation directory of the modelling system was not found: " +
+                                    SystemDirKeyName() + ", value " + valueName + " " + why);
+}
+
+// A text that no Windows path can hold: it would end inside the quotes the
+// command lines put around a directory, or carry a line break into a value.
+bool CanBeADirectoryPath(const std::string& text) {
+    for (const char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || c == '"' || c == '<' || c == '>' || c == '|') return false;
+    }
+    return true;
+}
+
+// Registry data is not always NUL-terminated (binary data, or a string that
+// fills the buffer exactly): string data is read as text only as far as its size
+// and its first NUL.
+std::u16string WideTextOfData(const std::vector<BYTE>& data, DWORD size) {
+    std::u16string text;
+    for (DWORD i = 0; i + 1 < size; i += 2) {
+        const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+        if (c == u'\0') break;
+        text.push_back(c);
+    }
+    return text;
+}
+
+// Data of any other type is taken as text all the same: its bytes in the system
+// code page, up to the first NUL.
+std::u16string CodePageTextOfData(const std::vector<BYTE>& data, DWORD size) {
+    std::string narrow;
+    for (DWORD i = 0; i < size && data[i] != 0; ++i) narrow.push_back(static_cast<char>(data[i]));
+    return NarrowToWide(narrow);
+}
+
+bool IsTextType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
+// Types whose data the registry keeps as UTF-16 (a multi-string reads as its first string).
+bool IsWideStringType(DWORD type) { return IsTextType(type) || type == REG_MULTI_SZ; }
+
 }  // namespace
 
 std::string GetInstallDirectory(InstallDirectoryKind kind) {
@@ -42,17 +83,50 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
 
     RegistryApi& registry = Registry();
     UniqueKey key(registry);
-    if (registry.OpenKeyEx(HKEY_LOCAL_MACHINE, SystemDirKeyPath().c_str(), KEY_READ, key.put()) != ERROR_SUCCESS)
+    if (registry.OpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(SystemDirKeyPath()).c_str(), KEY_READ, key.put()) !=
+        ERROR_SUCCESS) {
+        ReportMissingInstallation(valueName, "(the key is missing)");
         return std::string();
+    }
 
-    std::vector<char> data(kDirectoryValueCapacity);
-    DWORD size = kDirectoryValueCapacity;
+    std::vector<BYTE> data(kDirectoryValueCapacity * sizeof(char16_t));
+    DWORD size = static_cast<DWORD>(data.size());
     DWORD type = REG_NONE;
-    // Whatever the stored type, the data is taken as text.
-    if (registry.QueryValueEx(key.get(), valueName, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
-        ERROR_SUCCESS)
+    const LONG status = registry.QueryValueExW(key.get(), Utf8ToUtf16(valueName).c_str(), &type, data.data(), &size);
+    key.reset();
+    const bool tooLong =
+        status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && !IsWideStringType(type) && size > kDirectoryValueCapacity);
+    if (tooLong) {
+        ReportMissingInstallation(valueName, "(the value is too long)");
         return std::string();
-    return TextOfData(data.data(), size);
+    }
+    if (status != ERROR_SUCCESS) {
+        ReportMissingInstallation(valueName, "(the value is missing)");
+        return std::string();
+    }
+
+    // Whatever the stored type, the data is taken as text; only text counts as
+    // an installation, and an expandable one is expanded as Windows would.
+    const std::u16string wide = IsWideStringType(type) ? WideTextOfData(data, size) : CodePageTextOfData(data, size);
+    std::string text;
+    if (!Utf16ToUtf8Exact(wide, text)) {
+        ReportRegistrationError("The value " + std::string(valueName) + " of " + SystemDirKeyName() +
+                                " is not a valid directory path");
+        return std::string();
+    }
+    if (!IsTextType(type)) ReportMissingInstallation(valueName, "(the value is not text)");
+    if (type == REG_EXPAND_SZ) text = ExpandEnvironmentText(text);
+    if (text.empty()) {
+        ReportMissingInstallation(valueName, "(the value is empty)");
+        return std::string();
+    }
+    if (!CanBeADirectoryPath(text)) {
+        // Such a text must never reach a command line: the pass fails instead.
+        ReportRegistrationError("The value " + std::string(valueName) + " of " + SystemDirKeyName() +
+                                " cannot be a directory path: " + text);
+        return std::string();
+    }
+    return text;
 }
 
 std::string SystemVersionString() {
@@ -72,37 +146,40 @@ std::string SystemOptionsSubkeyPath() { return "ZURedore\\" + SystemVersionStrin
 int CountSystemOptionsValues() {
     RegistryApi& registry = Registry();
     UniqueKey key(registry);
-    if (registry.OpenKeyEx(HKEY_LOCAL_MACHINE, SystemOptionsKeyPath().c_str(), KEY_ALL_ACCESS, key.put()) !=
-        ERROR_SUCCESS)
+    if (registry.OpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(SystemOptionsKeyPath()).c_str(), KEY_ALL_ACCESS,
+                            key.put()) != ERROR_SUCCESS)
         return 0;
-    char className[kClassNameCapacity] = {};
-    DWORD classLength = kClassNameCapacity;
     DWORD subKeys = 0;
     DWORD values = 0;
-    if (registry.QueryInfoKey(key.get(), className, &classLength, &subKeys, &values) != ERROR_SUCCESS) return 0;
+    if (registry.QueryInfoKeyW(key.get(), &subKeys, &values) != ERROR_SUCCESS) return 0;
     return static_cast<int>(values);
 }
 
+std::string CurrentVersionProgId() {
+    // The digit groups are joined as text and a literal "0" follows: 38, 0 -> 3800.
+    return LoadProductString(IDS_APPLICATION_PROGID) + " " + LoadProductString(IDS_VERSION_MAJOR) +
+           LoadProductString(IDS_VERSION_MINOR) + "0";
+}
+
 int IsCurrentApplicationVersion() {
-    const std::string progId = LoadProductString(IDS_APPLICATION_PROGID);
-    const std::string expected =
-        progId + " " + LoadProductString(IDS_VERSION_MAJOR) + LoadProductString(IDS_VERSION_MINOR);
+    const std::u16string expected = Utf8ToUtf16(CurrentVersionProgId());
 
     RegistryApi& registry = Registry();
     UniqueKey key(registry);
-    const std::string curVerPath = progId + "\\CurVer";
+    const std::u16string curVerPath = Utf8ToUtf16(LoadProductString(IDS_APPLICATION_PROGID) + "\\CurVer");
     // No CurVer key: no other version has claimed the classes root.
-    if (registry.OpenKeyEx(HKEY_CLASSES_ROOT, curVerPath.c_str(), KEY_READ, key.put()) != ERROR_SUCCESS) return 1;
+    if (registry.OpenKeyExW(HKEY_CLASSES_ROOT, curVerPath.c_str(), KEY_READ, key.put()) != ERROR_SUCCESS) return 1;
 
-    std::vector<char> data(kCurVerValueCapacity);
-    DWORD size = kCurVerValueCapacity;
-    if (registry.QueryValueEx(key.get(), nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size) !=
-        ERROR_SUCCESS)
-        return 0;
-    // A prefix test: this version writes "<ProgID> <major><minor>0" and compares
-    // only "<ProgID> <major><minor>".
-    const std::string current = TextOfData(data.data(), size).substr(0, expected.size());
-    return current == expected ? 1 : 0;
+    std::vector<BYTE> data(kCurVerValueCapacity * sizeof(char16_t));
+    DWORD size = static_cast<DWORD>(data.size());
+    DWORD type = REG_NONE;
+    if (registry.QueryValueExW(key.get(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return 0;
+    // The whole ProgID, without regard to letter case as ProgIDs compare: a
+    // newer build (OVX Application 3805) is another version, a differently
+    // written one (ovx application 3800) is this one.
+    const std::u16string current =
+        IsWideStringType(type) ? WideTextOfData(data, size) : CodePageTextOfData(data, size);
+    return RegistryNamesEqual(current, expected) ? 1 : 0;
 }
 
 }  // namespace qz

@@ -9,6 +9,7 @@
 
 #include "module/module_state.h"
 #include "registry/registry_helpers.h"
+#include "text/code_page.h"
 
 namespace qz {
 
@@ -21,8 +22,13 @@ inline int DeleteRegistryTree(HKEY root, std::string path) {
 
 enum class InstallDirectoryKind : std::int32_t { Bin = 0, Help = 1, Lib = 2, Lic = 3, Root = 4 };
 
-// The directory of that kind recorded under the system Dir key, or empty.
-// Any number outside the enumeration gives empty without touching the registry.
+// The directory of that kind recorded under the system Dir key (an expandable
+// text expanded), or empty. Any number outside the enumeration gives empty
+// without touching the registry. A directory that is missing, empty, not text
+// or too long shows one box per pass (the pass then fails, but the steps still
+// write what they write without it); a text that cannot be a path (a double
+// quote, a control character) shows a box and gives empty, so that it never
+// reaches a command line.
 std::string GetInstallDirectory(InstallDirectoryKind kind);
 
 std::string SystemVersionString();       // "38.0"
@@ -33,7 +39,11 @@ std::string SystemOptionsSubkeyPath();   // ZURedore\38.0\Options
 // Number of values (not subkeys) of the system Options key; 0 when it cannot be read.
 int CountSystemOptionsValues();
 
-// 1 when HKCR\[application ProgID]\CurVer is missing or names this product version.
+// The versioned application ProgID this version writes: OVX Application 3800.
+std::string CurrentVersionProgId();
+
+// 1 when HKCR\[application ProgID]\CurVer is missing or names this product
+// version (the whole ProgID, without regard to letter case).
 int IsCurrentApplicationVersion();
 
 }  // namespace qz

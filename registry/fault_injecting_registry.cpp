@@ -19,7 +19,7 @@ std::u16string Folded(std::u16string_view text) {
 // Software\Classes, empty components dropped.
 std::u16string CanonicalPath(const std::string& path) {
     std::vector<std::u16string> components;
-    const std::u16string wide = NarrowToWide(path);
+    const std::u16string wide = Utf8ToUtf16(path);
     std::size_t start = 0;
     while (start <= wide.size()) {
         std::size_t end = wide.find(u'\\', start);
@@ -49,6 +49,9 @@ bool PathMatches(const RegistryFault& fault, const std::string& keyPath) {
     return fault.subtree && key.size() > rule.size() && key.compare(0, rule.size(), rule) == 0 &&
            key[rule.size()] == u'\\';
 }
+
+// Names and paths are logged and matched in UTF-8, the module's own text.
+std::string Utf8(const char16_t* text) { return text != nullptr ? Utf16ToUtf8(text) : std::string(); }
 
 bool TakesValueName(RegOp op) {
     return op == RegOp::SetValue || op == RegOp::QueryValue || op == RegOp::DeleteValue;
@@ -123,19 +126,20 @@ std::string FaultInjectingRegistry::PathOf(HKEY key) const {
     return text;
 }
 
-std::string FaultInjectingRegistry::Join(HKEY base, const char* path) const {
-    std::string relative = path != nullptr ? path : "";
+std::string FaultInjectingRegistry::Join(HKEY base, const char16_t* path) const {
+    std::string relative = Utf8(path);
     while (!relative.empty() && relative.back() == '\\') relative.pop_back();
     const std::string basePath = PathOf(base);
     return relative.empty() ? basePath : basePath + "\\" + relative;
 }
 
-std::optional<LONG> FaultInjectingRegistry::Injected(RegOp op, const std::string& keyPath, const char* valueName) {
+std::optional<LONG> FaultInjectingRegistry::Injected(RegOp op, const std::string& keyPath,
+                                                     const std::string& valueName) {
     for (RegistryFault& fault : faults_) {
         if (fault.op != RegOp::Any && fault.op != op) continue;
         if (fault.valueName) {
             if (!TakesValueName(op)) continue;
-            if (!RegistryNamesEqual(NarrowToWide(*fault.valueName), NarrowToWide(valueName != nullptr ? valueName : "")))
+            if (!RegistryNamesEqual(Utf8ToUtf16(*fault.valueName), Utf8ToUtf16(valueName)))
                 continue;
         }
         if (!PathMatches(fault, keyPath)) continue;
@@ -151,114 +155,97 @@ LONG FaultInjectingRegistry::Record(RegOp op, std::string keyPath, std::string v
     return result;
 }
 
-LONG FaultInjectingRegistry::CreateKeyEx(HKEY root, const char* path, DWORD options, REGSAM access, HKEY* out) {
+LONG FaultInjectingRegistry::CreateKeyExW(HKEY root, const char16_t* path, DWORD options, REGSAM access,
+                                          HKEY* out) {
     std::string keyPath = Join(root, path);
-    if (const auto status = Injected(RegOp::CreateKey, keyPath, nullptr)) {
+    if (const auto status = Injected(RegOp::CreateKey, keyPath, {})) {
         if (out != nullptr) *out = nullptr;
         return Record(RegOp::CreateKey, std::move(keyPath), {}, *status, true);
     }
-    const LONG result = inner_.CreateKeyEx(root, path, options, access, out);
+    const LONG result = inner_.CreateKeyExW(root, path, options, access, out);
     if (result == ERROR_SUCCESS && out != nullptr) paths_[*out] = keyPath;
     return Record(RegOp::CreateKey, std::move(keyPath), {}, result, false);
 }
 
-LONG FaultInjectingRegistry::OpenKeyEx(HKEY root, const char* path, REGSAM access, HKEY* out) {
+LONG FaultInjectingRegistry::OpenKeyExW(HKEY root, const char16_t* path, REGSAM access, HKEY* out) {
     std::string keyPath = Join(root, path);
-    if (const auto status = Injected(RegOp::OpenKey, keyPath, nullptr)) {
+    if (const auto status = Injected(RegOp::OpenKey, keyPath, {})) {
         if (out != nullptr) *out = nullptr;
         return Record(RegOp::OpenKey, std::move(keyPath), {}, *status, true);
     }
-    const LONG result = inner_.OpenKeyEx(root, path, access, out);
+    const LONG result = inner_.OpenKeyExW(root, path, access, out);
     if (result == ERROR_SUCCESS && out != nullptr) paths_[*out] = keyPath;
     return Record(RegOp::OpenKey, std::move(keyPath), {}, result, false);
 }
 
-LONG FaultInjectingRegistry::OpenKey(HKEY root, const char* path, HKEY* out) {
-    std::string keyPath = Join(root, path);
-    if (const auto status = Injected(RegOp::OpenKey, keyPath, nullptr)) {
-        if (out != nullptr) *out = nullptr;
-        return Record(RegOp::OpenKey, std::move(keyPath), {}, *status, true);
-    }
-    const LONG result = inner_.OpenKey(root, path, out);
-    // With no path the call hands back the handle it was given: nothing new to name.
-    if (result == ERROR_SUCCESS && out != nullptr && *out != root) paths_[*out] = keyPath;
-    return Record(RegOp::OpenKey, std::move(keyPath), {}, result, false);
-}
-
-LONG FaultInjectingRegistry::SetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) {
+LONG FaultInjectingRegistry::SetValueExW(HKEY key, const char16_t* name, DWORD type, const BYTE* data,
+                                         DWORD size) {
     std::string keyPath = PathOf(key);
-    std::string valueName = name != nullptr ? name : "";
-    if (const auto status = Injected(RegOp::SetValue, keyPath, name))
+    std::string valueName = Utf8(name);
+    if (const auto status = Injected(RegOp::SetValue, keyPath, valueName))
         return Record(RegOp::SetValue, std::move(keyPath), std::move(valueName), *status, true);
-    const LONG result = inner_.SetValueEx(key, name, type, data, size);
+    const LONG result = inner_.SetValueExW(key, name, type, data, size);
     return Record(RegOp::SetValue, std::move(keyPath), std::move(valueName), result, false);
 }
 
-LONG FaultInjectingRegistry::QueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) {
+LONG FaultInjectingRegistry::QueryValueExW(HKEY key, const char16_t* name, DWORD* type, BYTE* data,
+                                           DWORD* size) {
     std::string keyPath = PathOf(key);
-    std::string valueName = name != nullptr ? name : "";
-    if (const auto status = Injected(RegOp::QueryValue, keyPath, name))
+    std::string valueName = Utf8(name);
+    if (const auto status = Injected(RegOp::QueryValue, keyPath, valueName))
         return Record(RegOp::QueryValue, std::move(keyPath), std::move(valueName), *status, true);
-    const LONG result = inner_.QueryValueEx(key, name, type, data, size);
+    const LONG result = inner_.QueryValueExW(key, name, type, data, size);
     return Record(RegOp::QueryValue, std::move(keyPath), std::move(valueName), result, false);
 }
 
-LONG FaultInjectingRegistry::QueryInfoKey(HKEY key, char* className, DWORD* classLen, DWORD* subKeys,
-                                          DWORD* values) {
+LONG FaultInjectingRegistry::QueryInfoKeyW(HKEY key, DWORD* subKeys, DWORD* values) {
     std::string keyPath = PathOf(key);
-    if (const auto status = Injected(RegOp::QueryInfoKey, keyPath, nullptr))
+    if (const auto status = Injected(RegOp::QueryInfoKey, keyPath, {}))
         return Record(RegOp::QueryInfoKey, std::move(keyPath), {}, *status, true);
-    const LONG result = inner_.QueryInfoKey(key, className, classLen, subKeys, values);
+    const LONG result = inner_.QueryInfoKeyW(key, subKeys, values);
     return Record(RegOp::QueryInfoKey, std::move(keyPath), {}, result, false);
-}
-
-LONG FaultInjectingRegistry::EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen) {
-    std::string keyPath = PathOf(key);
-    if (const auto status = Injected(RegOp::EnumKey, keyPath, nullptr))
-        return Record(RegOp::EnumKey, std::move(keyPath), {}, *status, true);
-    const LONG result = inner_.EnumKeyEx(key, index, name, nameLen);
-    return Record(RegOp::EnumKey, std::move(keyPath), {}, result, false);
 }
 
 LONG FaultInjectingRegistry::EnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen) {
     std::string keyPath = PathOf(key);
-    if (const auto status = Injected(RegOp::EnumKey, keyPath, nullptr))
+    if (const auto status = Injected(RegOp::EnumKey, keyPath, {}))
         return Record(RegOp::EnumKey, std::move(keyPath), {}, *status, true);
     const LONG result = inner_.EnumKeyExW(key, index, name, nameLen);
     return Record(RegOp::EnumKey, std::move(keyPath), {}, result, false);
 }
 
-LONG FaultInjectingRegistry::EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, DWORD* type,
-                                       BYTE* data, DWORD* dataLen) {
+LONG FaultInjectingRegistry::EnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen, DWORD* type,
+                                        BYTE* data, DWORD* dataLen) {
     std::string keyPath = PathOf(key);
-    if (const auto status = Injected(RegOp::EnumValue, keyPath, nullptr))
+    if (const auto status = Injected(RegOp::EnumValue, keyPath, {}))
         return Record(RegOp::EnumValue, std::move(keyPath), {}, *status, true);
-    const LONG result = inner_.EnumValue(key, index, name, nameLen, type, data, dataLen);
+    const LONG result = inner_.EnumValueW(key, index, name, nameLen, type, data, dataLen);
     std::string valueName;
-    if (result == ERROR_SUCCESS && name != nullptr && nameLen != nullptr) valueName.assign(name, *nameLen);
+    if (result == ERROR_SUCCESS && name != nullptr && nameLen != nullptr)
+        valueName = Utf16ToUtf8(std::u16string_view(name, *nameLen));
     return Record(RegOp::EnumValue, std::move(keyPath), std::move(valueName), result, false);
 }
 
-LONG FaultInjectingRegistry::DeleteKey(HKEY root, const char* path) {
+LONG FaultInjectingRegistry::DeleteKeyW(HKEY root, const char16_t* path) {
     std::string keyPath = Join(root, path);
-    if (const auto status = Injected(RegOp::DeleteKey, keyPath, nullptr))
+    if (const auto status = Injected(RegOp::DeleteKey, keyPath, {}))
         return Record(RegOp::DeleteKey, std::move(keyPath), {}, *status, true);
-    const LONG result = inner_.DeleteKey(root, path);
+    const LONG result = inner_.DeleteKeyW(root, path);
     return Record(RegOp::DeleteKey, std::move(keyPath), {}, result, false);
 }
 
-LONG FaultInjectingRegistry::DeleteValue(HKEY key, const char* name) {
+LONG FaultInjectingRegistry::DeleteValueW(HKEY key, const char16_t* name) {
     std::string keyPath = PathOf(key);
-    std::string valueName = name != nullptr ? name : "";
-    if (const auto status = Injected(RegOp::DeleteValue, keyPath, name))
+    std::string valueName = Utf8(name);
+    if (const auto status = Injected(RegOp::DeleteValue, keyPath, valueName))
         return Record(RegOp::DeleteValue, std::move(keyPath), std::move(valueName), *status, true);
-    const LONG result = inner_.DeleteValue(key, name);
+    const LONG result = inner_.DeleteValueW(key, name);
     return Record(RegOp::DeleteValue, std::move(keyPath), std::move(valueName), result, false);
 }
 
 LONG FaultInjectingRegistry::CloseKey(HKEY key) {
     std::string keyPath = PathOf(key);
-    const auto status = Injected(RegOp::CloseKey, keyPath, nullptr);
+    const auto status = Injected(RegOp::CloseKey, keyPath, {});
     // A handle is released whatever the fault says: a test must not leak keys.
     const LONG result = inner_.CloseKey(key);
     if (result == ERROR_SUCCESS) paths_.erase(key);

@@ -67,8 +67,8 @@ struct RegistryFault {
 
 struct RegistryCall {
     RegOp op;
-    std::string keyPath;    // full path as the caller named it
-    std::string valueName;  // SetValue, QueryValue, DeleteValue; EnumValue: the name returned
+    std::string keyPath;    // full path as the caller named it (UTF-8)
+    std::string valueName;  // SetValue, QueryValue, DeleteValue; EnumValue: the name returned (UTF-8)
     LONG result;
     bool injected;          // the result came from a fault, the wrapped registry never saw the call
 };
@@ -90,25 +90,23 @@ public:
     // The whole log, one call a line, for failure messages.
     std::string FormatCalls() const;
 
-    LONG CreateKeyEx(HKEY root, const char* path, DWORD options, REGSAM access, HKEY* out) override;
-    LONG OpenKeyEx(HKEY root, const char* path, REGSAM access, HKEY* out) override;
-    LONG OpenKey(HKEY root, const char* path, HKEY* out) override;
-    LONG SetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) override;
-    LONG QueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) override;
-    LONG QueryInfoKey(HKEY key, char* className, DWORD* classLen, DWORD* subKeys, DWORD* values) override;
-    LONG EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen) override;
+    LONG CreateKeyExW(HKEY root, const char16_t* path, DWORD options, REGSAM access, HKEY* out) override;
+    LONG OpenKeyExW(HKEY root, const char16_t* path, REGSAM access, HKEY* out) override;
+    LONG SetValueExW(HKEY key, const char16_t* name, DWORD type, const BYTE* data, DWORD size) override;
+    LONG QueryValueExW(HKEY key, const char16_t* name, DWORD* type, BYTE* data, DWORD* size) override;
+    LONG QueryInfoKeyW(HKEY key, DWORD* subKeys, DWORD* values) override;
     LONG EnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen) override;
-    LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, DWORD* type, BYTE* data,
-                   DWORD* dataLen) override;
-    LONG DeleteKey(HKEY root, const char* path) override;
-    LONG DeleteValue(HKEY key, const char* name) override;
+    LONG EnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen, DWORD* type, BYTE* data,
+                    DWORD* dataLen) override;
+    LONG DeleteKeyW(HKEY root, const char16_t* path) override;
+    LONG DeleteValueW(HKEY key, const char16_t* name) override;
     LONG CloseKey(HKEY key) override;
 
 private:
     std::string PathOf(HKEY key) const;
-    std::string Join(HKEY base, const char* path) const;
+    std::string Join(HKEY base, const char16_t* path) const;
     // The status of the first fault that matches this call, if any.
-    std::optional<LONG> Injected(RegOp op, const std::string& keyPath, const char* valueName);
+    std::optional<LONG> Injected(RegOp op, const std::string& keyPath, const std::string& valueName);
     LONG Record(RegOp op, std::string keyPath, std::string valueName, LONG result, bool injected);
 
     RegistryApi& inner_;

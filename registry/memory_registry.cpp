@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "text/code_page.h"
 
 namespace qz {
 namespace {
@@ -30,16 +29,13 @@ REGSAM GrantedAccess(REGSAM requested) {
     return granted;
 }
 
-bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 // A path relative to a root or an open key: components separated by
 // backslashes. A run of backslashes separates like one, trailing ones are
 // accepted, a leading one is refused (all as the Windows registry does).
-LONG SplitRelativePath(const char* path, std::vector<std::u16string>& out) {
+LONG SplitRelativePath(const char16_t* path, std::vector<std::u16string>& out) {
     if (path == nullptr) return ERROR_SUCCESS;
-    std::u16string_view rest;
-    const std::u16string wide = NarrowToWide(path);
-    rest = wide;
+    std::u16string_view rest = path;
     if (!rest.empty() && rest.front() == u'\\') return ERROR_BAD_PATHNAME;
     while (!rest.empty() && rest.back() == u'\\') rest.remove_suffix(1);
     while (!rest.empty()) {
@@ -54,38 +50,9 @@ LONG SplitRelativePath(const char* path, std::vector<std::u16string>& out) {
     return ERROR_SUCCESS;
 }
 
-std::vector<BYTE> WideBytes(std::u16string_view text) {
-    std::vector<BYTE> bytes(text.size() * 2);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        bytes[2 * i] = static_cast<BYTE>(text[i] & 0xFF);
-        bytes[2 * i + 1] = static_cast<BYTE>(text[i] >> 8);
-    }
-    return bytes;
-}
-
-// Stored UTF-16 string data, as the narrow code page sees it: one byte per code unit.
-std::string NarrowOfStoredString(const std::vector<BYTE>& data) {
-    std::string narrow(data.size() / 2, '\0');
-    for (std::size_t i = 0; i < narrow.size(); ++i) {
-        narrow[i] = Utf16ToWindows1252(static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8)));
-    }
-    return narrow;
-}
-
-// Copies value data into a caller's buffer the way the narrow query and
-// enumeration calls do. *reported receives the size the caller is told.
+// Copies value data into a caller's buffer as the wide query and enumeration
+// calls do: the stored bytes as they are. *reported receives the size the caller is told.
 LONG CopyValueData(const RegValue& value, BYTE* data, DWORD* size, DWORD* reported) {
-    if (IsStringType(value.type)) {
-        const std::string narrow = NarrowOfStoredString(value.data);
-        const DWORD length = static_cast<DWORD>(narrow.size());
-        *reported = length;
-        if (data == nullptr || length == 0) return ERROR_SUCCESS;
-        if (length > *size) return ERROR_MORE_DATA;
-        std::memcpy(data, narrow.data(), length);
-        // Stored without a terminator: Windows adds one when the buffer has room.
-        if (length < *size && data[length - 1] != 0) data[length] = 0;
-        return ERROR_SUCCESS;
-    }
     const DWORD length = static_cast<DWORD>(value.data.size());
     *reported = length;
     if (data == nullptr) return ERROR_SUCCESS;
@@ -169,7 +136,7 @@ HKEY MemoryRegistry::AddHandle(RegRoot hive, std::vector<std::u16string> path, s
     return reinterpret_cast<HKEY>(value);
 }
 
-LONG MemoryRegistry::OpenOrCreate(HKEY root, const char* path, DWORD options, REGSAM access, bool create,
+LONG MemoryRegistry::OpenOrCreate(HKEY root, const char16_t* path, DWORD options, REGSAM access, bool create,
                                   HKEY* out) {
     if (out == nullptr) return ERROR_INVALID_PARAMETER;
     *out = nullptr;
@@ -199,46 +166,32 @@ LONG MemoryRegistry::OpenOrCreate(HKEY root, const char* path, DWORD options, RE
     return ERROR_SUCCESS;
 }
 
-LONG MemoryRegistry::CreateKeyEx(HKEY root, const char* path, DWORD options, REGSAM access, HKEY* out) {
+LONG MemoryRegistry::CreateKeyExW(HKEY root, const char16_t* path, DWORD options, REGSAM access, HKEY* out) {
     return OpenOrCreate(root, path, options, access, true, out);
 }
 
-LONG MemoryRegistry::OpenKeyEx(HKEY root, const char* path, REGSAM access, HKEY* out) {
+LONG MemoryRegistry::OpenKeyExW(HKEY root, const char16_t* path, REGSAM access, HKEY* out) {
     return OpenOrCreate(root, path, 0, access, false, out);
 }
 
-LONG MemoryRegistry::OpenKey(HKEY root, const char* path, HKEY* out) {
-    if (out == nullptr) return ERROR_INVALID_PARAMETER;
-    // As RegOpenKeyA does: no path gives back the very handle passed in.
-    if (path == nullptr || *path == '\0') {
-        *out = root;
-        return ERROR_SUCCESS;
-    }
-    return OpenOrCreate(root, path, 0, kMaximumAllowed, false, out);
-}
-
-LONG MemoryRegistry::SetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) {
+LONG MemoryRegistry::SetValueExW(HKEY key, const char16_t* name, DWORD type, const BYTE* data, DWORD size) {
     Resolved resolved = ResolveFor(key, KEY_SET_VALUE);
     if (resolved.status != ERROR_SUCCESS) return resolved.status;
     if (data == nullptr && size != 0) return kErrorNoAccess;
     RegValue value;
-    value.name = NarrowToWide(name != nullptr ? name : "");
+    value.name = name != nullptr ? name : u"";
     if (value.name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
     value.type = type;
-    if (IsStringType(type)) {
-        value.data = WideBytes(NarrowToWide(std::string_view(reinterpret_cast<const char*>(data), size)));
-    } else if (size != 0) {
-        value.data.assign(data, data + size);
-    }
+    if (size != 0) value.data.assign(data, data + size);
     resolved.key->SetValue(std::move(value));
     return ERROR_SUCCESS;
 }
 
-LONG MemoryRegistry::QueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) {
+LONG MemoryRegistry::QueryValueExW(HKEY key, const char16_t* name, DWORD* type, BYTE* data, DWORD* size) {
     if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
     Resolved resolved = ResolveFor(key, KEY_QUERY_VALUE);
     if (resolved.status != ERROR_SUCCESS) return resolved.status;
-    const RegValue* value = resolved.key->FindValue(NarrowToWide(name != nullptr ? name : ""));
+    const RegValue* value = resolved.key->FindValue(name != nullptr ? name : u"");
     if (value == nullptr) return ERROR_FILE_NOT_FOUND;
     DWORD reported = 0;
     const LONG status = CopyValueData(*value, data, size, &reported);
@@ -247,27 +200,11 @@ LONG MemoryRegistry::QueryValueEx(HKEY key, const char* name, DWORD* type, BYTE*
     return status;
 }
 
-LONG MemoryRegistry::QueryInfoKey(HKEY key, char* className, DWORD* classLen, DWORD* subKeys, DWORD* values) {
+LONG MemoryRegistry::QueryInfoKeyW(HKEY key, DWORD* subKeys, DWORD* values) {
     Resolved resolved = ResolveFor(key, KEY_QUERY_VALUE);
     if (resolved.status != ERROR_SUCCESS) return resolved.status;
-    // Keys here never carry a class: it is always the empty text.
-    if (className != nullptr && classLen != nullptr && *classLen > 0) className[0] = '\0';
-    if (classLen != nullptr) *classLen = 0;
     if (subKeys != nullptr) *subKeys = static_cast<DWORD>(resolved.key->SubkeyCount());
     if (values != nullptr) *values = static_cast<DWORD>(resolved.key->ValueCount());
-    return ERROR_SUCCESS;
-}
-
-LONG MemoryRegistry::EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen) {
-    if (name == nullptr || nameLen == nullptr) return ERROR_INVALID_PARAMETER;
-    Resolved resolved = ResolveFor(key, KEY_ENUMERATE_SUB_KEYS);
-    if (resolved.status != ERROR_SUCCESS) return resolved.status;
-    if (index >= resolved.key->SubkeyCount()) return ERROR_NO_MORE_ITEMS;
-    const std::string narrow = WideToNarrow(resolved.key->SubkeyAt(index).name);
-    if (narrow.size() >= *nameLen) return ERROR_MORE_DATA;
-    std::memcpy(name, narrow.data(), narrow.size());
-    name[narrow.size()] = '\0';
-    *nameLen = static_cast<DWORD>(narrow.size());
     return ERROR_SUCCESS;
 }
 
@@ -284,37 +221,28 @@ LONG MemoryRegistry::EnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* na
     return ERROR_SUCCESS;
 }
 
-LONG MemoryRegistry::EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, DWORD* type, BYTE* data,
-                               DWORD* dataLen) {
+LONG MemoryRegistry::EnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen, DWORD* type, BYTE* data,
+                                DWORD* dataLen) {
     if (name == nullptr || nameLen == nullptr || (data != nullptr && dataLen == nullptr))
         return ERROR_INVALID_PARAMETER;
     Resolved resolved = ResolveFor(key, KEY_QUERY_VALUE);
     if (resolved.status != ERROR_SUCCESS) return resolved.status;
     if (index >= resolved.key->ValueCount()) return ERROR_NO_MORE_ITEMS;
     const RegValue& value = resolved.key->ValueAt(index);
+    if (value.name.size() >= *nameLen) return ERROR_MORE_DATA;
     DWORD reported = 0;
-    LONG status = CopyValueData(value, data, dataLen, &reported);
+    const LONG status = CopyValueData(value, data, dataLen, &reported);
     if (status == ERROR_SUCCESS) {
-        const std::string narrow = WideToNarrow(value.name);
-        if (narrow.size() >= *nameLen) {
-            // As much of the name as fits, terminated; the length stays as it was.
-            status = ERROR_MORE_DATA;
-            if (*nameLen > 0) {
-                std::memcpy(name, narrow.data(), *nameLen - 1);
-                name[*nameLen - 1] = '\0';
-            }
-        } else {
-            std::memcpy(name, narrow.data(), narrow.size());
-            name[narrow.size()] = '\0';
-            *nameLen = static_cast<DWORD>(narrow.size());
-        }
+        std::memcpy(name, value.name.data(), value.name.size() * sizeof(char16_t));
+        name[value.name.size()] = u'\0';
+        *nameLen = static_cast<DWORD>(value.name.size());
     }
     if (type != nullptr) *type = value.type;
     if (dataLen != nullptr) *dataLen = reported;
     return status;
 }
 
-LONG MemoryRegistry::DeleteKey(HKEY root, const char* path) {
+LONG MemoryRegistry::DeleteKeyW(HKEY root, const char16_t* path) {
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
     Resolved base = Resolve(root);
     if (base.status != ERROR_SUCCESS) return base.status;
@@ -341,11 +269,10 @@ LONG MemoryRegistry::DeleteKey(HKEY root, const char* path) {
     return ERROR_SUCCESS;
 }
 
-LONG MemoryRegistry::DeleteValue(HKEY key, const char* name) {
+LONG MemoryRegistry::DeleteValueW(HKEY key, const char16_t* name) {
     Resolved resolved = ResolveFor(key, KEY_SET_VALUE);
     if (resolved.status != ERROR_SUCCESS) return resolved.status;
-    return resolved.key->RemoveValue(NarrowToWide(name != nullptr ? name : "")) ? ERROR_SUCCESS
-                                                                               : ERROR_FILE_NOT_FOUND;
+    return resolved.key->RemoveValue(name != nullptr ? name : u"") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 LONG MemoryRegistry::CloseKey(HKEY key) {

@@ -13,9 +13,10 @@
 //   nothing; a trailing backslash is accepted, a leading one is refused.
 // - Delete refuses a key that has subkeys; a handle to a deleted key answers
 //   ERROR_KEY_DELETED; a handle opened with KEY_READ cannot write.
-// - Values are typed bytes. Strings (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) are
-//   stored as UTF-16 and converted from and to the narrow code page
-//   (Windows-1252) by the narrow calls, sizes and terminators as Windows has them.
+// - Values are typed bytes; strings (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) are
+//   UTF-16, as the wide calls give them. The narrow calls are the seam's own
+//   conversions to and from the code page (Windows-1252), which the conformance
+//   suite holds to advapi32's behaviour.
 // - Volatile keys exist only in memory: the registry folder does not save them,
 //   and a non-volatile key cannot be created below one.
 //
@@ -43,18 +44,16 @@ public:
     MemoryRegistry& operator=(const MemoryRegistry& other);
     ~MemoryRegistry() override = default;
 
-    LONG CreateKeyEx(HKEY root, const char* path, DWORD options, REGSAM access, HKEY* out) override;
-    LONG OpenKeyEx(HKEY root, const char* path, REGSAM access, HKEY* out) override;
-    LONG OpenKey(HKEY root, const char* path, HKEY* out) override;
-    LONG SetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) override;
-    LONG QueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) override;
-    LONG QueryInfoKey(HKEY key, char* className, DWORD* classLen, DWORD* subKeys, DWORD* values) override;
-    LONG EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen) override;
+    LONG CreateKeyExW(HKEY root, const char16_t* path, DWORD options, REGSAM access, HKEY* out) override;
+    LONG OpenKeyExW(HKEY root, const char16_t* path, REGSAM access, HKEY* out) override;
+    LONG SetValueExW(HKEY key, const char16_t* name, DWORD type, const BYTE* data, DWORD size) override;
+    LONG QueryValueExW(HKEY key, const char16_t* name, DWORD* type, BYTE* data, DWORD* size) override;
+    LONG QueryInfoKeyW(HKEY key, DWORD* subKeys, DWORD* values) override;
     LONG EnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen) override;
-    LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, DWORD* type, BYTE* data,
-                   DWORD* dataLen) override;
-    LONG DeleteKey(HKEY root, const char* path) override;
-    LONG DeleteValue(HKEY key, const char* name) override;
+    LONG EnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen, DWORD* type, BYTE* data,
+                    DWORD* dataLen) override;
+    LONG DeleteKeyW(HKEY root, const char16_t* path) override;
+    LONG DeleteValueW(HKEY key, const char16_t* name) override;
     LONG CloseKey(HKEY key) override;
 
     // Handles opened and not yet closed: a test that ends with any left has found a leak.
@@ -96,7 +95,7 @@ private:
     Resolved Resolve(HKEY key);
     // Resolves a handle and checks that it grants this access.
     Resolved ResolveFor(HKEY key, REGSAM needed);
-    LONG OpenOrCreate(HKEY root, const char* path, DWORD options, REGSAM access, bool create, HKEY* out);
+    LONG OpenOrCreate(HKEY root, const char16_t* path, DWORD options, REGSAM access, bool create, HKEY* out);
     HKEY AddHandle(RegRoot hive, std::vector<std::u16string> path, std::uint64_t id, REGSAM access);
     RegKey* Walk(RegRoot hive, const std::vector<std::u16string>& path);
     bool ToHivePath(std::u16string_view fullPath, RegRoot& hive, std::vector<std::u16string>& path) const;

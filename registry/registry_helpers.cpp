@@ -2,37 +2,103 @@
 
 #include <vector>
 
+#include "text/code_page.h"
+
 namespace qz {
 namespace {
 
-constexpr DWORD kSubkeyNameCapacity = 2048;
+// Key names are at most 255 characters; the buffer keeps room for the NUL.
+constexpr DWORD kSubkeyNameCapacity = 256;
+
+// One key being emptied: its handle and the names of its subkeys, collected
+// before anything below it is deleted (deleting while enumerating would shift
+// the indexes).
+struct PendingKey {
+    UniqueKey key;
+    std::vector<std::u16string> children;
+    std::size_t next = 0;
+    bool nextEmptied = false;  // the walk has been below children[next] already
+};
+
+std::vector<std::u16string> SubkeyNames(RegistryApi& registry, HKEY key) {
+    std::vector<std::u16string> names;
+    char16_t name[kSubkeyNameCapacity];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kSubkeyNameCapacity;
+        if (registry.EnumKeyExW(key, index, name, &length) != ERROR_SUCCESS) break;
+        names.emplace_back(name, length);
+    }
+    return names;
+}
+
+// Deletes every subkey of an open key, depth first. Each child is opened from
+// its parent's handle and deleted by name from its parent, so neither the depth
+// of the tree nor the length of its paths matters, and names travel as UTF-16
+// whatever their script. The walk keeps its own stack rather than recursing.
+void DeleteSubkeys(RegistryApi& registry, UniqueKey top) {
+    std::vector<PendingKey> stack;
+    stack.push_back(PendingKey{std::move(top), {}, 0, false});
+    stack.back().children = SubkeyNames(registry, stack.back().key.get());
+    while (!stack.empty()) {
+        PendingKey& current = stack.back();
+        if (current.next == current.children.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const std::u16string& name = current.children[current.next];
+        if (!current.nextEmptied) {
+            current.nextEmptied = true;
+            UniqueKey child(registry);
+            if (registry.OpenKeyExW(current.key.get(), name.c_str(), KEY_ALL_ACCESS, child.put()) == ERROR_SUCCESS) {
+                std::vector<std::u16string> grandchildren = SubkeyNames(registry, child.get());
+                if (!grandchildren.empty()) {
+                    // Come back to this child once its own subkeys are gone.
+                    stack.push_back(PendingKey{std::move(child), std::move(grandchildren), 0, false});
+                    continue;
+                }
+            }
+        }
+        // A child that cannot go stays, silently; its parent's delete then fails too.
+        (void)registry.DeleteKeyW(current.key.get(), name.c_str());
+        ++current.next;
+        current.nextEmptied = false;
+    }
+}
 
 }  // namespace
 
 int SetRegistryString(RegistryApi& registry, HKEY key, const std::string& valueName, const std::string& text) {
-    // The text is passed whole: no fixed copy, so no length can be cut or overrun.
-    const LONG status = registry.SetValueEx(key, valueName.c_str(), REG_SZ,
-                                            reinterpret_cast<const BYTE*>(text.c_str()),
-                                            static_cast<DWORD>(text.size() + 1));
+    // The text is passed whole, as UTF-16 with its terminating NUL: no fixed
+    // copy, so no length can be cut or overrun, and no character is lost to a
+    // code page.
+    const std::u16string wide = Utf8ToUtf16(text);
+    const LONG status = registry.SetValueExW(key, Utf8ToUtf16(valueName).c_str(), REG_SZ,
+                                             reinterpret_cast<const BYTE*>(wide.c_str()),
+                                             static_cast<DWORD>((wide.size() + 1) * sizeof(char16_t)));
     return status == ERROR_SUCCESS ? 1 : 0;
 }
 
 int DeleteRegistryTree(RegistryApi& registry, HKEY root, std::string path) {
-    std::vector<std::string> children;
+    const std::u16string widePath = Utf8ToUtf16(path);
     {
         UniqueKey key(registry);
-        if (registry.OpenKeyEx(root, path.c_str(), KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS) {
-            // Collect first, delete afterwards: deleting while enumerating would shift the indexes.
-            char name[kSubkeyNameCapacity];
-            for (DWORD index = 0;; ++index) {
-                DWORD length = kSubkeyNameCapacity;
-                if (registry.EnumKeyEx(key.get(), index, name, &length) != ERROR_SUCCESS) break;
-                children.push_back(path + "\\" + std::string(name, length));
-            }
-        }
+        if (registry.OpenKeyExW(root, widePath.c_str(), KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS)
+            DeleteSubkeys(registry, std::move(key));
     }
-    for (const std::string& child : children) DeleteRegistryTree(registry, root, child);
-    return registry.DeleteKey(root, path.c_str()) == ERROR_SUCCESS ? 1 : 0;
+    return registry.DeleteKeyW(root, widePath.c_str()) == ERROR_SUCCESS ? 1 : 0;
+}
+
+int DeleteKeyIfEmpty(RegistryApi& registry, HKEY root, const std::string& path) {
+    const std::u16string widePath = Utf8ToUtf16(path);
+    {
+        UniqueKey key(registry);
+        if (registry.OpenKeyExW(root, widePath.c_str(), KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
+        DWORD subKeys = 0;
+        DWORD values = 0;
+        if (registry.QueryInfoKeyW(key.get(), &subKeys, &values) != ERROR_SUCCESS) return 0;
+        if (subKeys != 0 || values != 0) return 0;
+    }
+    return registry.DeleteKeyW(root, widePath.c_str()) == ERROR_SUCCESS ? 1 : 0;
 }
 
 }  // namespace qz

@@ -8,11 +8,16 @@
 
 namespace qz {
 
-// Stores text as REG_SZ with its terminating NUL (size = length + 1), whole,
-// whatever its length. 1 when stored, 0 when the registry refused.
+// Stores text (UTF-8) as REG_SZ through the wide call, with its terminating NUL,
+// whole, whatever its length. 1 when stored, 0 when the registry refused.
 int SetRegistryString(RegistryApi& registry, HKEY key, const std::string& valueName, const std::string& text);
 
-// Deletes root\path after all its subkeys, depth first. 1 when the key itself went.
+// Deletes root\path (UTF-8) after all its subkeys, depth first, each opened and
+// deleted relative to its parent's handle. 1 when the key itself went.
 int DeleteRegistryTree(RegistryApi& registry, HKEY root, std::string path);
+
+// Deletes root\path only when it holds no value and no subkey: for keys this
+// module shares with other programs. 1 when the key went.
+int DeleteKeyIfEmpty(RegistryApi& registry, HKEY root, const std::string& path);
 
 }  // namespace qz

@@ -1,4 +1,7 @@
-// The platform registry of the Windows build: every operation forwards to advapi32.
+// The platform registry of the Windows build: every operation forwards to
+// advapi32, the wide ones to the "W" calls and the narrow ones to the real "A"
+// calls (so that the conformance suite compares our narrow conversions with the
+// system's own).
 #pragma once
 
 #include "registry/registry_api.h"
@@ -7,6 +10,18 @@ namespace qz {
 
 class Win32Registry final : public RegistryApi {
 public:
+    LONG CreateKeyExW(HKEY root, const char16_t* path, DWORD options, REGSAM access, HKEY* out) override;
+    LONG OpenKeyExW(HKEY root, const char16_t* path, REGSAM access, HKEY* out) override;
+    LONG SetValueExW(HKEY key, const char16_t* name, DWORD type, const BYTE* data, DWORD size) override;
+    LONG QueryValueExW(HKEY key, const char16_t* name, DWORD* type, BYTE* data, DWORD* size) override;
+    LONG QueryInfoKeyW(HKEY key, DWORD* subKeys, DWORD* values) override;
+    LONG EnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen) override;
+    LONG EnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen, DWORD* type, BYTE* data,
+                    DWORD* dataLen) override;
+    LONG DeleteKeyW(HKEY root, const char16_t* path) override;
+    LONG DeleteValueW(HKEY key, const char16_t* name) override;
+    LONG CloseKey(HKEY key) override;
+
     LONG CreateKeyEx(HKEY root, const char* path, DWORD options, REGSAM access, HKEY* out) override;
     LONG OpenKeyEx(HKEY root, const char* path, REGSAM access, HKEY* out) override;
     LONG OpenKey(HKEY root, const char* path, HKEY* out) override;
@@ -14,12 +29,10 @@ public:
     LONG QueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) override;
     LONG QueryInfoKey(HKEY key, char* className, DWORD* classLen, DWORD* subKeys, DWORD* values) override;
     LONG EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen) override;
-    LONG EnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen) override;
     LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, DWORD* type, BYTE* data,
                    DWORD* dataLen) override;
     LONG DeleteKey(HKEY root, const char* path) override;
     LONG DeleteValue(HKEY key, const char* name) override;
-    LONG CloseKey(HKEY key) override;
 };
 
 }  // namespace qz

@@ -130,4 +130,19 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     return out;
 }
 
+bool Utf8ToUtf16Exact(std::string_view text, std::u16string& out) {
+    std::u16string converted = Utf8ToUtf16(text);
+    // Well-formed input round-trips byte for byte; anything else came back changed.
+    if (Utf16ToUtf8(converted) != text) return false;
+    out = std::move(converted);
+    return true;
+}
+
+bool Utf16ToUtf8Exact(std::u16string_view text, std::string& out) {
+    std::string converted = Utf16ToUtf8(text);
+    if (Utf8ToUtf16(converted) != text) return false;
+    out = std::move(converted);
+    return true;
+}
+
 }  // namespace qz

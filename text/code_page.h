@@ -25,4 +25,11 @@ std::string WideToNarrow(std::u16string_view text);
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// The exact conversions, for text that must arrive unchanged (paths, names and
+// values the module writes): false, with out untouched, when the input is not
+// well-formed (malformed or overlong UTF-8, a lone surrogate), instead of
+// carrying a replacement character into the registry.
+bool Utf8ToUtf16Exact(std::string_view text, std::u16string& out);
+bool Utf16ToUtf8Exact(std::u16string_view text, std::string& out);
+
 }  // namespace qz

@@ -42,13 +42,15 @@ std::array<ApplicationClassEntry, 10> ApplicationClassEntries(const ApplicationC
     }};
 }
 
-ApplicationClassTexts LoadApplicationClassTexts() {
+// The server command reads the installation directory, which only a registration needs.
+ApplicationClassTexts LoadApplicationClassTexts(bool withServerCommand) {
     ApplicationClassTexts texts;
     texts.progId = LoadProductString(IDS_APPLICATION_PROGID);
     // The digit groups are joined as text and a literal "0" follows: 38, 0 -> 3800.
     texts.versionedProgId = texts.progId + " " + LoadProductString(IDS_VERSION_MAJOR) +
                             LoadProductString(IDS_VERSION_MINOR) + "0";
     texts.classId = LoadProductString(IDS_APPLICATION_CLSID);
+    if (!withServerCommand) return texts;
     // The path is quoted: an installation directory with spaces must still name one program.
     texts.serverCommand =
         QuotedExecutablePath(GetInstallDirectory(InstallDirectoryKind::Bin), "Tessaryn.exe") + " /" +
@@ -59,8 +61,7 @@ ApplicationClassTexts LoadApplicationClassTexts() {
 }  // namespace
 
 void RegisterApplicationClass(int registerFlag) {
-    const ApplicationClassTexts texts = LoadApplicationClassTexts();
-    const std::array<ApplicationClassEntry, 10> entries = ApplicationClassEntries(texts);
+    const ApplicationClassTexts texts = LoadApplicationClassTexts(registerFlag != 0);
 
     if (registerFlag == 0) {
         // Asked once, before anything goes: the CurVer key lies inside the tree it guards.
@@ -71,9 +72,9 @@ void RegisterApplicationClass(int registerFlag) {
     }
 
     RegistryApi& registry = Registry();
-    for (const ApplicationClassEntry& entry : entries) {
+    for (const ApplicationClassEntry& entry : ApplicationClassEntries(texts)) {
         UniqueKey key(registry);
-        if (registry.CreateKeyEx(HKEY_CLASSES_ROOT, entry.keyPath.c_str(), REG_OPTION_NON_VOLATILE,
+        if (registry.CreateKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(entry.keyPath).c_str(), REG_OPTION_NON_VOLATILE,
                                  KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
             ReportRegistrationError("Unable to create Application key entry");
             continue;

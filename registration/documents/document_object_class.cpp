@@ -63,7 +63,7 @@ void RegisterDocumentObjectClass(int registerFlag, const std::string& modulePath
     for (const DocumentObjectClassEntry& entry : entries) {
         const std::string keyPath = objectClassKey + "\\" + entry.subkey;
         UniqueKey key(registry);
-        if (registry.CreateKeyEx(HKEY_CLASSES_ROOT, keyPath.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+        if (registry.CreateKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(keyPath).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                  key.put()) != ERROR_SUCCESS) {
             ReportRegistrationError("Unable to create Key " + keyPath);
             continue;
@@ -76,7 +76,7 @@ void RegisterDocumentObjectClass(int registerFlag, const std::string& modulePath
     const std::string libraryIconKey = "CLSID\\" + LoadProductString(IDS_LIBRARY_CLSID) + "\\DefaultIcon";
     UniqueKey key(registry);
     // The library class's icon key is best effort: a failure to create it is not reported.
-    if (registry.CreateKeyEx(HKEY_CLASSES_ROOT, libraryIconKey.c_str(), REG_OPTION_NON_VOLATILE,
+    if (registry.CreateKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(libraryIconKey).c_str(), REG_OPTION_NON_VOLATILE,
                              KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
         return;
     const std::string libraryIcon = modulePath + ",0";

@@ -38,7 +38,7 @@ std::string LanguageOpenCommand() {
 }
 
 bool CreateClassesRootKey(UniqueKey& key, const std::string& path) {
-    return Registry().CreateKeyEx(HKEY_CLASSES_ROOT, path.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+    return Registry().CreateKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(path).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                   key.put()) == ERROR_SUCCESS;
 }
 

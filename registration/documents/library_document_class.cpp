@@ -2,18 +2,38 @@
 // library document type key. The library suffix and type are shared by every
 // product of the family: they go only when no product is left with the system.
 #include <string>
+#include <vector>
 
 #include "module/module_state.h"
 #include "module/registration_steps.h"
 #include "registration/product_lookups.h"
+#include "registry/reg_tree.h"
 #include "resources/resource_ids.h"
 
 namespace qz {
 namespace {
 
+constexpr DWORD kDefaultTextCapacity = 1024;  // UTF-16 characters
+
 bool CreateKey(UniqueKey& key, HKEY root, const std::string& path) {
-    return Registry().CreateKeyEx(root, path.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, key.put()) ==
+    return Registry().CreateKeyExW(root, Utf8ToUtf16(path).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, key.put()) ==
            ERROR_SUCCESS;
+}
+
+// The default value of an open key as UTF-16 text; empty when it is missing or not text.
+std::u16string ReadDefaultText(HKEY key) {
+    std::vector<BYTE> data(kDefaultTextCapacity * sizeof(char16_t));
+    DWORD size = static_cast<DWORD>(data.size());
+    DWORD type = REG_NONE;
+    if (Registry().QueryValueExW(key, u"", &type, data.data(), &size) != ERROR_SUCCESS) return std::u16string();
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return std::u16string();
+    std::u16string text;
+    for (DWORD i = 0; i + 1 < size; i += 2) {
+        const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+        if (c == u'\0') break;
+        text.push_back(c);
+    }
+    return text;
 }
 
 // Creates root\path and sets its default value; any failure shows failureMessage.
@@ -24,21 +44,39 @@ void WriteDefaultValue(HKEY root, const std::string& path, const std::string& va
         ReportRegistrationError(failureMessage);
 }
 
+// A suffix key is shared with every program that handles the suffix (their
+// OpenWithProgids, ShellNew and so on live in it): only what this module wrote
+// goes, the default value while it still names this module's document type,
+// and the key itself only when nothing else is left in it.
+void RemoveSuffixAssociation(const std::string& suffix, const std::string& documentType) {
+    RegistryApi& registry = Registry();
+    {
+        UniqueKey key(registry);
+        if (registry.OpenKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(suffix).c_str(), KEY_ALL_ACCESS, key.put()) !=
+            ERROR_SUCCESS)
+            return;
+        if (RegistryNamesEqual(ReadDefaultText(key.get()), Utf8ToUtf16(documentType)))
+            (void)registry.DeleteValueW(key.get(), u"");
+    }
+    (void)DeleteKeyIfEmpty(registry, HKEY_CLASSES_ROOT, suffix);
+}
+
 }  // namespace
 
 void RegisterDocumentSuffixes(int registerFlag) {
     const std::string asciiSuffix = "." + LoadProductString(IDS_ASCII_SUFFIX);
     const std::string librarySuffix = "." + LoadProductString(IDS_LIBRARY_SUFFIX);
 
+    const std::string languageDocName = LoadProductString(IDS_LANGUAGE_DOC_NAME);
+    const std::string libraryDocName = LoadProductString(IDS_LIBRARY_DOC_NAME);
+
     if (registerFlag == 0) {
         if (!IsCurrentApplicationVersion()) return;
-        DeleteRegistryTree(HKEY_CLASSES_ROOT, asciiSuffix);
-        if (CountSystemOptionsValues() == 0) DeleteRegistryTree(HKEY_CLASSES_ROOT, librarySuffix);
+        RemoveSuffixAssociation(asciiSuffix, languageDocName);
+        if (CountSystemOptionsValues() == 0) RemoveSuffixAssociation(librarySuffix, libraryDocName);
         return;
     }
 
-    const std::string languageDocName = LoadProductString(IDS_LANGUAGE_DOC_NAME);
-    const std::string libraryDocName = LoadProductString(IDS_LIBRARY_DOC_NAME);
     WriteDefaultValue(HKEY_CLASSES_ROOT, asciiSuffix, languageDocName,
                       "Unable to create ASCII document suffix entry");
     WriteDefaultValue(HKEY_CLASSES_ROOT, librarySuffix, libraryDocName,

@@ -3,10 +3,10 @@
 // for in the 32-bit view (explicit Wow6432Node paths) first and the native view
 // second, so that the native view's command wins when both give the same label.
 #include <string>
+#include <vector>
 
 #include "module/module_state.h"
 #include "module/registration_steps.h"
-#include "registration/documents/key_name_text.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 
@@ -14,16 +14,16 @@ namespace qz {
 namespace {
 
 constexpr DWORD kVersionNameCapacity = 100;  // UTF-16 characters
-constexpr DWORD kBinValueCapacity = 1024;    // bytes; longer data makes the read fail
+constexpr DWORD kBinValueCapacity = 1024;    // characters (bytes for other types); longer data makes the read fail
 
 struct RegistryViewPass {
-    const char* systemKey;
+    const char16_t* systemKey;
     const char* productKeyPrefix;  // followed by the product key name and a backslash
 };
 
 const RegistryViewPass kRegistryViewPasses[] = {
-    {"SOFTWARE\\Wow6432Node\\Corvalen\\ZUREDORE\\", "SOFTWARE\\Wow6432Node\\Corvalen\\"},
-    {"SOFTWARE\\Corvalen\\ZUREDORE\\", "SOFTWARE\\Corvalen\\"},
+    {u"SOFTWARE\\Wow6432Node\\Corvalen\\ZUREDORE\\", "SOFTWARE\\Wow6432Node\\Corvalen\\"},
+    {u"SOFTWARE\\Corvalen\\ZUREDORE\\", "SOFTWARE\\Corvalen\\"},
 };
 
 struct ProductTexts {
@@ -53,42 +53,79 @@ std::string VersionedOpenCommand(const std::string& binText, const std::string& 
     return "\"" + binText + separator + "Tessaryn.exe\" /" + abbreviation + " \"%1\"";
 }
 
+// A text that no Windows path can hold: it would end inside the command's quotes.
+bool CanBeADirectoryPath(const std::string& text) {
+    for (const char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || c == '"' || c == '<' || c == '>' || c == '|') return false;
+    }
+    return true;
+}
+
 // The number of subkeys of a key; a key that did not open has none.
 DWORD SubkeyCount(bool opened, const UniqueKey& key) {
     if (!opened) return 0;
     DWORD subKeys = 0;
-    if (Registry().QueryInfoKey(key.get(), nullptr, nullptr, &subKeys, nullptr) != ERROR_SUCCESS) return 0;
+    if (Registry().QueryInfoKeyW(key.get(), &subKeys, nullptr) != ERROR_SUCCESS) return 0;
     return subKeys;
 }
 
+// The Bin text of an installation's Dir key: text up to its first NUL, read as
+// far as the value's size (data of any other type as text in the system code
+// page); empty when it cannot be read whole or is not exactly representable.
+std::string ReadBinText(const UniqueKey& dirKey) {
+    std::vector<BYTE> data(kBinValueCapacity * sizeof(char16_t));
+    DWORD size = static_cast<DWORD>(data.size());
+    DWORD type = REG_NONE;
+    if (Registry().QueryValueExW(dirKey.get(), u"Bin", &type, data.data(), &size) != ERROR_SUCCESS)
+        return std::string();
+    std::u16string wide;
+    if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
+        for (DWORD i = 0; i + 1 < size; i += 2) {
+            const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+            if (c == u'\0') break;
+            wide.push_back(c);
+        }
+    } else {
+        if (size > kBinValueCapacity) return std::string();
+        std::string narrow;
+        for (DWORD i = 0; i < size && data[i] != 0; ++i) narrow.push_back(static_cast<char>(data[i]));
+        wide = NarrowToWide(narrow);
+    }
+    std::string text;
+    if (!Utf16ToUtf8Exact(wide, text)) return std::string();
+    return text;
+}
+
 // The versioned Open verb for the version named versionName, when the system has
-// that version and records a bin directory of the expected shape for it.
-void RegisterVersionOpenCommand(const UniqueKey& systemKey, const std::string& versionName,
+// that version and records a bin directory of the expected shape for it. The
+// version is looked for by its UTF-16 name, exactly as it was enumerated.
+void RegisterVersionOpenCommand(const UniqueKey& systemKey, const std::u16string& versionName,
                                 const std::string& shellKeyPrefix, const ProductTexts& product) {
-    // A name the code page could not express names no version.
     if (versionName.empty()) return;
     RegistryApi& registry = Registry();
     UniqueKey versionKey(registry);
-    if (registry.OpenKey(systemKey.get(), versionName.c_str(), versionKey.put()) != ERROR_SUCCESS) return;
-    if (versionName == "CurVer") return;
+    if (registry.OpenKeyExW(systemKey.get(), versionName.c_str(), KEY_READ, versionKey.put()) != ERROR_SUCCESS)
+        return;
+    if (versionName == u"CurVer") return;
     UniqueKey dirKey(registry);
-    if (registry.OpenKey(versionKey.get(), "Dir", dirKey.put()) != ERROR_SUCCESS) return;
+    if (registry.OpenKeyExW(versionKey.get(), u"Dir", KEY_READ, dirKey.put()) != ERROR_SUCCESS) return;
 
-    BYTE data[kBinValueCapacity] = {};
-    DWORD size = kBinValueCapacity;
-    if (registry.QueryValueEx(dirKey.get(), "Bin", nullptr, data, &size) != ERROR_SUCCESS) return;
-    std::string binText;
-    for (DWORD i = 0; i < size && i < kBinValueCapacity; ++i) {
-        if (data[i] != 0) binText += static_cast<char>(data[i]);
-    }
+    const std::string binText = ReadBinText(dirKey);
     if (binText.empty() || binText.find("ZURedore") == std::string::npos) return;
+    if (!CanBeADirectoryPath(binText)) {
+        // Never into a command line: the verb is left out and the pass fails.
+        ReportRegistrationError("The value Bin of an installation of the modelling system cannot be a directory path: " +
+                                binText);
+        return;
+    }
 
     const std::string verbName = "Open " + product.name + " " + VersionLabel(binText);
     const std::string commandKeyPath = shellKeyPrefix + verbName + "\\command";
     UniqueKey commandKey(registry);
     // A verb key that cannot be created is passed over without a message.
-    if (registry.CreateKeyEx(HKEY_CLASSES_ROOT, commandKeyPath.c_str(), REG_OPTION_NON_VOLATILE,
-                             KEY_ALL_ACCESS, commandKey.put()) == ERROR_SUCCESS) {
+    if (registry.CreateKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(commandKeyPath).c_str(), REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, commandKey.put()) == ERROR_SUCCESS) {
         if (!SetRegistryString(commandKey.get(), "", VersionedOpenCommand(binText, product.abbreviation)))
             ReportRegistrationError("Unable to create shell document registry entry");
         commandKey.reset();
@@ -102,11 +139,11 @@ void RunRegistryViewPass(const RegistryViewPass& pass, const std::string& shellK
     RegistryApi& registry = Registry();
     UniqueKey systemKey(registry);
     const bool systemOpened =
-        registry.OpenKey(HKEY_LOCAL_MACHINE, pass.systemKey, systemKey.put()) == ERROR_SUCCESS;
+        registry.OpenKeyExW(HKEY_LOCAL_MACHINE, pass.systemKey, KEY_READ, systemKey.put()) == ERROR_SUCCESS;
     UniqueKey productKey(registry);
     const std::string productKeyPath = pass.productKeyPrefix + product.keyName + "\\";
-    const bool productOpened =
-        registry.OpenKey(HKEY_LOCAL_MACHINE, productKeyPath.c_str(), productKey.put()) == ERROR_SUCCESS;
+    const bool productOpened = registry.OpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(productKeyPath).c_str(), KEY_READ,
+                                                   productKey.put()) == ERROR_SUCCESS;
 
     const DWORD systemVersions = SubkeyCount(systemOpened, systemKey);
     const DWORD productVersions = SubkeyCount(productOpened, productKey);
@@ -116,8 +153,7 @@ void RunRegistryViewPass(const RegistryViewPass& pass, const std::string& shellK
         char16_t name[kVersionNameCapacity];
         DWORD length = kVersionNameCapacity;
         if (registry.EnumKeyExW(productKey.get(), index, name, &length) != ERROR_SUCCESS) continue;
-        RegisterVersionOpenCommand(systemKey, NarrowKeyName(std::u16string(name, length)), shellKeyPrefix,
-                                   product);
+        RegisterVersionOpenCommand(systemKey, std::u16string(name, length), shellKeyPrefix, product);
     }
 }
 

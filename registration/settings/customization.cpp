@@ -22,14 +22,14 @@ std::string ProductSettingsSubkey(const char* leaf) {
 }
 
 LONG CreateKey(HKEY root, const std::string& path, UniqueKey& key) {
-    return Registry().CreateKeyEx(root, path.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, key.put());
+    return Registry().CreateKeyExW(root, Utf8ToUtf16(path).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, key.put());
 }
 
 // A 32-bit number in the machine's byte order, 4 bytes.
 LONG SetRegistryDword(HKEY key, const char* valueName, DWORD number) {
     BYTE data[sizeof number];
     std::memcpy(data, &number, sizeof number);
-    return Registry().SetValueEx(key, valueName, REG_DWORD, data, sizeof data);
+    return Registry().SetValueExW(key, Utf8ToUtf16(valueName).c_str(), REG_DWORD, data, sizeof data);
 }
 
 bool EqualsIgnoringCase(const std::string& text, const char* word) {

@@ -62,7 +62,7 @@ void RegisterDefaultLibraries(int registerFlag) {
 
     const std::string directory = GetInstallDirectory(InstallDirectoryKind::Lib) + "\\";
     UniqueKey key(Registry());
-    if (Registry().CreateKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+    if (Registry().CreateKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(path).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                key.put()) != ERROR_SUCCESS) {
         ReportRegistrationError("Unable to create default library key");
         return;
@@ -81,7 +81,7 @@ void RegisterScriptLibrary(int registerFlag) {
     const std::string fileName = WithoutLeadingWhiteSpace(LoadProductString(IDS_SCRIPT_LIBRARY));
     UniqueKey key(Registry());
     // A missing Script Library key is passed over without a box.
-    if (Registry().CreateKeyEx(HKEY_LOCAL_MACHINE, path.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+    if (Registry().CreateKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(path).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                key.put()) != ERROR_SUCCESS)
         return;
     if (SetRegistryString(key.get(), "Default", fileName) == 0)

@@ -61,7 +61,7 @@ void RegisterHelpMenu(int registerFlag) {
     if (registerFlag == 0) return;
     {
         UniqueKey key(Registry());
-        if (Registry().CreateKeyEx(HKEY_LOCAL_MACHINE, MenusKeyPath("Help").c_str(), REG_OPTION_NON_VOLATILE,
+        if (Registry().CreateKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(MenusKeyPath("Help")).c_str(), REG_OPTION_NON_VOLATILE,
                                    KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
             ReportRegistrationError("Unable to create Menu Help key");
         } else {
@@ -85,7 +85,7 @@ void RegisterHelpMenu(int registerFlag) {
 void RegisterMenuCustomization(int registerFlag, const char* const lines[], int count) {
     if (registerFlag == 0) return;
     UniqueKey key(Registry());
-    if (Registry().CreateKeyEx(HKEY_LOCAL_MACHINE, MenusKeyPath("Customization").c_str(), REG_OPTION_NON_VOLATILE,
+    if (Registry().CreateKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(MenusKeyPath("Customization")).c_str(), REG_OPTION_NON_VOLATILE,
                                KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
         ReportRegistrationError("Unable to create menu customization key");
         return;

@@ -5,7 +5,7 @@
 // It loads the module, patches the module's own import address table so that
 // its MessageBoxExA calls are recorded (text, caption, style, language) instead
 // of shown, and so that the chosen registry calls fail with ERROR_ACCESS_DENIED,
-// then calls the export. A rule "RegCreateKeyExA:HKEY_LOCAL_MACHINE\Software\Corvalen"
+// then calls the export. A rule "RegCreateKeyExW:HKEY_LOCAL_MACHINE\Software\Corvalen"
 // fails that call on that key (full path, letter case ignored); a path ending in
 // "\*" covers the key and everything below it; "*" alone covers every key.
 //
@@ -131,6 +131,55 @@ LONG WINAPI HookRegDeleteValueA(HKEY key, LPCSTR name) {
     return RegDeleteValueA(key, name);
 }
 
+// The module reaches the registry through the wide calls; their names and paths
+// are matched in UTF-8.
+std::string Utf8(LPCWSTR text) {
+    if (text == nullptr) return std::string();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return std::string();
+    std::string out(static_cast<size_t>(size - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
+    return out;
+}
+
+std::string FullPathW(HKEY key, LPCWSTR subKey) {
+    const std::string narrow = Utf8(subKey);
+    return FullPath(key, subKey != nullptr ? narrow.c_str() : nullptr);
+}
+
+LONG WINAPI HookRegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR cls, DWORD options, REGSAM access,
+                                const LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) {
+    const std::string path = FullPathW(key, subKey);
+    if (ShouldFail("RegCreateKeyExW", path)) return ERROR_ACCESS_DENIED;
+    const LONG status =
+        RegCreateKeyExW(key, subKey, reserved, cls, options, access, security, result, disposition);
+    if (status == ERROR_SUCCESS) g_keyPaths[*result] = path;
+    return status;
+}
+
+LONG WINAPI HookRegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+    const std::string path = FullPathW(key, subKey);
+    if (ShouldFail("RegOpenKeyExW", path)) return ERROR_ACCESS_DENIED;
+    const LONG status = RegOpenKeyExW(key, subKey, options, access, result);
+    if (status == ERROR_SUCCESS) g_keyPaths[*result] = path;
+    return status;
+}
+
+LONG WINAPI HookRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size) {
+    if (ShouldFail("RegSetValueExW", FullPath(key, nullptr))) return ERROR_ACCESS_DENIED;
+    return RegSetValueExW(key, name, reserved, type, data, size);
+}
+
+LONG WINAPI HookRegDeleteKeyW(HKEY key, LPCWSTR subKey) {
+    if (ShouldFail("RegDeleteKeyW", FullPathW(key, subKey))) return ERROR_ACCESS_DENIED;
+    return RegDeleteKeyW(key, subKey);
+}
+
+LONG WINAPI HookRegDeleteValueW(HKEY key, LPCWSTR name) {
+    if (ShouldFail("RegDeleteValueW", FullPath(key, nullptr))) return ERROR_ACCESS_DENIED;
+    return RegDeleteValueW(key, name);
+}
+
 LONG WINAPI HookRegCloseKey(HKEY key) {
     g_keyPaths.erase(key);
     return RegCloseKey(key);
@@ -149,6 +198,11 @@ const Hook kHooks[] = {
     {"RegSetValueExA", reinterpret_cast<void*>(&HookRegSetValueExA)},
     {"RegDeleteKeyA", reinterpret_cast<void*>(&HookRegDeleteKeyA)},
     {"RegDeleteValueA", reinterpret_cast<void*>(&HookRegDeleteValueA)},
+    {"RegCreateKeyExW", reinterpret_cast<void*>(&HookRegCreateKeyExW)},
+    {"RegOpenKeyExW", reinterpret_cast<void*>(&HookRegOpenKeyExW)},
+    {"RegSetValueExW", reinterpret_cast<void*>(&HookRegSetValueExW)},
+    {"RegDeleteKeyW", reinterpret_cast<void*>(&HookRegDeleteKeyW)},
+    {"RegDeleteValueW", reinterpret_cast<void*>(&HookRegDeleteValueW)},
     {"RegCloseKey", reinterpret_cast<void*>(&HookRegCloseKey)},
 };
 

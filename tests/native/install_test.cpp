@@ -72,7 +72,9 @@ TEST_F(InstallTest, TheInstalledHostRegistersWithTheInstalledModule) {
 
     const std::string folder = scratch_ + "/registry";
     const std::string err = scratch_ + "/err.txt";
-    const int exitCode = RunShell("'" + prefix_ + "/bin/qzreg' --quiet --registry '" + folder +
+    // Over an installation of the modelling system, which the pass needs to find.
+    const int exitCode = RunShell("'" + prefix_ + "/bin/qzreg' --import '" + QZ_SOURCE_DIR +
+                                  "/scripts/demo-installation.reg' --registry '" + folder +
                                   "' register </dev/null >/dev/null 2>'" + err + "'");
     ASSERT_EQ(exitCode, 0) << ReadFile(err);
 

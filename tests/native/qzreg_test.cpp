@@ -62,10 +62,12 @@ protected:
 
     std::string scratch_;
     std::string folder_;
+    // An installation of the modelling system for the pass to find.
+    const std::string installation_ = std::string("--import '") + QZ_SOURCE_DIR + "/scripts/demo-installation.reg' ";
 };
 
 TEST_F(QzregTest, RegistersIntoAFreshFolderAndPrintsWhatItWrote) {
-    const CommandRun run = Qzreg("--registry '" + folder_ + "' register");
+    const CommandRun run = Qzreg(installation_ + "--registry '" + folder_ + "' register");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out.rfind("Windows Registry Editor Version 5.00\n", 0), 0u) << run.out;
     EXPECT_NE(run.out.find("[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options]\n\"ovx\"=\"Orvantis\""),
@@ -89,8 +91,21 @@ TEST_F(QzregTest, RegistersIntoAFreshFolderAndPrintsWhatItWrote) {
     EXPECT_NE(raw.find(std::string("\r\0\n\0", 4)), std::string::npos);
 }
 
+TEST_F(QzregTest, WithoutAnInstallationTheRegistrationIsWrittenButFails) {
+    const CommandRun run = Qzreg("--registry '" + folder_ + "' register");
+    EXPECT_EQ(run.exitCode, 5);
+    EXPECT_NE(run.err.find("Registration Error: The installation directory of the modelling system was not found: "
+                           "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir, value help (the key is missing)"),
+              std::string::npos)
+        << run.err;
+    // Shown once however many steps look for the installation.
+    EXPECT_EQ(run.err.find("Registration Error", run.err.find("Registration Error") + 1), std::string::npos) << run.err;
+    // The keys are written all the same, ready for an installation to be repaired.
+    EXPECT_NE(Hive("HKEY_LOCAL_MACHINE").find("@=\"\\\"\\\\Tessaryn.exe\\\" /ovx /Automation\""), std::string::npos);
+}
+
 TEST_F(QzregTest, UnregisteringAfterARegistrationListsTheRemovedKeys) {
-    ASSERT_EQ(Qzreg("-q --registry '" + folder_ + "' register").exitCode, 0);
+    ASSERT_EQ(Qzreg(installation_ + "-q --registry '" + folder_ + "' register").exitCode, 0);
     const CommandRun run = Qzreg("--registry='" + folder_ + "' unregister");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("[-HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0]"), std::string::npos) << run.out;
@@ -100,7 +115,7 @@ TEST_F(QzregTest, UnregisteringAfterARegistrationListsTheRemovedKeys) {
 }
 
 TEST_F(QzregTest, ASecondRegistrationChangesNothing) {
-    ASSERT_EQ(Qzreg("-q --registry '" + folder_ + "' register").exitCode, 0);
+    ASSERT_EQ(Qzreg(installation_ + "-q --registry '" + folder_ + "' register").exitCode, 0);
     const std::string first = Hive("HKEY_LOCAL_MACHINE");
     const CommandRun again = Qzreg("--registry '" + folder_ + "' register");
     ASSERT_EQ(again.exitCode, 0);
@@ -123,7 +138,8 @@ TEST_F(QzregTest, ImportedFilesAreInPlaceBeforeThePassAndAreNotListedAsItsChange
     const std::string seed = scratch_ + "/installation.reg";
     std::ofstream(seed, std::ios::binary)
         << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir]\r\n"
-           "\"bin\"=\"C:\\\\ZURedore V12\\\\bin\"\r\n";
+           "\"bin\"=\"C:\\\\ZURedore V12\\\\bin\"\r\n\"help\"=\"C:\\\\ZURedore V12\\\\help\"\r\n"
+           "\"lib\"=\"C:\\\\ZURedore V12\\\\lib\"\r\n";
     const CommandRun run = Qzreg("--registry '" + folder_ + "' --import '" + seed + "' register");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("[HKEY_CLASSES_ROOT\\Orvantis Language\\shell\\Open Orvantis V12\\command]\n"

@@ -43,8 +43,8 @@ std::string ReadRegFixture(const std::string& relativePath);
 
 // One pass in a separate hook host process (tests/hook_host): it loads the DLL, records every
 // MessageBoxExA instead of showing it, fails the chosen registry calls with ERROR_ACCESS_DENIED,
-// and calls the export. Rules: "RegCreateKeyExA:HKEY_LOCAL_MACHINE\Software\Corvalen" (one key),
-// "...\Corvalen\*" (the key and everything below it), "RegSetValueExA:*" (every call).
+// and calls the export. Rules: "RegCreateKeyExW:HKEY_LOCAL_MACHINE\Software\Corvalen" (one key),
+// "...\Corvalen\*" (the key and everything below it), "RegSetValueExW:*" (every call).
 struct HookedPass {
     long result = -1;  // the export's HRESULT; -1 when the host did not report one
     std::vector<RecordedBox> boxes;

@@ -26,4 +26,11 @@ private:
     std::map<unsigned, std::string> overrides_;
 };
 
+// The box of a registration that finds no installation of the modelling system.
+inline std::string MissingInstallationBox(const std::string& valueName, const std::string& why = "(the key is missing)") {
+    return "The installation directory of the modelling system was not found: "
+           "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir, value " +
+           valueName + " " + why;
+}
+
 }  // namespace qz::test

@@ -85,13 +85,18 @@ struct ServerCommandCase {
     const char* abbreviation;
     const char* hostBaseName;
     const char* expected;
+    Messages boxes{};
 };
 void PrintTo(const ServerCommandCase& c, std::ostream* os) { *os << c.name; }
+
+
 
 const ServerCommandCase kServerCommandCases[] = {
     {"Shipped", kSystemDir, nullptr, nullptr,
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx /Automation"},
-    {"NoBinDirectory", nullptr, nullptr, nullptr, "\"\\Tessaryn.exe\" /ovx /Automation"},
+    // Still written, so that a repaired installation needs only its directory;
+    // but the pass says the installation was not found.
+    {"NoBinDirectory", nullptr, nullptr, nullptr, "\"\\Tessaryn.exe\" /ovx /Automation", {test::MissingInstallationBox("bin")}},
     {"AbbreviationTrimmed", kSystemDir, " \t ovx \r\n", nullptr,
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx /Automation"},
     // The automation server is always the product's own host, whatever the document host is called.
@@ -109,7 +114,7 @@ TEST_P(ApplicationServerCommand, QuotesTheExecutablePathAndCarriesBothSwitches) 
     if (c.hostBaseName != nullptr) strings.Set(IDS_HOST_BASE_NAME, c.hostBaseName);
     RegisterApplicationClass(1);
     EXPECT_EQ(StringValue(kLocalServer, ""), c.expected);
-    EXPECT_EQ(reporter.messages, Messages{});
+    EXPECT_EQ(reporter.messages, c.boxes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ApplicationServerCommand, ::testing::ValuesIn(kServerCommandCases),
@@ -228,10 +233,12 @@ void PrintTo(const UnregisterCase& c, std::ostream* os) { *os << c.name; }
 
 const UnregisterCase kUnregisterCases[] = {
     {"ThisVersionCurrent", "", false},
-    {"ExactlyMajorMinor", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 380\"\n", false},
+    // Only the whole ProgID names this version; letter case does not matter.
+    {"ExactlyMajorMinor", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 380\"\n", true},
+    {"NewerBuild", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3805\"\n", true},
     {"OtherVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n",
      true},
-    {"OtherLetterCase", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"ovx application 3800\"\n", true},
+    {"OtherLetterCase", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"ovx application 3800\"\n", false},
     {"NoCurVerKey", "[-HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n", false},
     {"CurVerWithoutValue", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=-\n", true},
 };

@@ -82,6 +82,7 @@ struct ServerCommandCase {
     const char* hostBaseName;
     const char* abbreviation;
     const char* expected;
+    Messages boxes{};
 };
 void PrintTo(const ServerCommandCase& c, std::ostream* os) { *os << c.name; }
 
@@ -97,7 +98,7 @@ const ServerCommandCase kServerCommandCases[] = {
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Modeller.exe\""},
     {"HostNameWithSuffix", kSystemDir, "Tessaryn2", nullptr,
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn2.exe\""},
-    {"NoBinDirectory", nullptr, nullptr, nullptr, "\"\\Tessaryn.exe\" /ovx"},
+    {"NoBinDirectory", nullptr, nullptr, nullptr, "\"\\Tessaryn.exe\" /ovx", {test::MissingInstallationBox("bin")}},
     {"AbbreviationTrimmed", kSystemDir, nullptr, "  ovx\t\n",
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx"},
 };
@@ -112,7 +113,7 @@ TEST_P(DocumentObjectServerCommand, QuotesTheHostPathAndSwitchesOnlyTheProductHo
     if (c.abbreviation != nullptr) strings.Set(IDS_PRODUCT_ABBREV, c.abbreviation);
     RegisterDocumentObjectClass(1, kModulePath);
     EXPECT_EQ(StringValue(kLocalServer, ""), c.expected);
-    EXPECT_EQ(reporter.messages, Messages{});
+    EXPECT_EQ(reporter.messages, c.boxes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DocumentObjectServerCommand, ::testing::ValuesIn(kServerCommandCases),

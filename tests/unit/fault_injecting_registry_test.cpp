@@ -38,8 +38,9 @@ TEST_F(FaultInjectingRegistryTest, LogsFullPathsOfKeysOpenedRelativeToOpenKeys) 
     ASSERT_EQ(registry.CreateKeyEx(company, "ZURedore\\38.0\\Options", 0, KEY_ALL_ACCESS, &options), ERROR_SUCCESS);
     EXPECT_EQ(SetString(options, "OVX", "x"), ERROR_SUCCESS);
     HKEY same = nullptr;
-    ASSERT_EQ(registry.OpenKey(options, "", &same), ERROR_SUCCESS);
+    ASSERT_EQ(registry.OpenKeyEx(options, "", KEY_ALL_ACCESS, &same), ERROR_SUCCESS);
     EXPECT_EQ(registry.DeleteValue(same, "OVX"), ERROR_SUCCESS);
+    registry.CloseKey(same);
     registry.CloseKey(options);
     registry.CloseKey(company);
     EXPECT_EQ(registry.DeleteKey(HKEY_CLASSES_ROOT, "Missing"), ERROR_FILE_NOT_FOUND);
@@ -51,9 +52,10 @@ TEST_F(FaultInjectingRegistryTest, LogsFullPathsOfKeysOpenedRelativeToOpenKeys) 
               "OpenKey HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options = 0\n"
               "DeleteValue HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options -> \"OVX\" = 0\n"
               "CloseKey HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options = 0\n"
+              "CloseKey HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options = 0\n"
               "CloseKey HKEY_LOCAL_MACHINE\\Software\\Corvalen = 0\n"
               "DeleteKey HKEY_CLASSES_ROOT\\Missing = 2\n");
-    EXPECT_EQ(registry.CountCalls(RegOp::CloseKey), 2u);
+    EXPECT_EQ(registry.CountCalls(RegOp::CloseKey), 3u);
     EXPECT_EQ(registry.CallsOf(RegOp::SetValue),
               std::vector<std::string>{"HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options -> OVX"});
 }

@@ -116,6 +116,7 @@ struct OpenCommandCase {
     const char* seed;
     const char* hostBaseName;
     const char* expected;
+    Messages boxes{};
 };
 void PrintTo(const OpenCommandCase& c, std::ostream* os) { *os << c.name; }
 
@@ -126,7 +127,7 @@ const OpenCommandCase kOpenCommandCases[] = {
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\TESSARYN.exe\" /ovx \"%1\""},
     {"OtherHost", kInstalled, "Modeller",
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Modeller.exe\" \"%1\""},
-    {"NoBinDirectory", "REGEDIT4\n", nullptr, "\"\\Tessaryn.exe\" /ovx \"%1\""},
+    {"NoBinDirectory", "REGEDIT4\n", nullptr, "\"\\Tessaryn.exe\" /ovx \"%1\"", {test::MissingInstallationBox("bin")}},
 };
 
 class LanguageOpenCommand : public LanguageDocumentTypeTest,
@@ -139,7 +140,7 @@ TEST_P(LanguageOpenCommand, QuotesTheHostPathAndTheDocument) {
     RegisterLanguageDocumentType(1, kModulePath);
     EXPECT_EQ(StringValue(kOpenCommand, ""), c.expected);
     EXPECT_EQ(StringValue(kEditCommand, ""), "notepad.exe %1");
-    EXPECT_EQ(reporter.messages, Messages{});
+    EXPECT_EQ(reporter.messages, c.boxes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, LanguageOpenCommand, ::testing::ValuesIn(kOpenCommandCases),

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "registry/memory_registry.h"
+#include "registry/overlay_registry.h"
 #include "registry/registry_api.h"
 #ifdef _WIN32
 #include "registry/win32_registry.h"
@@ -26,10 +27,18 @@ namespace {
 constexpr const char* kScratch = "Software\\QzConformance";
 constexpr BYTE kSentinel = 0xCD;
 
-enum class Kind { Memory, Advapi32 };
+// The overlays record every write over a base they only read: the same
+// semantics must hold whether a key comes from the base or from the overlay.
+enum class Kind { Memory, Advapi32, OverlayOnMemory, OverlayOnAdvapi32 };
 
 std::string KindName(const ::testing::TestParamInfo<Kind>& info) {
-    return info.param == Kind::Memory ? "MemoryRegistry" : "Advapi32";
+    switch (info.param) {
+        case Kind::Memory: return "MemoryRegistry";
+        case Kind::Advapi32: return "Advapi32";
+        case Kind::OverlayOnMemory: return "OverlayOnMemoryRegistry";
+        case Kind::OverlayOnAdvapi32: return "OverlayOnAdvapi32";
+    }
+    return "?";
 }
 
 bool NarrowCodePageIsWindows1252() {
@@ -60,7 +69,7 @@ void RemoveTree(RegistryApi& api, HKEY root, const std::string& path) {
 class RegistryConformance : public ::testing::TestWithParam<Kind> {
 protected:
     void SetUp() override {
-        if (GetParam() == Kind::Memory) {
+        if (GetParam() == Kind::Memory || GetParam() == Kind::OverlayOnMemory) {
             memory_ = std::make_unique<MemoryRegistry>();
             api_ = memory_.get();
         } else {
@@ -69,6 +78,12 @@ protected:
             api_ = win32_.get();
 #endif
         }
+        if (GetParam() == Kind::OverlayOnMemory || GetParam() == Kind::OverlayOnAdvapi32) {
+            // The base starts without the scratch keys, as the tests expect.
+            RemoveScratchKeys();
+            overlay_ = std::make_unique<OverlayRegistry>(*api_);
+            api_ = overlay_.get();
+        }
         RemoveScratchKeys();
         scratch_.emplace(Create(HKEY_CURRENT_USER, kScratch));
     }
@@ -76,7 +91,9 @@ protected:
     void TearDown() override {
         scratch_.reset();
         RemoveScratchKeys();
-        if (memory_) {
+        if (overlay_) {
+            EXPECT_EQ(overlay_->OpenHandleCount(), 0u) << "a test leaked a key handle";
+        } else if (memory_) {
             EXPECT_EQ(memory_->OpenHandleCount(), 0u) << "a test leaked a key handle";
         }
     }
@@ -164,6 +181,7 @@ private:
 #ifdef _WIN32
     std::unique_ptr<Win32Registry> win32_;
 #endif
+    std::unique_ptr<OverlayRegistry> overlay_;
     RegistryApi* api_ = nullptr;
     std::optional<UniqueKey> scratch_;
 };
@@ -678,9 +696,10 @@ TEST_P(RegistryConformance, Wow6432NodePathsArePlainKeys) {
 
 INSTANTIATE_TEST_SUITE_P(Registries, RegistryConformance,
 #ifdef _WIN32
-                         ::testing::Values(Kind::Memory, Kind::Advapi32),
+                         ::testing::Values(Kind::Memory, Kind::Advapi32, Kind::OverlayOnMemory,
+                                           Kind::OverlayOnAdvapi32),
 #else
-                         ::testing::Values(Kind::Memory),
+                         ::testing::Values(Kind::Memory, Kind::OverlayOnMemory),
 #endif
                          KindName);
 

@@ -250,15 +250,18 @@ TEST_P(RegistryHelpers, CountSystemOptionsValuesCountsValuesNotSubkeys) {
     EXPECT_EQ(CountSystemOptionsValues(), 0) << "a failed query";
 }
 
-TEST_P(RegistryHelpers, IsCurrentApplicationVersionComparesTheCurVerPrefix) {
+TEST_P(RegistryHelpers, IsCurrentApplicationVersionComparesTheWholeProgIdWithoutRegardToCase) {
     EXPECT_EQ(IsCurrentApplicationVersion(), 1) << "no CurVer key";
     struct Case {
         const char* curVer;
         int expected;
     };
-    for (const Case& c : {Case{"OVX Application 3800", 1}, Case{"OVX Application 380", 1},
-                          Case{"OVX Application 370", 0}, Case{"ovx application 380", 0},
-                          Case{"OVX Application 38", 0}, Case{"", 0}}) {
+    // A newer build of the same major and minor version is another version; a
+    // ProgID written in other letter case is this one.
+    for (const Case& c : {Case{"OVX Application 3800", 1}, Case{"ovx application 3800", 1},
+                          Case{"OVX APPLICATION 3800", 1}, Case{"OVX Application 3805", 0},
+                          Case{"OVX Application 38000", 0}, Case{"OVX Application 380", 0},
+                          Case{"OVX Application 370", 0}, Case{"OVX Application 3800 ", 0}, Case{"", 0}}) {
         SetText(HKEY_CLASSES_ROOT, kCurVer, "", c.curVer);
         EXPECT_EQ(IsCurrentApplicationVersion(), c.expected) << '"' << c.curVer << '"';
     }
@@ -276,7 +279,7 @@ TEST_P(RegistryHelpers, IsCurrentApplicationVersionUsesTheProductStrings) {
     SetText(HKEY_CLASSES_ROOT, kCurVer, "", "OVX Application 3800");
     SetText(HKEY_CLASSES_ROOT, "Other App\\CurVer", "", "Other App 1250");
     EXPECT_EQ(IsCurrentApplicationVersion(), 1);
-    SetText(HKEY_CLASSES_ROOT, "Other App\\CurVer", "", "Other App 380");
+    SetText(HKEY_CLASSES_ROOT, "Other App\\CurVer", "", "Other App 3800");
     EXPECT_EQ(IsCurrentApplicationVersion(), 0);
     EXPECT_EQ(registry().CallsOf(RegOp::OpenKey).front(), "HKEY_CLASSES_ROOT\\Other App\\CurVer");
 }

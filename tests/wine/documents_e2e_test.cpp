@@ -158,7 +158,7 @@ TEST_F(DocumentsTest, UnregisteringWithNothingRegisteredLeavesTheDocumentKeysAbs
 // elsewhere, show none.
 TEST_F(DocumentsTest, AnUnwritableClassesRootShowsEachStepsMessagesInOrder) {
     const std::string dll = InstallModuleCopy();
-    const HookedPass pass = RunHookedPass(dll, false, {"RegCreateKeyExA:HKEY_CLASSES_ROOT\\*"});
+    const HookedPass pass = RunHookedPass(dll, false, {"RegCreateKeyExW:HKEY_CLASSES_ROOT\\*"});
 
     const std::string objectClass = "CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\";
     std::vector<std::string> expected = {
@@ -181,10 +181,10 @@ TEST_F(DocumentsTest, RefusedValueWritesNameTheirData) {
     const std::string dll = InstallModuleCopy();
     const HookedPass pass = RunHookedPass(
         dll, false,
-        {"RegSetValueExA:HKEY_CLASSES_ROOT\\Orvantis Language\\*",
-         "RegSetValueExA:HKEY_CLASSES_ROOT\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\LocalServer32",
-         "RegSetValueExA:HKEY_CLASSES_ROOT\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}\\DefaultIcon",
-         "RegSetValueExA:HKEY_CLASSES_ROOT\\OVX Application\\CurVer"});
+        {"RegSetValueExW:HKEY_CLASSES_ROOT\\Orvantis Language\\*",
+         "RegSetValueExW:HKEY_CLASSES_ROOT\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\LocalServer32",
+         "RegSetValueExW:HKEY_CLASSES_ROOT\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}\\DefaultIcon",
+         "RegSetValueExW:HKEY_CLASSES_ROOT\\OVX Application\\CurVer"});
 
     const std::string module = "C:\\Program Files\\Orvantis Test\\qzproduct.dll";
     const std::vector<std::string> expected = {

@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include "tests/support/module_e2e.h"
+#include "tests/support/test_services.h"
+#include "tests/support/windows_commands.h"
 
 namespace qz::test {
 namespace {
@@ -25,9 +27,14 @@ std::string StringValue(HKEY root, const char* path, const char* name) {
     return data;
 }
 
+// Every test but the one about a missing installation registers over an
+// installation of the modelling system, as a real machine has one.
 class ModuleFrameUnderWine : public ::testing::Test {
 protected:
-    void SetUp() override { ResetProductRegistry(); }
+    void SetUp() override {
+        ResetProductRegistry();
+        ImportRegFixture("tests/e2e/fixtures/installation.reg");
+    }
 };
 
 TEST_F(ModuleFrameUnderWine, RegistersOnAWritableRegistryWithoutABox) {
@@ -45,6 +52,22 @@ TEST_F(ModuleFrameUnderWine, RegistersOnAWritableRegistryWithoutABox) {
     EXPECT_EQ(StringValue(HKEY_LOCAL_MACHINE, "Software\\Corvalen\\ZURedore\\38.0\\Options", "ovx"), "<missing>");
 }
 
+TEST_F(ModuleFrameUnderWine, WithoutAnInstallationTheRegistrationIsWrittenShowsOneBoxAndFails) {
+    RunWindowsCommand("reg delete \"HKLM\\Software\\Corvalen\\ZURedore\\38.0\\Dir\" /f");
+    const std::string dll = InstallModuleCopy();
+    std::vector<RecordedBox> boxes;
+    EXPECT_EQ(RunRegsvr32Traced(dll, false, &boxes), 5);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, MissingInstallationBox("help"));
+    // What needs no directory is written as always; command lines without one.
+    EXPECT_EQ(StringValue(HKEY_CLASSES_ROOT, "CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\LocalServer32", nullptr),
+              "\"\\Tessaryn.exe\" /ovx /Automation");
+    // An unregistration after the system is gone finds nothing to complain about.
+    boxes.clear();
+    EXPECT_EQ(RunRegsvr32Traced(dll, true, &boxes), 0);
+    EXPECT_TRUE(boxes.empty()) << boxes.front().text;
+}
+
 TEST_F(ModuleFrameUnderWine, UnregisteringFirstInAFreshProcessSucceeds) {
     const std::string dll = InstallModuleCopy();
     const HookedPass pass = RunHookedPass(dll, true);
@@ -54,6 +77,8 @@ TEST_F(ModuleFrameUnderWine, UnregisteringFirstInAFreshProcessSucceeds) {
 
 TEST_F(ModuleFrameUnderWine, AnUnwritableCompanyKeyShowsBoxesRunsEveryStepAndFails) {
     const std::string dll = InstallModuleCopy();
+    // Only a key that does not exist yet can be made volatile: no installation here.
+    RunWindowsCommand("reg delete \"HKLM\\Software\\Corvalen\" /f");
     MakeVolatileKey(HKEY_LOCAL_MACHINE, "Software\\Corvalen");
 
     std::vector<RecordedBox> boxes;
@@ -73,7 +98,7 @@ TEST_F(ModuleFrameUnderWine, AnUnwritableCompanyKeyShowsBoxesRunsEveryStepAndFai
 TEST_F(ModuleFrameUnderWine, AFailedCompanyKeyEndsThePreStepWithOneBox) {
     const std::string dll = InstallModuleCopy();
     const HookedPass pass =
-        RunHookedPass(dll, false, {"RegCreateKeyExA:HKEY_LOCAL_MACHINE\\Software\\Corvalen"});
+        RunHookedPass(dll, false, {"RegCreateKeyExW:HKEY_LOCAL_MACHINE\\Software\\Corvalen"});
     EXPECT_EQ(pass.result, kSelfRegClassFailure);
     // Only the pre-step opens the company key itself; the steps create their full paths.
     EXPECT_EQ(BoxTexts(pass.boxes), std::vector<std::string>{"Unable to open HKEY_LOCAL_MACHINE"});
@@ -83,7 +108,7 @@ TEST_F(ModuleFrameUnderWine, AFailedCompanyKeyEndsThePreStepWithOneBox) {
 TEST_F(ModuleFrameUnderWine, AFailedOptionsValueIsReportedAndThePassFails) {
     const std::string dll = InstallModuleCopy();
     const HookedPass pass = RunHookedPass(
-        dll, false, {"RegSetValueExA:HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options"});
+        dll, false, {"RegSetValueExW:HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options"});
     EXPECT_EQ(pass.result, kSelfRegClassFailure);
     ASSERT_EQ(pass.boxes.size(), 1u);
     EXPECT_EQ(pass.boxes[0].text, "Unable to enter value in modeler options key");

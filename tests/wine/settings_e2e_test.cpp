@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/module_e2e.h"
+#include "tests/support/test_services.h"
 #include "tests/support/windows_commands.h"
 
 namespace qz::test {
@@ -102,6 +103,8 @@ const std::vector<std::string> kStepBoxesWithoutCompanyKey = {
     "Unable to open customization  key",        // step 1
     "Unable to create Menu Help key",           // step 2 (the user switch is still written)
     "Unable to create menu customization key",  // step 3
+    // step 6: the pass finds no installation of the modelling system either (one box for the pass)
+    MissingInstallationBox("bin"),
     "Unable to create default library key",     // step 8
     "Unable to open ZOZ CLSID key",             // step 11
     "Unable to open GUI defaults key",          // step 12
@@ -130,7 +133,7 @@ TEST_F(SettingsEndToEnd, ReadOnlyCompanyKeyShowsEachStepsBoxAndStillWritesTheUse
 
 TEST_F(SettingsEndToEnd, RefusedCompanyKeyEndsThePreStepAndEveryMachineSettingIsReported) {
     const HookedPass pass =
-        RunHookedPass(dll_, false, {"RegCreateKeyExA:HKEY_LOCAL_MACHINE\\Software\\Corvalen\\*"});
+        RunHookedPass(dll_, false, {"RegCreateKeyExW:HKEY_LOCAL_MACHINE\\Software\\Corvalen\\*"});
     std::vector<std::string> expected = {"Unable to open HKEY_LOCAL_MACHINE"};
     expected.insert(expected.end(), kStepBoxesWithoutCompanyKey.begin(), kStepBoxesWithoutCompanyKey.end());
     EXPECT_EQ(BoxTexts(pass.boxes), expected);
@@ -146,8 +149,8 @@ TEST_F(SettingsEndToEnd, RefusedValuesBelowTheSettingsKeyAreReportedAsTheStepsSa
     ImportRegFixture(kSeed);
     const HookedPass pass = RunHookedPass(
         dll_, false,
-        {"RegSetValueExA:HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0\\*",
-         "RegSetValueExA:HKEY_CURRENT_USER\\Software\\Corvalen\\*"});
+        {"RegSetValueExW:HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0\\*",
+         "RegSetValueExW:HKEY_CURRENT_USER\\Software\\Corvalen\\*"});
     EXPECT_EQ(BoxTexts(pass.boxes), (std::vector<std::string>{
                                         "Unable to enter value customization DLL key",
                                         "Unable to create ASCII document suffix entry in HKLM",

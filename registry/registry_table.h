@@ -1,0 +1,68 @@
+/* The registry a host hands the product module: a table of functions shaped
+ * like the advapi32 wide ("W") registry calls, with a context pointer for the
+ * host. It is plain C on purpose: a host and the module may come from different
+ * compilers and runtimes, so nothing but C types crosses between them.
+ *
+ * - Key handles are opaque pointers. The predefined roots are Windows' own
+ *   values, sign-extended to pointer width: HKEY_CLASSES_ROOT (0x80000000),
+ *   HKEY_CURRENT_USER (0x80000001), HKEY_LOCAL_MACHINE (0x80000002).
+ * - Names, paths and string data are UTF-16, sizes in bytes where advapi32 has
+ *   bytes and in characters where it has characters; results are Win32 status
+ *   codes (0 for success, 2 not found, 234 more data, 259 no more items, ...).
+ * - report_error may be null: the module then shows its own error box. A host
+ *   that runs passes without a desktop (a dry run, a check) collects the
+ *   messages instead; they arrive as NUL-terminated UTF-8.
+ *
+ * A table grows only at its end; struct_size tells the module how much of it
+ * the host filled in. */
+#ifndef QZ_REGISTRY_TABLE_H
+#define QZ_REGISTRY_TABLE_H
+
+#include <stdint.h>
+#ifndef __cplusplus
+#include <uchar.h>
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef void* QzKey;
+
+typedef struct QzRegistryTable {
+    uint32_t struct_size; /* sizeof(QzRegistryTable) as the host compiled it */
+    void* context;        /* passed back to every function */
+
+    int32_t (*create_key)(void* context, QzKey root, const char16_t* path, uint32_t options, uint32_t access,
+                          QzKey* out);
+    int32_t (*open_key)(void* context, QzKey root, const char16_t* path, uint32_t access, QzKey* out);
+    int32_t (*set_value)(void* context, QzKey key, const char16_t* name, uint32_t type, const uint8_t* data,
+                         uint32_t size);
+    int32_t (*query_value)(void* context, QzKey key, const char16_t* name, uint32_t* type, uint8_t* data,
+                           uint32_t* size);
+    int32_t (*query_info_key)(void* context, QzKey key, uint32_t* sub_keys, uint32_t* values);
+    int32_t (*enum_key)(void* context, QzKey key, uint32_t index, char16_t* name, uint32_t* name_length);
+    int32_t (*enum_value)(void* context, QzKey key, uint32_t index, char16_t* name, uint32_t* name_length,
+                          uint32_t* type, uint8_t* data, uint32_t* data_size);
+    int32_t (*delete_key)(void* context, QzKey root, const char16_t* path);
+    int32_t (*delete_value)(void* context, QzKey key, const char16_t* name);
+    int32_t (*close_key)(void* context, QzKey key);
+
+    void (*report_error)(void* context, const char* message);
+} QzRegistryTable;
+
+/* The module's entry point beside DllRegisterServer and DllUnregisterServer:
+ * one registration (register_flag nonzero) or unregistration pass of the
+ * module against the host's registry. module_path (UTF-8) is the path the
+ * registration records for the module; null records the module's own file.
+ * Returns 0 (S_OK) when the pass succeeded, 0x80040201 (SELFREG_E_CLASS) when it
+ * reported any failure, as the two exports do. */
+typedef int32_t (*QzRunRegistrationPassFunction)(const QzRegistryTable* registry, int32_t register_flag,
+                                                  const char* module_path);
+#define QZ_RUN_REGISTRATION_PASS_NAME "QzRunRegistrationPass"
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

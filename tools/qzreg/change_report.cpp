@@ -1,0 +1,245 @@
+#include "tools/qzreg/change_report.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+
+#include "registry/reg_file.h"
+#include "text/code_page.h"
+
+namespace qz {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::u16string TextOf(const std::vector<BYTE>& data) {
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < data.size(); i += 2) text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+    return text;
+}
+
+Json DataAsJson(const RegValue& value) {
+    switch (value.type) {
+        case REG_SZ:
+        case REG_EXPAND_SZ: {
+            std::u16string text = TextOf(value.data);
+            while (!text.empty() && text.back() == u'\0') text.pop_back();
+            return Utf16ToUtf8(text);
+        }
+        case REG_MULTI_SZ: {
+            Json strings = Json::array();
+            const std::u16string text = TextOf(value.data);
+            std::size_t start = 0;
+            while (start < text.size()) {
+                const std::size_t end = text.find(u'\0', start);
+                const std::size_t stop = end == std::u16string::npos ? text.size() : end;
+                if (stop == start) break;  // the empty string that ends the list
+                strings.push_back(Utf16ToUtf8(text.substr(start, stop - start)));
+                start = stop + 1;
+            }
+            return strings;
+        }
+        case REG_DWORD:
+            if (value.data.size() == 4)
+                return static_cast<std::uint32_t>(value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
+                                                  (static_cast<std::uint32_t>(value.data[3]) << 24));
+            break;
+        case REG_QWORD:
+            if (value.data.size() == 8) {
+                std::uint64_t number = 0;
+                for (int i = 7; i >= 0; --i) number = (number << 8) | value.data[static_cast<std::size_t>(i)];
+                return number;
+            }
+            break;
+        default: break;
+    }
+    std::string hex;
+    char pair[3];
+    for (BYTE b : value.data) {
+        std::snprintf(pair, sizeof pair, "%02x", b);
+        hex += pair;
+    }
+    return hex;
+}
+
+const char* KindName(RegistryChange::Kind kind) {
+    switch (kind) {
+        case RegistryChange::Kind::AddKey: return "add-key";
+        case RegistryChange::Kind::RemoveKey: return "remove-key";
+        case RegistryChange::Kind::SetValue: return "set-value";
+        case RegistryChange::Kind::RemoveValue: return "remove-value";
+    }
+    return "?";
+}
+
+Json ChangeAsJson(const RegistryChange& change) {
+    Json item;
+    item["change"] = KindName(change.kind);
+    item["hive"] = change.hive;
+    item["key"] = change.key;
+    const RegValue* value = change.newValue ? &*change.newValue : change.oldValue ? &*change.oldValue : nullptr;
+    if (value != nullptr) {
+        item["name"] = Utf16ToUtf8(value->name);
+        item["type"] = RegistryTypeName(value->type);
+        item["old"] = change.oldValue ? DataAsJson(*change.oldValue) : Json();
+        item["new"] = change.newValue ? DataAsJson(*change.newValue) : Json();
+    }
+    return item;
+}
+
+bool EndsWithIgnoringCase(const std::string& text, const std::string& tail) {
+    if (text.size() < tail.size()) return false;
+    for (std::size_t i = 0; i < tail.size(); ++i) {
+        const char a = text[text.size() - tail.size() + i];
+        const char b = tail[i];
+        if (std::tolower(static_cast<unsigned char>(a)) != std::tolower(static_cast<unsigned char>(b))) return false;
+    }
+    return true;
+}
+
+std::string ParentKey(const std::string& key) {
+    const std::size_t slash = key.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : key.substr(0, slash);
+}
+
+bool SameKeyIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && EndsWithIgnoringCase(a, b);
+}
+
+// The rules of machine state: values a registration writes that the machine
+// then owns. Each looks at one value change among all the dry run's changes.
+struct MachineStateRule {
+    const char* text;
+    bool (*applies)(const RegistryChange& change, const std::vector<RegistryChange>& all);
+};
+
+// The host application turns the per-user "What's new" switch on and off
+// after its first start; a registration only starts it at 0.
+bool IsWhatsNewSwitch(const RegistryChange& change, const std::vector<RegistryChange>&) {
+    return change.hive == "HKEY_CURRENT_USER" && change.oldValue && change.oldValue->type == REG_DWORD &&
+           EndsWithIgnoringCase(change.key, "\\IniSettings") &&
+           Utf16ToUtf8(change.newValue->name).rfind("whatsnew_", 0) == 0;
+}
+
+// While CurVer names another version, that version is current: the
+// version-independent ProgID (its name, class id and CurVer) is its to own.
+bool IsAnotherVersionsProgId(const RegistryChange& change, const std::vector<RegistryChange>& all) {
+    if (change.hive != "HKEY_CLASSES_ROOT") return false;
+    for (const RegistryChange& other : all) {
+        if (other.kind != RegistryChange::Kind::SetValue || other.hive != "HKEY_CLASSES_ROOT" || !other.oldValue ||
+            !other.newValue->name.empty() || !EndsWithIgnoringCase(other.key, "\\CurVer"))
+            continue;
+        const std::string progId = ParentKey(other.key);
+        if (SameKeyIgnoringCase(change.key, progId) || SameKeyIgnoringCase(change.key, progId + "\\CurVer") ||
+            SameKeyIgnoringCase(change.key, progId + "\\CLSID"))
+            return true;
+    }
+    return false;
+}
+
+const MachineStateRule kMachineStateRules[] = {
+    {"HKEY_CURRENT_USER\\Software\\Corvalen\\<product>\\<version>\\IniSettings, whatsnew_<abbreviation>: "
+     "any number once it exists (the host application changes it after its first start)",
+     IsWhatsNewSwitch},
+    {"HKEY_CLASSES_ROOT\\<application ProgID> (default), its CLSID (default) and its CurVer (default), while "
+     "CurVer names another version: that version is current and owns them",
+     IsAnotherVersionsProgId},
+};
+
+std::string ValueLine(const RegValue& value) { return Utf16ToUtf8(FormatRegValue(value, u"\n")); }
+
+}  // namespace
+
+std::string ChangesAsJson(const std::vector<RegistryChange>& changes) {
+    Json list = Json::array();
+    for (const RegistryChange& change : changes) list.push_back(ChangeAsJson(change));
+    return list.dump(2) + "\n";
+}
+
+CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes) {
+    CheckResult result;
+    for (const RegistryChange& change : changes) {
+        switch (change.kind) {
+            case RegistryChange::Kind::AddKey: {
+                // Once, for the top of a missing subtree.
+                bool parentMissing = false;
+                for (const Drift& drift : result.drift) {
+                    if (drift.kind == Drift::Kind::MissingKey && drift.change.hive == change.hive &&
+                        change.key.size() > drift.change.key.size() &&
+                        SameKeyIgnoringCase(change.key.substr(0, drift.change.key.size() + 1), drift.change.key + "\\"))
+                        parentMissing = true;
+                }
+                if (!parentMissing) result.drift.push_back({Drift::Kind::MissingKey, change});
+                break;
+            }
+            case RegistryChange::Kind::SetValue: {
+                if (change.keyIsNew) break;  // part of a missing key
+                bool machineState = false;
+                for (const MachineStateRule& rule : kMachineStateRules) machineState |= rule.applies(change, changes);
+                if (machineState) {
+                    result.machineState.push_back(change);
+                } else {
+                    result.drift.push_back(
+                        {change.oldValue ? Drift::Kind::DifferentValue : Drift::Kind::MissingValue, change});
+                }
+                break;
+            }
+            case RegistryChange::Kind::RemoveKey:
+            case RegistryChange::Kind::RemoveValue: break;
+        }
+    }
+    return result;
+}
+
+std::vector<std::string> MachineStateRuleTexts() {
+    std::vector<std::string> texts;
+    for (const MachineStateRule& rule : kMachineStateRules) texts.push_back(rule.text);
+    return texts;
+}
+
+std::string CheckAsText(const CheckResult& result) {
+    std::string text;
+    for (const Drift& drift : result.drift) {
+        const std::string key = FullKeyName(drift.change);
+        switch (drift.kind) {
+            case Drift::Kind::MissingKey: text += "missing key      [" + key + "]\n"; break;
+            case Drift::Kind::MissingValue:
+                text += "missing value    [" + key + "] " + ValueLine(*drift.change.newValue) + "\n";
+                break;
+            case Drift::Kind::DifferentValue:
+                text += "different value  [" + key + "] " + ValueLine(*drift.change.oldValue) +
+                        "  (registration writes " + ValueLine(*drift.change.newValue) + ")\n";
+                break;
+        }
+    }
+    return text;
+}
+
+std::string CheckAsJson(const CheckResult& result) {
+    Json out;
+    out["intact"] = result.drift.empty() && result.messages.empty();
+    Json drift = Json::array();
+    for (const Drift& item : result.drift) {
+        Json entry;
+        entry["kind"] = item.kind == Drift::Kind::MissingKey     ? "missing-key"
+                        : item.kind == Drift::Kind::MissingValue ? "missing-value"
+                                                                 : "different-value";
+        entry["hive"] = item.change.hive;
+        entry["key"] = item.change.key;
+        if (item.change.newValue) {
+            entry["name"] = Utf16ToUtf8(item.change.newValue->name);
+            entry["type"] = RegistryTypeName(item.change.newValue->type);
+            entry["found"] = item.change.oldValue ? DataAsJson(*item.change.oldValue) : Json();
+            entry["expected"] = DataAsJson(*item.change.newValue);
+        }
+        drift.push_back(entry);
+    }
+    out["drift"] = drift;
+    Json state = Json::array();
+    for (const RegistryChange& change : result.machineState) state.push_back(ChangeAsJson(change));
+    out["machine_state"] = state;
+    out["messages"] = result.messages;
+    return out.dump(2) + "\n";
+}
+
+}  // namespace qz

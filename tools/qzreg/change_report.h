@@ -1,0 +1,40 @@
+// How qzreg shows a pass: the change list as JSON (the .reg form is
+// DescribeRegistryChanges), and what `check` makes of a registration's dry run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/qzreg/registry_diff.h"
+
+namespace qz {
+
+// [{"change": "add-key"|"remove-key"|"set-value"|"remove-value", "hive", "key",
+//   "name", "type", "old", "new"}, ...]; data as JSON: text as strings, numbers
+// as numbers, multi-strings as arrays, anything else as hex.
+std::string ChangesAsJson(const std::vector<RegistryChange>& changes);
+
+// One difference between the machine and its registration, as check reports it.
+struct Drift {
+    enum class Kind { MissingKey, MissingValue, DifferentValue };
+    Kind kind;
+    RegistryChange change;  // the change a registration would make to mend it
+};
+
+// What a registration's dry run would change, sorted into drift and the values
+// that are the machine's own state once registered (never drift). Removals
+// are not drift: a registration removes only what it rebuilds.
+struct CheckResult {
+    std::vector<Drift> drift;
+    std::vector<RegistryChange> machineState;  // changes passed over, for the record
+    std::vector<std::string> messages;         // the dry run's error reports
+};
+CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes);
+
+// The rules of machine state, for --help and the README: one line each.
+std::vector<std::string> MachineStateRuleTexts();
+
+std::string CheckAsText(const CheckResult& result);
+std::string CheckAsJson(const CheckResult& result);
+
+}  // namespace qz

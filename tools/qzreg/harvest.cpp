@@ -1,0 +1,144 @@
+#include "tools/qzreg/harvest.h"
+
+#include "registry/memory_registry.h"
+#include "registry/overlay_registry.h"
+#include "registry/registry_changes.h"
+#include "text/code_page.h"
+#include "tools/qzreg/change_report.h"
+#include "tools/qzreg/live_registry.h"
+#include "tools/qzreg/wix_source.h"
+
+namespace qz {
+
+const char kHarvestModulePath[] = "[#qzproduct.dll]";
+
+namespace {
+
+const char16_t kSystemDirKey[] = u"HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir";
+
+std::vector<BYTE> StringData(const std::u16string& text) {
+    std::vector<BYTE> data;
+    for (char16_t c : text) {
+        data.push_back(static_cast<BYTE>(c & 0xFF));
+        data.push_back(static_cast<BYTE>(c >> 8));
+    }
+    data.push_back(0);
+    data.push_back(0);
+    return data;
+}
+
+std::u16string TextOfStringData(const std::vector<BYTE>& data) {
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+        const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+        if (c == u'\0') break;
+        text.push_back(c);
+    }
+    return text;
+}
+
+// Every text the machine state gives a directory, paired with its property
+// reference; directories the machine state lacks get the reference itself.
+std::vector<std::pair<std::u16string, std::u16string>> PrepareDirectories(MemoryRegistry& base) {
+    std::vector<std::pair<std::u16string, std::u16string>> substitutions;
+    for (const DirectoryProperty& directory : HarvestDirectoryProperties()) {
+        const std::u16string reference = u"[" + Utf8ToUtf16(directory.property) + u"]";
+        const RegKey* dir = base.FindKey(kSystemDirKey);
+        const RegValue* value = dir != nullptr ? dir->FindValue(Utf8ToUtf16(directory.valueName)) : nullptr;
+        if (value != nullptr && (value->type == REG_SZ || value->type == REG_EXPAND_SZ)) {
+            const std::u16string text = TextOfStringData(value->data);
+            if (!text.empty()) {
+                substitutions.emplace_back(text, reference);
+                continue;
+            }
+        }
+        RegValue placeholder;
+        placeholder.name = Utf8ToUtf16(directory.valueName);
+        placeholder.type = REG_SZ;
+        placeholder.data = StringData(reference);
+        base.PutValue(kSystemDirKey, placeholder);
+    }
+    // The longest first, so that a directory inside another is replaced whole.
+    std::sort(substitutions.begin(), substitutions.end(),
+              [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
+    return substitutions;
+}
+
+void Substitute(RegValue& value, const std::vector<std::pair<std::u16string, std::u16string>>& substitutions) {
+    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return;
+    std::u16string text = TextOfStringData(value.data);
+    bool changed = false;
+    for (const auto& [from, to] : substitutions) {
+        for (std::size_t at = text.find(from); at != std::u16string::npos; at = text.find(from, at + to.size())) {
+            text.replace(at, from.size(), to);
+            changed = true;
+        }
+    }
+    if (changed) value.data = StringData(text);
+}
+
+}  // namespace
+
+const std::vector<DirectoryProperty>& HarvestDirectoryProperties() {
+    static const std::vector<DirectoryProperty> properties = {
+        {"bin", "ZUREDOREBIN"},
+        {"help", "ZUREDOREHELP"},
+        {"lib", "ZUREDORELIB"},
+    };
+    return properties;
+}
+
+bool HarvestRegistration(const HarvestOptions& options,
+                         const std::function<int32_t(RegistryApi& overlay, const char* modulePath)>& runPass,
+                         const std::string& format, std::string& output, std::string& error) {
+    MemoryRegistry base;
+    for (const std::string& file : options.imports) {
+        if (!ImportRegFile(file, base, error)) return false;
+    }
+    const auto substitutions = PrepareDirectories(base);
+
+    OverlayRegistry overlay(base);
+    if (runPass(overlay, kHarvestModulePath) != 0) {
+        error = "the registration reported failures; nothing harvested";
+        return false;
+    }
+    MemoryRegistry before;
+    MemoryRegistry after;
+    overlay.Snapshots(before, after);
+    std::vector<RegistryChange> changes = ListRegistryChanges(before, after);
+    for (RegistryChange& change : changes) {
+        if (change.newValue) Substitute(*change.newValue, substitutions);
+    }
+
+    if (format == "json") {
+        output = ChangesAsJson(changes);
+    } else if (format == "wxs") {
+        output = HarvestAsWixSource(changes);
+    } else {
+        // The .reg form of the same: apply the substituted changes to the "before" picture.
+        MemoryRegistry harvested = before;
+        for (const RegistryChange& change : changes) {
+            const std::u16string key = Utf8ToUtf16(FullKeyName(change));
+            if (change.kind == RegistryChange::Kind::AddKey) harvested.EnsureKey(key);
+            if (change.kind == RegistryChange::Kind::SetValue) harvested.PutValue(key, *change.newValue);
+            if (change.kind == RegistryChange::Kind::RemoveKey) harvested.RemoveTree(key);
+            if (change.kind == RegistryChange::Kind::RemoveValue) harvested.RemoveValue(key, change.oldValue->name);
+        }
+        output = DescribeRegistryChanges(before, harvested);
+    }
+    return true;
+}
+
+std::string HarvestHelp() {
+    std::string text =
+        "Machine-dependent texts become references: the module's path becomes " + std::string(kHarvestModulePath) +
+        " (the installed file);\nthe modelling system's directories under "
+        "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir become properties:\n";
+    for (const DirectoryProperty& directory : HarvestDirectoryProperties())
+        text += "  " + std::string(directory.valueName) + " -> [" + directory.property + "]\n";
+    text += "With --import, the harvest runs against that machine state (the installed system versions decide the\n"
+            "versioned Open verbs); its directory texts become the same properties.\n";
+    return text;
+}
+
+}  // namespace qz

@@ -1,0 +1,39 @@
+// The registry a qzreg command works on: natively the registry folder, opened
+// and locked for the whole command (from the first read to the last write, so
+// that the changes printed are exactly this command's); on Windows the
+// system's registry through advapi32.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "registry/registry_api.h"
+
+namespace qz {
+
+struct LiveRegistryOptions {
+    std::string folder;              // native: the registry folder ("" = the default one)
+    double lockTimeoutSeconds = 60;  // native: how long to wait for another process's lock
+    std::vector<std::string> imports;
+};
+
+class LiveRegistry {
+public:
+    virtual ~LiveRegistry() = default;
+    // Opens the registry and applies the imports to it (in memory until Save).
+    // Null with error set when it cannot be used.
+    static std::unique_ptr<LiveRegistry> Open(const LiveRegistryOptions& options, std::string& error);
+
+    virtual RegistryApi& registry() = 0;
+    // Makes what was written lasting (the registry folder's save; nothing on Windows).
+    virtual bool Save(std::string& error) = 0;
+    // For messages: "registry folder /path" or "the system registry".
+    virtual std::string Describe() const = 0;
+};
+
+// Reads a .reg file (5.00 or REGEDIT4) into a registry: used for imports and
+// for the machine state a harvest starts from. False with error naming the file.
+bool ImportRegFile(const std::string& file, class MemoryRegistry& registry, std::string& error);
+
+}  // namespace qz

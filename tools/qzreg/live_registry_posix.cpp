@@ -1,0 +1,30 @@
+#include "registry/registry_folder.h"
+#include "tools/qzreg/live_registry.h"
+
+namespace qz {
+namespace {
+
+class FolderRegistry final : public LiveRegistry {
+public:
+    explicit FolderRegistry(std::unique_ptr<RegistryFolder> folder) : folder_(std::move(folder)) {}
+    RegistryApi& registry() override { return folder_->registry(); }
+    bool Save(std::string& error) override { return folder_->Save(error); }
+    std::string Describe() const override { return "registry folder " + folder_->directory(); }
+
+private:
+    std::unique_ptr<RegistryFolder> folder_;
+};
+
+}  // namespace
+
+std::unique_ptr<LiveRegistry> LiveRegistry::Open(const LiveRegistryOptions& options, std::string& error) {
+    const std::string directory = options.folder.empty() ? DefaultRegistryFolder() : options.folder;
+    std::unique_ptr<RegistryFolder> folder = RegistryFolder::Open(directory, error);
+    if (!folder) return nullptr;
+    for (const std::string& file : options.imports) {
+        if (!ImportRegFile(file, folder->registry(), error)) return nullptr;
+    }
+    return std::make_unique<FolderRegistry>(std::move(folder));
+}
+
+}  // namespace qz

@@ -1,0 +1,29 @@
+#include "registry/win32_registry.h"
+#include "tools/qzreg/live_registry.h"
+
+namespace qz {
+namespace {
+
+class SystemRegistry final : public LiveRegistry {
+public:
+    RegistryApi& registry() override { return registry_; }
+    bool Save(std::string&) override { return true; }
+    std::string Describe() const override { return "the system registry"; }
+
+private:
+    Win32Registry registry_;
+};
+
+}  // namespace
+
+std::unique_ptr<LiveRegistry> LiveRegistry::Open(const LiveRegistryOptions& options, std::string& error) {
+    if (!options.imports.empty()) {
+        // The system registry has its own tools for that (reg import); qzreg
+        // imports only into a harvest's machine state.
+        error = "--import applies to harvest here; use 'reg import' for the system registry";
+        return nullptr;
+    }
+    return std::make_unique<SystemRegistry>();
+}
+
+}  // namespace qz

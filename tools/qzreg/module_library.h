@@ -1,0 +1,34 @@
+// The product module as qzreg loads it: the file the user names (by default the
+// one installed beside qzreg), and its entry point for a pass against a
+// registry that qzreg provides.
+#pragma once
+
+#include <string>
+
+#include "registry/registry_table.h"
+
+namespace qz {
+
+class ModuleLibrary {
+public:
+    enum class Failure { None, NotLoaded, ExportMissing };
+
+    ModuleLibrary() = default;
+    ModuleLibrary(const ModuleLibrary&) = delete;
+    ModuleLibrary& operator=(const ModuleLibrary&) = delete;
+    ~ModuleLibrary();
+
+    // Loads the file and finds QzRunRegistrationPass. On failure, error says why.
+    Failure Load(const std::string& path, std::string& error);
+    QzRunRegistrationPassFunction RunPass() const { return run_; }
+
+private:
+    void* handle_ = nullptr;
+    QzRunRegistrationPassFunction run_ = nullptr;
+};
+
+// The module installed with qzreg: beside the program (the build folder, and
+// Windows installations), else in ../lib (an installation under a prefix).
+std::string DefaultModulePath();
+
+}  // namespace qz

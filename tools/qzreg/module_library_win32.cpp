@@ -1,0 +1,43 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "text/code_page.h"
+#include "tools/qzreg/module_library.h"
+
+namespace qz {
+
+ModuleLibrary::~ModuleLibrary() {
+    if (handle_ != nullptr) FreeLibrary(static_cast<HMODULE>(handle_));
+}
+
+ModuleLibrary::Failure ModuleLibrary::Load(const std::string& path, std::string& error) {
+    const std::u16string wide = Utf8ToUtf16(path);
+    handle_ = LoadLibraryW(reinterpret_cast<const wchar_t*>(wide.c_str()));
+    if (handle_ == nullptr) {
+        error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+        return Failure::NotLoaded;
+    }
+    run_ = reinterpret_cast<QzRunRegistrationPassFunction>(
+        reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), QZ_RUN_REGISTRATION_PASS_NAME)));
+    if (run_ == nullptr) {
+        error = path + " has no export " + QZ_RUN_REGISTRATION_PASS_NAME;
+        return Failure::ExportMissing;
+    }
+    return Failure::None;
+}
+
+std::string DefaultModulePath() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    DWORD length = 0;
+    for (;;) {
+        length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length < buffer.size() || buffer.size() >= 32768) break;
+        buffer.resize(buffer.size() * 2);
+    }
+    std::string directory = Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer.data()), length));
+    directory.erase(directory.find_last_of("\\/") + 1);
+    return directory + "qzproduct.dll";
+}
+
+}  // namespace qz
