@@ -348,13 +348,11 @@ RegKey* MemoryRegistry::EnsureNode(std::u16string_view fullPath) {
     if (!ToHivePath(fullPath, hive, path)) return nullptr;
     RegKey* key = &HiveRoot(hive);
     for (const std::u16string& component : path) {
-        RegKey* child = key->FindSubkey(component);
-        if (child == nullptr) {
-            RegKey created;
-            created.name = component;
-            created.isVolatile = key->isVolatile;
-            created.id = NewId();
-            child = &key->AddSubkey(std::move(created));
+        bool created = false;
+        RegKey* child = &key->FindOrAddSubkey(component, &created);
+        if (created) {
+            child->isVolatile = key->isVolatile;
+            child->id = NewId();
         }
         key = child;
     }

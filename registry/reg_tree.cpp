@@ -233,6 +233,19 @@ RegKey& RegKey::AddSubkey(RegKey key) {
     return *it->second;
 }
 
+RegKey& RegKey::FindOrAddSubkey(std::u16string_view subkeyName, bool* created) {
+    auto it = subkeys_.lower_bound(subkeyName);
+    const bool found = it != subkeys_.end() && RegistryNamesEqual(it->first, subkeyName);
+    if (created != nullptr) *created = !found;
+    if (found) return *it->second;
+    auto child = std::make_unique<RegKey>();
+    child->name.assign(subkeyName.data(), subkeyName.size());
+    const std::u16string_view childName = child->name;
+    it = subkeys_.emplace_hint(it, childName, std::move(child));
+    CursorAfterInsert(subkeys_, subkeyCursor_, it);
+    return *it->second;
+}
+
 bool RegKey::RemoveSubkey(std::u16string_view subkeyName) {
     const auto it = subkeys_.find(subkeyName);
     if (it == subkeys_.end()) return false;

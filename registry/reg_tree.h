@@ -116,6 +116,9 @@ struct RegKey {
     // Inserts at its place in the order. A subkey of that name must not exist
     // yet; if one does, it is returned unchanged and key is dropped.
     RegKey& AddSubkey(RegKey key);
+    // The subkey of that name, or a new empty one of that name (*created tells
+    // which): one search of the subkeys either way.
+    RegKey& FindOrAddSubkey(std::u16string_view subkeyName, bool* created = nullptr);
     bool RemoveSubkey(std::u16string_view subkeyName);
 
 private:

@@ -46,9 +46,15 @@ TEST(RegKey, EnumeratesInNameOrderWhateverTheOrderOfInsertion) {
 
     for (const auto* order : {&ascending, &descending, &shuffled}) {
         RegKey key;
+        bool byName = false;
         for (const std::u16string& name : *order) {
             key.SetValue(Value(name, 1));
-            key.AddSubkey(Key(name));
+            // Both ways of adding a subkey keep the order.
+            if ((byName = !byName)) {
+                key.FindOrAddSubkey(name);
+            } else {
+                key.AddSubkey(Key(name));
+            }
         }
         ASSERT_EQ(key.ValueCount(), ascending.size());
         ASSERT_EQ(key.SubkeyCount(), ascending.size());
@@ -77,6 +83,15 @@ TEST(RegKey, NamesMatchWithoutRegardToCaseAndKeepTheCaseOfTheirCreation) {
     EXPECT_EQ(&first, &again);
     EXPECT_EQ(key.SubkeyCount(), 1u);
     EXPECT_EQ(key.FindSubkey(u"sub"), &first);
+    bool created = true;
+    EXPECT_EQ(&key.FindOrAddSubkey(u"SUB", &created), &first);
+    EXPECT_FALSE(created);
+    RegKey& other = key.FindOrAddSubkey(u"Other", &created);
+    EXPECT_TRUE(created);
+    EXPECT_EQ(other.name, u"Other");
+    EXPECT_EQ(key.SubkeyCount(), 2u);
+    EXPECT_EQ(&key.SubkeyAt(0), &other);
+    EXPECT_TRUE(key.RemoveSubkey(u"other"));
     EXPECT_TRUE(key.RemoveSubkey(u"sUB"));
     EXPECT_FALSE(key.RemoveSubkey(u"Sub"));
     EXPECT_TRUE(key.RemoveValue(u"mixed case"));
