@@ -50,7 +50,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", a / b; else
 per_value() { awk -v s="$1" -v n="$2" 'BEGIN { printf "%.2f", s * 1e6 / n }'; }
 mib_of() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1048576 }'; }
 
-echo "Machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the start" >&2
+echo "Machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
 echo "Generating files in $work" >&2
 sizes=(1000 10000 100000 1000000)
 for n in "${sizes[@]}"; do "$bench" generate "$work/spread-$n.reg" --values "$n"; done
