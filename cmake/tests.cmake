@@ -19,17 +19,19 @@ list(FILTER QZ_TEST_SUPPORT_SOURCES EXCLUDE REGEX "_${QZ_OTHER_PLATFORM_SUFFIX}\
 add_library(qz_test_support STATIC ${QZ_TEST_SUPPORT_SOURCES})
 target_link_libraries(qz_test_support PUBLIC gtest gmock)
 target_include_directories(qz_test_support PUBLIC ${CMAKE_SOURCE_DIR})
+target_include_directories(qz_test_support SYSTEM PUBLIC ${QZ_THIRD_PARTY_INCLUDE})
 if(WIN32)
   target_link_libraries(qz_test_support PUBLIC advapi32 user32 version)
   # The host process in which end-to-end tests run one pass with hooked imports.
   add_executable(qz_hook_host ${CMAKE_SOURCE_DIR}/tests/hook_host/qz_hook_host.cpp)
-  target_link_libraries(qz_hook_host PRIVATE advapi32 user32)
+  target_link_libraries(qz_hook_host PRIVATE advapi32 user32 shell32)
   target_compile_definitions(qz_test_support PUBLIC QZ_HOOK_HOST_FILE="$<TARGET_FILE:qz_hook_host>")
 endif()
 target_compile_definitions(qz_test_support PUBLIC
   QZ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
   QZ_BINARY_DIR="${CMAKE_BINARY_DIR}"
   QZ_MODULE_FILE="$<TARGET_FILE:qzproduct>"
+  QZ_QZREG_FILE="$<TARGET_FILE:qzreg>"
   QZ_CMAKE_COMMAND="${CMAKE_COMMAND}")
 
 set(QZ_TEST_DIRS tests/unit)
@@ -47,7 +49,7 @@ foreach(dir ${QZ_TEST_DIRS})
     # The module's objects are linked in directly (not through an archive), so
     # that the compiled resources come along on Windows too.
     target_link_libraries(${test_name} PRIVATE qz_core qz_resources qz_test_support gtest_main)
-    add_dependencies(${test_name} qzproduct)
+    add_dependencies(${test_name} qzproduct qzreg)
     if(WIN32)
       add_dependencies(${test_name} qz_hook_host)
     endif()

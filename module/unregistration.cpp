@@ -21,8 +21,14 @@ void RemoveProductKeys() {
     RegistryApi& registry = Registry();
     UniqueKey options(registry);
     if (registry.OpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(SystemOptionsKeyPath()).c_str(), KEY_ALL_ACCESS, options.put()) ==
-        ERROR_SUCCESS)
-        (void)registry.DeleteValueW(options.get(), Utf8ToUtf16(LoadProductString(IDS_PRODUCT_ABBREV)).c_str());
+        ERROR_SUCCESS) {
+        const std::string abbreviation = LoadProductString(IDS_PRODUCT_ABBREV);
+        const LONG status = registry.DeleteValueW(options.get(), Utf8ToUtf16(abbreviation).c_str());
+        // A value that stays would still count this product as installed.
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+            ReportRegistrationError("Unable to remove the value " + abbreviation + " of HKEY_LOCAL_MACHINE\\" +
+                                    SystemOptionsKeyPath());
+    }
 }
 
 void RemoveShellVerbs() {

@@ -1,6 +1,7 @@
 #include "registration/product_lookups.h"
 
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "module/registration_steps.h"
@@ -77,6 +78,16 @@ bool IsWideStringType(DWORD type) { return IsTextType(type) || type == REG_MULTI
 
 }  // namespace
 
+int DeleteRegistryTree(HKEY root, std::string path) {
+    LONG status = ERROR_SUCCESS;
+    if (DeleteRegistryTree(Registry(), root, path, &status) == 1) return 1;
+    if (status == ERROR_FILE_NOT_FOUND) return 0;
+    const std::optional<RegRoot> rootName = RootOfHandle(root);
+    ReportRegistrationError("Unable to remove " + (rootName ? Utf16ToUtf8(RootName(*rootName)) : std::string("?")) +
+                            "\\" + path);
+    return 0;
+}
+
 std::string GetInstallDirectory(InstallDirectoryKind kind) {
     const char* valueName = InstallDirectoryValueName(kind);
     if (valueName == nullptr) return std::string();
@@ -108,10 +119,13 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
     // Whatever the stored type, the data is taken as text; only text counts as
     // an installation, and an expandable one is expanded as Windows would.
     const std::u16string wide = IsWideStringType(type) ? WideTextOfData(data, size) : CodePageTextOfData(data, size);
+    // Every step that needs this directory asks for it; a value that cannot be
+    // used says so once per pass, not once per step.
+    const std::string unusableTopic = std::string("unusable directory ") + valueName;
     std::string text;
     if (!Utf16ToUtf8Exact(wide, text)) {
-        ReportRegistrationError("The value " + std::string(valueName) + " of " + SystemDirKeyName() +
-                                " is not a valid directory path");
+        ReportRegistrationErrorOnce(unusableTopic, "The value " + std::string(valueName) + " of " +
+                                                       SystemDirKeyName() + " is not a valid directory path");
         return std::string();
     }
     if (!IsTextType(type)) ReportMissingInstallation(valueName, "(the value is not text)");
@@ -122,8 +136,8 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
     }
     if (!CanBeADirectoryPath(text)) {
         // Such a text must never reach a command line: the pass fails instead.
-        ReportRegistrationError("The value " + std::string(valueName) + " of " + SystemDirKeyName() +
-                                " cannot be a directory path: " + text);
+        ReportRegistrationErrorOnce(unusableTopic, "The value " + std::string(valueName) + " of " +
+                                                       SystemDirKeyName() + " cannot be a directory path: " + text);
         return std::string();
     }
     return text;

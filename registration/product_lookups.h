@@ -16,9 +16,11 @@ namespace qz {
 inline int SetRegistryString(HKEY key, const std::string& valueName, const std::string& text) {
     return SetRegistryString(Registry(), key, valueName, text);
 }
-inline int DeleteRegistryTree(HKEY root, std::string path) {
-    return DeleteRegistryTree(Registry(), root, std::move(path));
-}
+// Removes one of this module's own trees. A tree that stays (a subkey the
+// registry will not let go, say) shows a box, so that the pass does not report
+// as done a removal it could not make; a tree that is not there is no failure.
+// 1 when the key went.
+int DeleteRegistryTree(HKEY root, std::string path);
 
 enum class InstallDirectoryKind : std::int32_t { Bin = 0, Help = 1, Lib = 2, Lic = 3, Root = 4 };
 
@@ -27,8 +29,8 @@ enum class InstallDirectoryKind : std::int32_t { Bin = 0, Help = 1, Lib = 2, Lic
 // without touching the registry. A directory that is missing, empty, not text
 // or too long shows one box per pass (the pass then fails, but the steps still
 // write what they write without it); a text that cannot be a path (a double
-// quote, a control character) shows a box and gives empty, so that it never
-// reaches a command line.
+// quote, a control character) shows a box (one per value and pass) and gives
+// empty, so that it never reaches a command line.
 std::string GetInstallDirectory(InstallDirectoryKind kind);
 
 std::string SystemVersionString();       // "38.0"

@@ -2,7 +2,8 @@
 // advapi32 builds its "A" calls on the "W" calls: names and paths convert from
 // the code page to UTF-16, string data converts both ways (one narrow byte per
 // UTF-16 code unit, so sizes halve and double), and a character the code page
-// cannot show comes back as '?'.
+// cannot show comes back as its best-fit byte or as '?'. Key paths longer than
+// MAX_PATH fail, as they do through advapi32.
 #include <cstring>
 #include <vector>
 
@@ -16,6 +17,16 @@ constexpr LONG kErrorNoAccess = 998;          // ERROR_NOACCESS: a size without 
 constexpr REGSAM kMaximumAllowed = 0x02000000u;
 constexpr DWORD kMaxKeyNameLength = 255;      // characters, without the NUL
 constexpr DWORD kMaxValueNameLength = 16383;  // characters, without the NUL
+// advapi32 converts a narrow key path into the thread's static UTF-16 buffer of
+// MAX_PATH characters and a NUL: a longer path fails with ERROR_MORE_DATA before
+// the registry sees it, however short each of its names. The wide calls take
+// paths of any length, and a walk that opens each key from its parent's handle
+// never meets the limit.
+constexpr std::size_t kMaxNarrowKeyPathLength = 260;
+
+bool NarrowKeyPathTooLong(const char* path) {
+    return path != nullptr && std::strlen(path) > kMaxNarrowKeyPathLength;
+}
 
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
@@ -35,7 +46,7 @@ std::vector<BYTE> WideBytes(std::u16string_view text) {
 std::string NarrowOfWideData(const std::vector<BYTE>& data) {
     std::string narrow(data.size() / 2, '\0');
     for (std::size_t i = 0; i < narrow.size(); ++i)
-        narrow[i] = Utf16ToWindows1252(static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8)));
+        narrow[i] = Utf16ToWindows1252BestFit(static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8)));
     return narrow;
 }
 
@@ -83,11 +94,13 @@ LONG CopyNarrowData(DWORD type, const std::vector<BYTE>& wideData, BYTE* data, D
 }  // namespace
 
 LONG RegistryApi::CreateKeyEx(HKEY root, const char* path, DWORD options, REGSAM access, HKEY* out) {
+    if (NarrowKeyPathTooLong(path)) return ERROR_MORE_DATA;
     if (path == nullptr) return CreateKeyExW(root, nullptr, options, access, out);
     return CreateKeyExW(root, Wide(path).c_str(), options, access, out);
 }
 
 LONG RegistryApi::OpenKeyEx(HKEY root, const char* path, REGSAM access, HKEY* out) {
+    if (NarrowKeyPathTooLong(path)) return ERROR_MORE_DATA;
     if (path == nullptr) return OpenKeyExW(root, nullptr, access, out);
     return OpenKeyExW(root, Wide(path).c_str(), access, out);
 }
@@ -99,6 +112,7 @@ LONG RegistryApi::OpenKey(HKEY root, const char* path, HKEY* out) {
         *out = root;
         return ERROR_SUCCESS;
     }
+    if (NarrowKeyPathTooLong(path)) return ERROR_MORE_DATA;
     return OpenKeyExW(root, Wide(path).c_str(), kMaximumAllowed, out);
 }
 
@@ -140,7 +154,7 @@ LONG RegistryApi::EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen) {
     DWORD wideLength = kMaxKeyNameLength + 1;
     const LONG status = EnumKeyExW(key, index, wide, &wideLength);
     if (status != ERROR_SUCCESS) return status;
-    const std::string narrow = WideToNarrow(std::u16string_view(wide, wideLength));
+    const std::string narrow = WideToNarrowBestFit(std::u16string_view(wide, wideLength));
     if (narrow.size() >= *nameLen) return ERROR_MORE_DATA;
     std::memcpy(name, narrow.data(), narrow.size());
     name[narrow.size()] = '\0';
@@ -180,7 +194,7 @@ LONG RegistryApi::EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, D
     DWORD reported = 0;
     status = CopyNarrowData(storedType, wideData, data, dataLen, &reported);
     if (status == ERROR_SUCCESS) {
-        const std::string narrow = WideToNarrow(valueName);
+        const std::string narrow = WideToNarrowBestFit(valueName);
         if (narrow.size() >= *nameLen) {
             // As much of the name as fits, terminated; the length stays as it was.
             status = ERROR_MORE_DATA;
@@ -201,6 +215,7 @@ LONG RegistryApi::EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, D
 
 LONG RegistryApi::DeleteKey(HKEY root, const char* path) {
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
+    if (NarrowKeyPathTooLong(path)) return ERROR_MORE_DATA;
     return DeleteKeyW(root, Wide(path).c_str());
 }
 

@@ -10,9 +10,10 @@
 //
 // The narrow ("A") operations are the system code page's view of the same
 // registry. Their default implementations here convert as advapi32's narrow
-// calls do and call the wide ones (a character the code page lacks becomes
-// '?'); the advapi32 implementation overrides them with the real narrow calls,
-// and the conformance suite holds both to the same behaviour.
+// calls do and call the wide ones (a character the code page lacks becomes its
+// best-fit byte or '?', and a key path longer than MAX_PATH fails); the
+// advapi32 implementation overrides them with the real narrow calls, and the
+// conformance suite holds both to the same behaviour.
 #pragma once
 
 #include <string>

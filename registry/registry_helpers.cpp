@@ -7,8 +7,12 @@
 namespace qz {
 namespace {
 
-// Key names are at most 255 characters; the buffer keeps room for the NUL.
+// Windows documents key names of at most 255 characters, but a registry may hold
+// longer ones (Wine takes 256): the name buffer starts with room for 255 and the
+// NUL and grows when a name does not fit, up to the longest name a registry call
+// can carry, so that no subkey is passed over and its parent left behind.
 constexpr DWORD kSubkeyNameCapacity = 256;
+constexpr DWORD kLongestSubkeyNameCapacity = 32768;
 
 // One key being emptied: its handle and the names of its subkeys, collected
 // before anything below it is deleted (deleting while enumerating would shift
@@ -22,11 +26,17 @@ struct PendingKey {
 
 std::vector<std::u16string> SubkeyNames(RegistryApi& registry, HKEY key) {
     std::vector<std::u16string> names;
-    char16_t name[kSubkeyNameCapacity];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = kSubkeyNameCapacity;
-        if (registry.EnumKeyExW(key, index, name, &length) != ERROR_SUCCESS) break;
-        names.emplace_back(name, length);
+    std::vector<char16_t> name(kSubkeyNameCapacity);
+    for (DWORD index = 0;;) {
+        DWORD length = static_cast<DWORD>(name.size());
+        const LONG status = registry.EnumKeyExW(key, index, name.data(), &length);
+        if (status == ERROR_MORE_DATA && name.size() < kLongestSubkeyNameCapacity) {
+            name.resize(name.size() * 2);
+            continue;
+        }
+        if (status != ERROR_SUCCESS) break;
+        names.emplace_back(name.data(), length);
+        ++index;
     }
     return names;
 }
@@ -78,14 +88,16 @@ int SetRegistryString(RegistryApi& registry, HKEY key, const std::string& valueN
     return status == ERROR_SUCCESS ? 1 : 0;
 }
 
-int DeleteRegistryTree(RegistryApi& registry, HKEY root, std::string path) {
+int DeleteRegistryTree(RegistryApi& registry, HKEY root, std::string path, LONG* status) {
     const std::u16string widePath = Utf8ToUtf16(path);
     {
         UniqueKey key(registry);
         if (registry.OpenKeyExW(root, widePath.c_str(), KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS)
             DeleteSubkeys(registry, std::move(key));
     }
-    return registry.DeleteKeyW(root, widePath.c_str()) == ERROR_SUCCESS ? 1 : 0;
+    const LONG deleted = registry.DeleteKeyW(root, widePath.c_str());
+    if (status != nullptr) *status = deleted;
+    return deleted == ERROR_SUCCESS ? 1 : 0;
 }
 
 int DeleteKeyIfEmpty(RegistryApi& registry, HKEY root, const std::string& path) {

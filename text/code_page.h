@@ -18,9 +18,16 @@ namespace qz {
 char16_t Windows1252ToUtf16(unsigned char c);
 // '?' when the code unit has no Windows-1252 byte.
 char Utf16ToWindows1252(char16_t c);
+// As the system's own conversion does it (WideCharToMultiByte without
+// WC_NO_BEST_FIT_CHARS, and advapi32's narrow calls): a code unit without a
+// Windows-1252 byte becomes its best-fit byte where the code page has one (L for
+// Ł, A for a fullwidth A, / for the fraction slash), else '?' (Cyrillic, CJK,
+// each half of a surrogate pair).
+char Utf16ToWindows1252BestFit(char16_t c);
 
 std::u16string NarrowToWide(std::string_view text);
 std::string WideToNarrow(std::u16string_view text);
+std::string WideToNarrowBestFit(std::u16string_view text);
 
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);

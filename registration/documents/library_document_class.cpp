@@ -55,8 +55,9 @@ void RemoveSuffixAssociation(const std::string& suffix, const std::string& docum
         if (registry.OpenKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(suffix).c_str(), KEY_ALL_ACCESS, key.put()) !=
             ERROR_SUCCESS)
             return;
-        if (RegistryNamesEqual(ReadDefaultText(key.get()), Utf8ToUtf16(documentType)))
-            (void)registry.DeleteValueW(key.get(), u"");
+        if (RegistryNamesEqual(ReadDefaultText(key.get()), Utf8ToUtf16(documentType)) &&
+            registry.DeleteValueW(key.get(), u"") != ERROR_SUCCESS)
+            ReportRegistrationError("Unable to remove the default value of HKEY_CLASSES_ROOT\\" + suffix);
     }
     (void)DeleteKeyIfEmpty(registry, HKEY_CLASSES_ROOT, suffix);
 }

@@ -7,6 +7,7 @@
 
 #include "module/module_state.h"
 #include "module/registration_steps.h"
+#include "registration/environment.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 
@@ -72,7 +73,9 @@ DWORD SubkeyCount(bool opened, const UniqueKey& key) {
 
 // The Bin text of an installation's Dir key: text up to its first NUL, read as
 // far as the value's size (data of any other type as text in the system code
-// page); empty when it cannot be read whole or is not exactly representable.
+// page), an expandable text expanded as Windows expands it (the command value
+// is a plain string: a %variable% left in it would name no file); empty when
+// it cannot be read whole or is not exactly representable.
 std::string ReadBinText(const UniqueKey& dirKey) {
     std::vector<BYTE> data(kBinValueCapacity * sizeof(char16_t));
     DWORD size = static_cast<DWORD>(data.size());
@@ -94,6 +97,7 @@ std::string ReadBinText(const UniqueKey& dirKey) {
     }
     std::string text;
     if (!Utf16ToUtf8Exact(wide, text)) return std::string();
+    if (type == REG_EXPAND_SZ) text = ExpandEnvironmentText(text);
     return text;
 }
 

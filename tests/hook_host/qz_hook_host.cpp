@@ -10,13 +10,19 @@
 // "\*" covers the key and everything below it; "*" alone covers every key.
 //
 // The report file holds one line "result <hex>" and one line per box:
-//   box<TAB>style<TAB>language<TAB>caption<TAB>text   (\t, \n, \r and \\ escaped).
+//   box<TAB>style<TAB>language<TAB>caption<TAB>text   (\t, \n, \r and \\ escaped),
+// the texts as UTF-8 (the box takes them in the ANSI code page).
+//
+// The arguments are read as UTF-16, so that a module or report path in any
+// script reaches LoadLibraryW and the file system unchanged.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <string>
 #include <vector>
@@ -83,9 +89,21 @@ bool ShouldFail(const char* api, const std::string& path) {
     return false;
 }
 
+std::string Utf8(LPCWSTR text);
+
+// A text in the ANSI code page, as the box receives it, in UTF-8.
+std::string Utf8OfAnsi(LPCSTR text) {
+    if (text == nullptr) return std::string();
+    const int size = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (size <= 1) return std::string();
+    std::vector<wchar_t> wide(static_cast<size_t>(size));
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), size);
+    return Utf8(wide.data());
+}
+
 int WINAPI HookMessageBoxExA(HWND, LPCSTR text, LPCSTR caption, UINT style, WORD language) {
-    std::fprintf(g_report, "box\t0x%x\t0x%x\t%s\t%s\n", style, language, Escape(caption).c_str(),
-                 Escape(text).c_str());
+    std::fprintf(g_report, "box\t0x%x\t0x%x\t%s\t%s\n", style, language, Escape(Utf8OfAnsi(caption).c_str()).c_str(),
+                 Escape(Utf8OfAnsi(text).c_str()).c_str());
     std::fflush(g_report);
     return IDOK;
 }
@@ -238,25 +256,25 @@ int PatchImports(HMODULE module) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 4) {
+int main() {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argv == nullptr || argc < 4) {
         std::fprintf(stderr, "usage: qz_hook_host <module.dll> register|unregister <report-file> [API:KEYPATH ...]\n");
         return 2;
     }
-    const bool registering = std::strcmp(argv[2], "register") == 0;
-    g_report = std::fopen(argv[3], "wb");
+    const bool registering = std::wcscmp(argv[2], L"register") == 0;
+    g_report = _wfopen(argv[3], L"wb");
     if (g_report == nullptr) return 2;
     for (int i = 4; i < argc; ++i) {
-        const char* colon = std::strchr(argv[i], ':');
-        if (colon == nullptr) continue;
-        g_rules.push_back(Rule{std::string(static_cast<const char*>(argv[i]), colon), Upper(colon + 1)});
+        const std::string rule = Utf8(argv[i]);
+        const std::string::size_type colon = rule.find(':');
+        if (colon == std::string::npos) continue;
+        g_rules.push_back(Rule{rule.substr(0, colon), Upper(rule.substr(colon + 1))});
     }
 
-    // LoadLibraryW: a module path longer than MAX_PATH (in the \\?\ form) loads too.
-    const int wideLength = MultiByteToWideChar(CP_ACP, 0, argv[1], -1, nullptr, 0);
-    std::vector<wchar_t> widePath(static_cast<size_t>(wideLength > 0 ? wideLength : 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, argv[1], -1, widePath.data(), wideLength);
-    HMODULE module = LoadLibraryW(widePath.data());
+    // LoadLibraryW: a module path in any script, or longer than MAX_PATH (in the \\?\ form), loads too.
+    HMODULE module = LoadLibraryW(argv[1]);
     if (module == nullptr) {
         std::fprintf(g_report, "result load-failed\n");
         std::fclose(g_report);

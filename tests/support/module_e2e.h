@@ -12,8 +12,11 @@ namespace qz::test {
 
 // Copies the built DLL to "C:\Program Files\Orvantis Test\qzproduct.dll" (a path with spaces); returns that path.
 std::string InstallModuleCopy();
+// Copies it to "C:\Program Files\<folderName>\qzproduct.dll" through the wide file
+// calls, so that a folder named in any script works; paths in UTF-8.
+std::string InstallModuleCopyIn(const std::string& folderName);
 
-// `regsvr32 /s [/u] "<path>"` in a new process; regsvr32's exit code (0 ok, 3 not loaded,
+// `regsvr32 /s [/u] "<path>"` (UTF-8) in a new process; regsvr32's exit code (0 ok, 3 not loaded,
 // 4 export missing, 5 the export reported failure).
 int RunRegsvr32(const std::string& dllPath, bool unregister);
 

@@ -104,6 +104,15 @@ std::string InstallModuleCopy() {
     return target;
 }
 
+std::string InstallModuleCopyIn(const std::string& folderName) {
+    const std::string folder = "C:\\Program Files\\" + folderName;
+    CreateDirectoryW(WideFromUtf8(folder).c_str(), nullptr);
+    const std::string target = folder + "\\qzproduct.dll";
+    EXPECT_TRUE(CopyFileW(WideFromUtf8(WindowsPath(QZ_MODULE_FILE)).c_str(), WideFromUtf8(target).c_str(), FALSE))
+        << "could not copy " << QZ_MODULE_FILE << " to " << target;
+    return target;
+}
+
 int RunRegsvr32(const std::string& dllPath, bool unregister) {
     return RunWindowsCommand(std::string("regsvr32 /s ") + (unregister ? "/u " : "") + Quoted(dllPath));
 }

@@ -5,12 +5,16 @@
 
 namespace qz::test {
 
+// UTF-8 and UTF-16 (the test programs' text and the wide Windows calls').
+std::wstring WideFromUtf8(const std::string& text);
+std::string Utf8FromWide(const std::wstring& text);
+
 // The Windows form of a Linux path under Wine: Z: and backslashes.
 std::string WindowsPath(const std::string& unixPath);
 
-// Runs a command line in a new process (no window, no inherited console input),
-// waits for it and returns its exit code; -1 when it could not be started.
-// stdoutPath/stderrPath, when given, receive the process's output (Windows paths).
+// Runs a command line (UTF-8) in a new process (no window, no inherited console
+// input), waits for it and returns its exit code; -1 when it could not be started.
+// stdoutPath/stderrPath, when given, receive the process's output (Windows paths, UTF-8).
 int RunWindowsCommand(const std::string& commandLine, const std::string& stdoutPath = {},
                       const std::string& stderrPath = {});
 

@@ -8,12 +8,30 @@
 #include <vector>
 
 namespace qz::test {
+
+std::wstring WideFromUtf8(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size);
+    return out;
+}
+
+std::string Utf8FromWide(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
+    return out;
+}
+
 namespace {
 
 HANDLE OpenOutputFile(const std::string& path, SECURITY_ATTRIBUTES* inherit) {
     if (path.empty()) return INVALID_HANDLE_VALUE;
-    return ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, inherit, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    return ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, inherit,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -33,16 +51,18 @@ int RunWindowsCommand(const std::string& commandLine, const std::string& stdoutP
     HANDLE out = OpenOutputFile(stdoutPath, &inherit);
     HANDLE err = OpenOutputFile(stderrPath, &inherit);
 
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = nul;
     startup.hStdOutput = out != INVALID_HANDLE_VALUE ? out : nul;
     startup.hStdError = err != INVALID_HANDLE_VALUE ? err : nul;
     PROCESS_INFORMATION process{};
-    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back('\0');
-    const BOOL started = ::CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+    // Wide, so that a path in any script reaches the new process unchanged.
+    const std::wstring wideLine = WideFromUtf8(commandLine);
+    std::vector<wchar_t> mutableLine(wideLine.begin(), wideLine.end());
+    mutableLine.push_back(L'\0');
+    const BOOL started = ::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
                                           nullptr, nullptr, &startup, &process);
     int exitCode = -1;
     if (started) {

@@ -232,5 +232,19 @@ TEST_F(LibraryDocumentClassTest, UnregisteringWithNothingRegisteredChangesNothin
     EXPECT_EQ(reporter.messages, Messages{});
 }
 
+// What this module wrote and cannot remove stays, and says so; the other keys still go.
+TEST_F(LibraryDocumentClassTest, WhatCannotBeRemovedShowsABox) {
+    RunSteps(1);
+    Seed(std::string("REGEDIT4\n") + kThisVersionCurrent + kEmptyOptions);
+    registry.Fail(RegOp::DeleteValue, kAsciiSuffix).OnValue("");
+    registry.Fail(RegOp::DeleteKey, std::string(kLibraryClassId));
+    RunSteps(0);
+    EXPECT_EQ(reporter.messages, (Messages{"Unable to remove the default value of HKEY_CLASSES_ROOT\\.ovxf",
+                                           "Unable to remove HKEY_CLASSES_ROOT\\Tavrin Model Library"}));
+    EXPECT_EQ(StringValue(kAsciiSuffix, ""), "Orvantis Language");
+    EXPECT_TRUE(KeyExists(kLibraryClassId));
+    EXPECT_FALSE(KeyExists(kLibrarySuffix));
+}
+
 }  // namespace
 }  // namespace qz

@@ -7,6 +7,9 @@
 
 #include "text/code_page.h"
 #include "registry/memory_registry.h"
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace qz {
 namespace {
@@ -191,6 +194,29 @@ TEST(CodePage, Windows1252BothWays) {
         EXPECT_EQ(WideToNarrow(NarrowToWide(std::string(1, narrow))), std::string(1, narrow)) << c;
     }
 }
+
+TEST(CodePage, CharactersOutsideTheCodePageTakeTheirBestFitByte) {
+    // Accented Latin letters the code page lacks lose their accent; fullwidth
+    // forms and typographic variants become their ASCII counterparts.
+    const std::u16string outside = u"\u0141\u00F3d\u017A \u0151\u0100 \uFF21\uFF5E \u2044\u2215 \u0110";
+    EXPECT_EQ(WideToNarrowBestFit(outside), "L\xF3" "dz oA A~ // \xD0");
+    EXPECT_EQ(WideToNarrow(outside), "?\xF3" "d? ?? ?? ?? ?");
+    // Inside the code page both are the same; without a best fit both give '?' per code unit.
+    EXPECT_EQ(WideToNarrowBestFit(u"a\u20AC\u0178\u00E9\u0081"), "a\x80\x9F\xE9\x81");
+    EXPECT_EQ(WideToNarrowBestFit(u"\u041F\u0440\u0438 \u4E2D\U0001F600"), "??? ???");
+}
+
+#ifdef _WIN32
+// The whole table, against the system's own conversion for code page 1252.
+TEST(CodePage, EveryCodeUnitNarrowsAsTheSystemConvertsIt) {
+    for (unsigned unit = 0; unit <= 0xFFFF; ++unit) {
+        const wchar_t wide = static_cast<wchar_t>(unit);
+        char narrow[4] = {};
+        ASSERT_EQ(WideCharToMultiByte(1252, 0, &wide, 1, narrow, sizeof narrow, nullptr, nullptr), 1) << unit;
+        ASSERT_EQ(Utf16ToWindows1252BestFit(static_cast<char16_t>(unit)), narrow[0]) << "U+" << std::hex << unit;
+    }
+}
+#endif
 
 TEST(CodePage, Utf8BothWays) {
     const std::u16string text = u"a\u00E9\u20AC\U0001F600";

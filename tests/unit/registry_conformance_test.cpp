@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,21 +52,27 @@ bool NarrowCodePageIsWindows1252() {
 #endif
 }
 
-// Removes root\path and everything below it through the registry under test.
-void RemoveTree(RegistryApi& api, HKEY root, const std::string& path) {
-    std::vector<std::string> children;
+// Removes parent\name and everything below it through the registry under test:
+// wide calls, each key relative to its parent's handle, so that whatever a test
+// left behind goes, whatever its names and depth.
+void RemoveTreeW(RegistryApi& api, HKEY parent, const std::u16string& name) {
     {
         UniqueKey key(api);
-        if (api.OpenKeyEx(root, path.c_str(), KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return;
-        char name[512];
+        if (api.OpenKeyExW(parent, name.c_str(), KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return;
+        std::vector<std::u16string> children;
+        char16_t child[300];
         for (DWORD index = 0;; ++index) {
-            DWORD length = sizeof name;
-            if (api.EnumKeyEx(key.get(), index, name, &length) != ERROR_SUCCESS) break;
-            children.push_back(path + "\\" + std::string(name, length));
+            DWORD length = 300;
+            if (api.EnumKeyExW(key.get(), index, child, &length) != ERROR_SUCCESS) break;
+            children.emplace_back(child, length);
         }
+        for (const std::u16string& c : children) RemoveTreeW(api, key.get(), c);
     }
-    for (const std::string& child : children) RemoveTree(api, root, child);
-    (void)api.DeleteKey(root, path.c_str());
+    (void)api.DeleteKeyW(parent, name.c_str());
+}
+
+void RemoveTree(RegistryApi& api, HKEY root, const std::string& path) {
+    RemoveTreeW(api, root, std::u16string(path.begin(), path.end()));
 }
 
 class RegistryConformance : public ::testing::TestWithParam<Kind> {
@@ -174,6 +183,52 @@ protected:
         DWORD subKeys = 12345;
         EXPECT_EQ(reg().QueryInfoKey(key, nullptr, nullptr, &subKeys, nullptr), ERROR_SUCCESS);
         return subKeys;
+    }
+
+    UniqueKey CreateW(HKEY root, const std::u16string& path) {
+        UniqueKey key(reg());
+        EXPECT_EQ(reg().CreateKeyExW(root, path.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, key.put()),
+                  ERROR_SUCCESS);
+        return key;
+    }
+
+    LONG OpenStatusW(HKEY root, const std::u16string& path) {
+        UniqueKey key(reg());
+        return reg().OpenKeyExW(root, path.c_str(), KEY_READ, key.put());
+    }
+
+    std::vector<std::u16string> SubkeyNamesW(HKEY key) {
+        std::vector<std::u16string> names;
+        char16_t name[256];
+        for (DWORD index = 0;; ++index) {
+            DWORD length = 256;
+            const LONG status = reg().EnumKeyExW(key, index, name, &length);
+            if (status != ERROR_SUCCESS) {
+                EXPECT_EQ(status, ERROR_NO_MORE_ITEMS);
+                break;
+            }
+            names.emplace_back(name, length);
+        }
+        return names;
+    }
+
+    void SetStringW(HKEY key, const std::u16string& name, const std::u16string& text) {
+        ASSERT_EQ(reg().SetValueExW(key, name.c_str(), REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                    static_cast<DWORD>((text.size() + 1) * sizeof(char16_t))),
+                  ERROR_SUCCESS);
+    }
+
+    // The value's data as the wide query gives it, as UTF-16 code units (an odd last byte dropped).
+    std::u16string QueryWide(HKEY key, const std::u16string& name, DWORD* size = nullptr) {
+        std::vector<BYTE> buffer(1024, kSentinel);
+        DWORD got = static_cast<DWORD>(buffer.size());
+        const LONG status = reg().QueryValueExW(key, name.c_str(), nullptr, buffer.data(), &got);
+        EXPECT_EQ(status, ERROR_SUCCESS);
+        if (size != nullptr) *size = got;
+        if (status != ERROR_SUCCESS) return {};
+        std::u16string text;
+        for (DWORD i = 0; i + 1 < got; i += 2) text.push_back(static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8)));
+        return text;
     }
 
 private:
@@ -692,6 +747,204 @@ TEST_P(RegistryConformance, Wow6432NodePathsArePlainKeys) {
     UniqueKey key = Open(parent.get(), "38.0", KEY_READ);
     EXPECT_EQ(QueryBytes(key.get(), "v"), std::string("32-bit view\0", 12));
     EXPECT_EQ(OpenStatus(HKEY_LOCAL_MACHINE, "Software\\QzConformance\\38.0"), ERROR_FILE_NOT_FOUND);
+}
+
+// Names in scripts the narrow code page cannot show. Windows-1252 gives a
+// best-fit byte where it has one (L for Ł, / for the fraction slash, A for a
+// fullwidth A) and '?' where it has none, one byte per UTF-16 code unit (a
+// character beyond the BMP is two). Either way the narrow name is not the key's
+// name: opening the key by it fails, and only the wide calls reach the key.
+struct ForeignName {
+    const char16_t* wide;
+    const char* narrow;
+};
+// In the order both registries enumerate them.
+const ForeignName kForeignNames[] = {
+    {u"a\U0001F600b", "a??b"},
+    {u"z\uFF21", "zA"},
+    {u"\u0141\u00F3d\u017A", "L\xF3" "dz"},
+    {u"\u041F\u0440\u0438\u043C\u0435\u0440", "??????"},
+    {u"\u2044\u2215x", "//x"},
+    {u"\u65E5\u672C", "??"},
+};
+
+TEST_P(RegistryConformance, NamesOutsideTheCodePageEnumerateNarrowAsTheCodePageShowsThem) {
+    if (!NarrowCodePageIsWindows1252()) GTEST_SKIP() << "the narrow code page is not Windows-1252";
+    for (const ForeignName& name : kForeignNames) {
+        UniqueKey key = CreateW(scratch(), name.wide);
+    }
+    std::vector<std::string> narrow;
+    std::vector<std::u16string> wide;
+    for (const ForeignName& name : kForeignNames) {
+        narrow.emplace_back(name.narrow);
+        wide.emplace_back(name.wide);
+    }
+    EXPECT_EQ(SubkeyNames(scratch()), narrow);
+    EXPECT_EQ(SubkeyNamesW(scratch()), wide);
+
+    for (DWORD index = 0; index < std::size(kForeignNames); ++index) {
+        const ForeignName& name = kForeignNames[index];
+        const DWORD length = static_cast<DWORD>(std::strlen(name.narrow));
+        EXPECT_EQ(OpenStatus(scratch(), name.narrow), ERROR_FILE_NOT_FOUND) << name.narrow;
+        EXPECT_EQ(OpenStatusW(scratch(), name.wide), ERROR_SUCCESS) << name.narrow;
+        // The narrow buffer counts narrow bytes: the name and its terminator.
+        char buffer[32];
+        std::fill(std::begin(buffer), std::end(buffer), static_cast<char>(kSentinel));
+        DWORD size = length;
+        EXPECT_EQ(reg().EnumKeyEx(scratch(), index, buffer, &size), ERROR_MORE_DATA) << name.narrow;
+        EXPECT_EQ(buffer[length], static_cast<char>(kSentinel)) << name.narrow;
+        size = length + 1;
+        ASSERT_EQ(reg().EnumKeyEx(scratch(), index, buffer, &size), ERROR_SUCCESS) << name.narrow;
+        EXPECT_EQ(size, length) << name.narrow;
+        EXPECT_EQ(std::string(buffer, length + 1), std::string(name.narrow, length + 1));
+    }
+}
+
+TEST_P(RegistryConformance, TheQuestionMarkNameIsAKeyOfItsOwn) {
+    if (!NarrowCodePageIsWindows1252()) GTEST_SKIP() << "the narrow code page is not Windows-1252";
+    const std::u16string cyrillic = u"\u041F\u0440\u0438\u043C\u0435\u0440";
+    {
+        UniqueKey key = CreateW(scratch(), cyrillic);
+        SetString(key.get(), "v", "real");
+    }
+    // Creating the narrow form makes another key; deleting it by that name leaves the real one.
+    { UniqueKey literal = Create(scratch(), "??????"); }
+    EXPECT_EQ(SubkeyNamesW(scratch()), (std::vector<std::u16string>{u"??????", cyrillic}));
+    EXPECT_EQ(reg().DeleteKey(scratch(), "??????"), ERROR_SUCCESS);
+    EXPECT_EQ(reg().DeleteKey(scratch(), "??????"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(SubkeyNamesW(scratch()), std::vector<std::u16string>{cyrillic});
+    UniqueKey real(reg());
+    ASSERT_EQ(reg().OpenKeyExW(scratch(), cyrillic.c_str(), KEY_ALL_ACCESS, real.put()), ERROR_SUCCESS);
+    EXPECT_EQ(QueryBytes(real.get(), "v"), std::string("real\0", 5));
+    real.reset();
+    EXPECT_EQ(reg().DeleteKeyW(scratch(), cyrillic.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(SubkeyCount(scratch()), 0u);
+}
+
+TEST_P(RegistryConformance, ValuesOutsideTheCodePageReadNarrowAsTheCodePageShowsThem) {
+    if (!NarrowCodePageIsWindows1252()) GTEST_SKIP() << "the narrow code page is not Windows-1252";
+    const std::u16string cyrillicName = u"\u0418\u043C\u044F";
+    const std::u16string cyrillicData = u"\u0414\u0430\u043D\u043D\u044B\u0435 C:\\\u0442\u0435\u0441\u0442";
+    const std::u16string mixedData = u"a\U0001F600b\u0141";
+    SetStringW(scratch(), cyrillicName, cyrillicData);
+    SetStringW(scratch(), u"mixed", mixedData);
+
+    struct Case {
+        const char* narrowName;
+        std::string narrowData;  // with the terminator
+    };
+    // Enumerated in name order: "mixed" before the Cyrillic name.
+    const Case cases[] = {
+        {"mixed", std::string("a??bL\0", 6)},
+        {"???", std::string("?????? C:\\????\0", 15)},
+    };
+    for (DWORD index = 0; index < std::size(cases); ++index) {
+        const Case& c = cases[index];
+        const DWORD length = static_cast<DWORD>(c.narrowData.size());
+        char name[32];
+        DWORD nameLength = sizeof name;
+        BYTE data[64];
+        std::fill(std::begin(data), std::end(data), kSentinel);
+        DWORD dataLength = sizeof data;
+        DWORD type = 0;
+        ASSERT_EQ(reg().EnumValue(scratch(), index, name, &nameLength, &type, data, &dataLength), ERROR_SUCCESS);
+        EXPECT_EQ(std::string(name, nameLength), c.narrowName);
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(data), dataLength), c.narrowData) << c.narrowName;
+        EXPECT_EQ(data[dataLength], kSentinel) << c.narrowName;
+
+        // The narrow size is one byte per UTF-16 code unit, with or without a buffer.
+        nameLength = sizeof name;
+        dataLength = 0;
+        EXPECT_EQ(reg().EnumValue(scratch(), index, name, &nameLength, nullptr, nullptr, &dataLength), ERROR_SUCCESS);
+        EXPECT_EQ(dataLength, length) << c.narrowName;
+        std::fill(std::begin(data), std::end(data), kSentinel);
+        nameLength = sizeof name;
+        dataLength = 4;
+        EXPECT_EQ(reg().EnumValue(scratch(), index, name, &nameLength, nullptr, data, &dataLength), ERROR_MORE_DATA);
+        EXPECT_EQ(dataLength, length) << c.narrowName;
+        EXPECT_EQ(data[0], kSentinel) << c.narrowName;
+    }
+
+    // A narrow query by the name the code page shows finds nothing; by an ASCII
+    // name it gives the data as the code page shows it.
+    DWORD size = 64;
+    BYTE data[64];
+    EXPECT_EQ(reg().QueryValueEx(scratch(), "???", nullptr, data, &size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(QueryBytes(scratch(), "mixed"), std::string("a??bL\0", 6));
+    size = 0;
+    EXPECT_EQ(reg().QueryValueEx(scratch(), "mixed", nullptr, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 6u);
+    std::fill(std::begin(data), std::end(data), kSentinel);
+    size = 3;
+    EXPECT_EQ(reg().QueryValueEx(scratch(), "mixed", nullptr, data, &size), ERROR_MORE_DATA);
+    EXPECT_EQ(size, 6u);
+    EXPECT_EQ(data[0], kSentinel);
+
+    // The wide calls give back exactly what was stored.
+    DWORD wideSize = 0;
+    EXPECT_EQ(QueryWide(scratch(), cyrillicName, &wideSize), cyrillicData + u'\0');
+    EXPECT_EQ(wideSize, (cyrillicData.size() + 1) * 2);
+    EXPECT_EQ(QueryWide(scratch(), u"mixed"), mixedData + u'\0');
+    char16_t wideName[32];
+    DWORD wideNameLength = 32;
+    ASSERT_EQ(reg().EnumValueW(scratch(), 1, wideName, &wideNameLength, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(wideName, wideNameLength), cyrillicName);
+}
+
+TEST_P(RegistryConformance, NarrowBytesTheCodePageLeavesUndefinedReadWideAsControlCharacters) {
+    if (!NarrowCodePageIsWindows1252()) GTEST_SKIP() << "the narrow code page is not Windows-1252";
+    const std::string bytes("x\x81\x8D\x8F\x90\x9D\xFFy\0", 9);
+    ASSERT_EQ(reg().SetValueEx(scratch(), "undefined", REG_SZ, reinterpret_cast<const BYTE*>(bytes.data()),
+                               static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
+    EXPECT_EQ(QueryWide(scratch(), u"undefined"), std::u16string(u"x\u0081\u008D\u008F\u0090\u009D\u00FFy\0", 9));
+    EXPECT_EQ(QueryBytes(scratch(), "undefined"), bytes);
+}
+
+// A narrow key path is converted into a buffer of MAX_PATH characters: a longer
+// one fails with ERROR_MORE_DATA, whatever it names, and changes nothing. The
+// wide calls take it, and a narrow path relative to an open key deep down is short.
+TEST_P(RegistryConformance, NarrowKeyPathsLongerThanMaxPathFail) {
+    std::string narrowPath = kScratch;
+    {
+        // Each level created from its parent's handle: no path is long.
+        std::vector<UniqueKey> chain;
+        chain.push_back(Open(scratch(), ""));
+        for (int level = 0; level < 20; ++level) {
+            char name[16];
+            std::snprintf(name, sizeof name, "Level%02d_abcde", level);  // 13 characters
+            chain.push_back(Create(chain.back().get(), name));
+            narrowPath += std::string("\\") + name;
+        }
+    }
+    ASSERT_EQ(narrowPath.size(), 302u);
+    UniqueKey deep(reg());
+    EXPECT_EQ(reg().OpenKeyEx(HKEY_CURRENT_USER, narrowPath.c_str(), KEY_READ, deep.put()), ERROR_MORE_DATA);
+    EXPECT_EQ(reg().DeleteKey(HKEY_CURRENT_USER, narrowPath.c_str()), ERROR_MORE_DATA);
+    std::u16string wide(narrowPath.begin(), narrowPath.end());
+    EXPECT_EQ(OpenStatusW(HKEY_CURRENT_USER, wide), ERROR_SUCCESS) << "the leaf is still there";
+
+    // 16 levels make 246 characters: short enough narrow, and the rest relative to it.
+    const std::string upper = narrowPath.substr(0, std::string(kScratch).size() + 16 * 14);
+    UniqueKey middle = Open(HKEY_CURRENT_USER, upper);
+    EXPECT_EQ(OpenStatus(middle.get(), narrowPath.substr(upper.size() + 1)), ERROR_SUCCESS);
+    EXPECT_EQ(reg().DeleteKeyW(HKEY_CURRENT_USER, wide.c_str()), ERROR_SUCCESS);
+
+    // The limit is 260 characters, for every narrow call that takes a key path.
+    const std::string prefix = std::string(kScratch) + "\\";
+    const std::string at = prefix + std::string(260 - prefix.size(), 'x');
+    const std::string over = prefix + std::string(261 - prefix.size(), 'y');
+    EXPECT_EQ(OpenStatus(HKEY_CURRENT_USER, at), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(OpenStatus(HKEY_CURRENT_USER, over), ERROR_MORE_DATA);
+    UniqueKey key(reg());
+    EXPECT_EQ(reg().OpenKey(HKEY_CURRENT_USER, over.c_str(), key.put()), ERROR_MORE_DATA);
+    EXPECT_EQ(reg().CreateKeyEx(HKEY_CURRENT_USER, over.c_str(), 0, KEY_ALL_ACCESS, key.put()), ERROR_MORE_DATA);
+    EXPECT_EQ(OpenStatusW(HKEY_CURRENT_USER, std::u16string(over.begin(), over.end())), ERROR_FILE_NOT_FOUND)
+        << "nothing was created";
+    EXPECT_EQ(reg().CreateKeyEx(HKEY_CURRENT_USER, at.c_str(), 0, KEY_ALL_ACCESS, key.put()), ERROR_SUCCESS);
+    key.reset();
+    EXPECT_EQ(reg().DeleteKey(HKEY_CURRENT_USER, at.c_str()), ERROR_SUCCESS);
 }
 
 INSTANTIATE_TEST_SUITE_P(Registries, RegistryConformance,

@@ -3,6 +3,7 @@
 // order and number of registry calls can be checked.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,19 +68,44 @@ protected:
     }
 
     void RemoveTree(HKEY root, const std::string& path) {
-        std::vector<std::string> children;
+        RemoveTreeW(root, std::u16string(path.begin(), path.end()));
+    }
+
+    // Wide and relative to the parent's handle, so that a tree a test left behind
+    // goes however deep it is and whatever its names.
+    void RemoveTreeW(HKEY parent, const std::u16string& name) {
         HKEY key = nullptr;
-        if (inner_->OpenKeyEx(root, path.c_str(), KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-            char name[512];
+        if (inner_->OpenKeyExW(parent, name.c_str(), KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+            std::vector<std::u16string> children;
+            char16_t child[300];
             for (DWORD index = 0;; ++index) {
-                DWORD length = sizeof name;
-                if (inner_->EnumKeyEx(key, index, name, &length) != ERROR_SUCCESS) break;
-                children.push_back(path + "\\" + std::string(name, length));
+                DWORD length = 300;
+                if (inner_->EnumKeyExW(key, index, child, &length) != ERROR_SUCCESS) break;
+                children.emplace_back(child, length);
             }
+            for (const std::u16string& c : children) RemoveTreeW(key, c);
             inner_->CloseKey(key);
         }
-        for (const std::string& child : children) RemoveTree(root, child);
-        (void)inner_->DeleteKey(root, path.c_str());
+        (void)inner_->DeleteKeyW(parent, name.c_str());
+    }
+
+    // Creates names[0]\names[1]\... below root\path, each key from its parent's
+    // handle (no path the registry sees is long), and sets a value "v" on the last.
+    void CreateChain(HKEY root, const std::string& path, const std::vector<std::u16string>& names) {
+        HKEY parent = nullptr;
+        ASSERT_EQ(inner_->CreateKeyEx(root, path.c_str(), 0, KEY_ALL_ACCESS, &parent), ERROR_SUCCESS) << path;
+        for (const std::u16string& name : names) {
+            HKEY child = nullptr;
+            const LONG status = inner_->CreateKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, &child);
+            inner_->CloseKey(parent);
+            ASSERT_EQ(status, ERROR_SUCCESS) << "name of " << name.size() << " characters";
+            parent = child;
+        }
+        const std::u16string text = u"leaf";
+        EXPECT_EQ(inner_->SetValueExW(parent, u"v", REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                      static_cast<DWORD>((text.size() + 1) * 2)),
+                  ERROR_SUCCESS);
+        inner_->CloseKey(parent);
     }
 
     // Direct writes and reads on the wrapped registry: not in the call log.
@@ -94,6 +120,18 @@ protected:
         ASSERT_EQ(inner_->CreateKeyEx(root, path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS) << path;
         EXPECT_EQ(inner_->SetValueEx(key, name, type, reinterpret_cast<const BYTE*>(bytes.data()),
                                      static_cast<DWORD>(bytes.size())),
+                  ERROR_SUCCESS);
+        inner_->CloseKey(key);
+    }
+
+    // Text given as UTF-8, stored as UTF-16 through the wide call: no code page in between.
+    void SetWideText(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& text) {
+        std::u16string wide = Utf8ToUtf16(text);
+        wide.push_back(u'\0');
+        HKEY key = nullptr;
+        ASSERT_EQ(inner_->CreateKeyEx(root, path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS) << path;
+        EXPECT_EQ(inner_->SetValueExW(key, Utf8ToUtf16(name).c_str(), type, reinterpret_cast<const BYTE*>(wide.data()),
+                                      static_cast<DWORD>(wide.size() * 2)),
                   ERROR_SUCCESS);
         inner_->CloseKey(key);
     }
@@ -172,6 +210,92 @@ TEST_P(RegistryHelpers, DeleteRegistryTreeKeepsAParentWhoseChildCannotGo) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, a + "\\Free"));
 }
 
+// The shapes of tree real machines have below the keys this module removes:
+// deep, with long full paths, with long names, with names in other scripts
+// (and beside them the names a narrow code page would turn them into).
+struct TreeShape {
+    const char* what;
+    std::vector<std::vector<std::u16string>> chains;  // each below the doomed key
+};
+
+std::vector<std::u16string> Repeated(int count, const std::u16string& name) {
+    return std::vector<std::u16string>(static_cast<std::size_t>(count), name);
+}
+
+std::vector<std::u16string> NumberedLevels(int count) {
+    std::vector<std::u16string> names;
+    for (int level = 0; level < count; ++level) {
+        char name[16];
+        std::snprintf(name, sizeof name, "Level%02d_abcde", level);  // 13 characters
+        names.emplace_back(name, name + 13);
+    }
+    return names;
+}
+
+const std::u16string kCyrillic = u"\u041F\u0440\u043E\u0435\u043A\u0442\u044B";  // Проекты
+const std::u16string kCyrillicChild = u"\u041C\u043E\u0434\u0435\u043B\u044C";   // Модель
+
+std::vector<TreeShape> TreeShapes() {
+    return {
+        {"500 levels", {Repeated(500, u"d")}},
+        {"20 levels of 13-character names", {NumberedLevels(20)}},
+        {"a 240-character name", {{std::u16string(240, u'n'), u"child"}, {u"beside"}}},
+        {"255-character names three deep", {Repeated(3, std::u16string(255, u'x'))}},
+        {"names outside the code page",
+         {{kCyrillic, kCyrillicChild, u"\u65E5\u672C"},
+          {u"???????", u"??????"},
+          {u"\u0141\u00F3d\u017A"},
+          {u"a\U0001F600b", kCyrillic}}},
+        {"deep and wide", {Repeated(100, u"deep"), NumberedLevels(20), {u"wide", kCyrillic}, {u"zz"}}},
+    };
+}
+
+TEST_P(RegistryHelpers, DeleteRegistryTreeRemovesTreesOfAnyDepthPathLengthAndScript) {
+    const std::string doomed = std::string(kScratch) + "\\Doomed";
+    for (const TreeShape& shape : TreeShapes()) {
+        SCOPED_TRACE(shape.what);
+        CreateKey(HKEY_LOCAL_MACHINE, std::string(kScratch) + "\\Kept");
+        for (const std::vector<std::u16string>& chain : shape.chains) CreateChain(HKEY_LOCAL_MACHINE, doomed, chain);
+        SetText(HKEY_LOCAL_MACHINE, doomed, "top", "x");
+        registry().ClearCalls();
+
+        EXPECT_EQ(DeleteRegistryTree(HKEY_LOCAL_MACHINE, doomed), 1);
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, doomed));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::string(kScratch) + "\\Kept"));
+        // Every delete succeeded the first time: no key was tried before its subkeys went.
+        std::size_t keys = 1;
+        for (const std::vector<std::u16string>& chain : shape.chains) keys += chain.size();
+        std::size_t deletes = 0;
+        for (const RegistryCall& call : registry().Calls()) {
+            if (call.op != RegOp::DeleteKey) continue;
+            ++deletes;
+            EXPECT_EQ(call.result, ERROR_SUCCESS) << call.keyPath.substr(0, 300);
+        }
+        EXPECT_EQ(deletes, keys);
+        EXPECT_EQ(registry().CountCalls(RegOp::OpenKey), registry().CountCalls(RegOp::CloseKey));
+        RemoveTree(HKEY_LOCAL_MACHINE, kScratch);
+    }
+}
+
+// Wine takes key names of 256 characters, one more than Windows documents; a
+// tree holding one still goes.
+TEST_P(RegistryHelpers, DeleteRegistryTreeRemovesAKeyNameOfAnyLengthTheRegistryTakes) {
+    const std::string doomed = std::string(kScratch) + "\\Doomed";
+    HKEY key = nullptr;
+    ASSERT_EQ(registry().CreateKeyEx(HKEY_LOCAL_MACHINE, doomed.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    HKEY child = nullptr;
+    const std::u16string longest(256, u'w');
+    const LONG status = registry().CreateKeyExW(key, longest.c_str(), 0, KEY_ALL_ACCESS, &child);
+    registry().CloseKey(key);
+    if (status != ERROR_SUCCESS) GTEST_SKIP() << "this registry refuses a 256-character name (" << status << ")";
+    registry().CloseKey(child);
+    CreateChain(HKEY_LOCAL_MACHINE, doomed, {u"a", u"b"});
+    CreateChain(HKEY_LOCAL_MACHINE, doomed, {u"zz"});
+
+    EXPECT_EQ(DeleteRegistryTree(HKEY_LOCAL_MACHINE, doomed), 1);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, doomed));
+}
+
 TEST_P(RegistryHelpers, GetInstallDirectoryOfAnUnknownKindOpensNoKey) {
     SetText(HKEY_LOCAL_MACHINE, kDir, "bin", "C:\\ZU\\bin");
     EXPECT_EQ(GetInstallDirectory(static_cast<InstallDirectoryKind>(5)), "");
@@ -221,6 +345,62 @@ TEST_P(RegistryHelpers, GetInstallDirectoryTakesAnyTypeAsTextAndReadsNoFurtherTh
         SetRaw(HKEY_LOCAL_MACHINE, kDir, "bin", c.type, c.stored);
         EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Bin), c.expected) << c.what;
     }
+}
+
+// A directory goes into quoted command lines and into values: a text that
+// cannot be a Windows path gives empty and a box; anything a path may hold,
+// in any script, comes back exactly.
+TEST_P(RegistryHelpers, GetInstallDirectoryRefusesTextsThatCannotBePaths) {
+    struct Case {
+        const char* text;
+        bool usable;
+    };
+    const Case cases[] = {
+        {"C:\\ZU\\bin\" /x \"", false},
+        {"C:\\ZU\\bin\tx", false},
+        {"C:\\ZU\\bin\r\nx", false},
+        {"C:\\ZU\\<bin>", false},
+        {"C:\\ZU\\bin|more", false},
+        {"C:\\ZU\\bin\x7F", false},
+        {"C:\\\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\xD0\xB0\xD0\xBC\xD0\xBC\xD1\x8B\\ZU\\bin", true},  // Программы
+        {"C:\\Mod\xC3\xA8le \xE6\xA8\xA1\xE5\x9E\x8B\\bin", true},                                        // Modèle 模型
+        {"C:\\100% sure\\bin", true},
+        {"\\\\server\\share\\ZU (x86)\\bin", true},
+    };
+    for (const Case& c : cases) {
+        SetWideText(HKEY_LOCAL_MACHINE, kDir, "bin", REG_SZ, c.text);
+        reporter_.messages.clear();
+        ResetReportedFailureCount();
+        EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Bin), c.usable ? c.text : "") << c.text;
+        const std::vector<std::string> expected =
+            c.usable ? std::vector<std::string>{}
+                     : std::vector<std::string>{"The value bin of HKEY_LOCAL_MACHINE\\" + std::string(kDir) +
+                                                " cannot be a directory path: " + c.text};
+        EXPECT_EQ(reporter_.messages, expected);
+    }
+}
+
+// Several steps of one pass ask for the same directory: an unusable value shows
+// one box for the pass, each unusable value its own, and the next pass again.
+TEST_P(RegistryHelpers, AnUnusableDirectoryShowsOneBoxPerValueAndPass) {
+    SetText(HKEY_LOCAL_MACHINE, kDir, "bin", "C:\\ZU\\bin\" /x");
+    SetText(HKEY_LOCAL_MACHINE, kDir, "help", "C:\\ZU\\help|x");
+    SetText(HKEY_LOCAL_MACHINE, kDir, "lib", "C:\\ZU\\lib");
+    ResetReportedFailureCount();
+    for (int step = 0; step < 3; ++step) {
+        EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Bin), "");
+        EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Help), "");
+        EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Lib), "C:\\ZU\\lib");
+    }
+    const std::string dir = "HKEY_LOCAL_MACHINE\\" + std::string(kDir);
+    EXPECT_EQ(reporter_.messages,
+              (std::vector<std::string>{"The value bin of " + dir + " cannot be a directory path: C:\\ZU\\bin\" /x",
+                                        "The value help of " + dir + " cannot be a directory path: C:\\ZU\\help|x"}));
+    EXPECT_EQ(ReportedFailureCount(), 2);
+
+    ResetReportedFailureCount();
+    EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Bin), "");
+    EXPECT_EQ(reporter_.messages.size(), 3u);
 }
 
 TEST_P(RegistryHelpers, GetInstallDirectoryReadsAStringWithoutTerminatorThatFillsTheBuffer) {

@@ -2,6 +2,8 @@
 // product is registered, found in the 32-bit view first and the native view second.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <ostream>
 #include <string>
@@ -10,6 +12,9 @@
 #include "module/registration_steps.h"
 #include "text/code_page.h"
 #include "tests/support/registry_fixture.h"
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace qz {
 namespace {
@@ -65,6 +70,38 @@ std::string BinaryBin(const std::string& version, const std::string& bin) {
     return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvalen\\ZUREDORE\\" + version + "\\Dir]\n\"Bin\"=hex:" + hex +
            "\n" + Product(kNative, version);
 }
+
+// A Bin stored as an expandable text (REG_EXPAND_SZ), in the hex(2) form of a 5.00 .reg file.
+std::string ExpandableBin(const std::string& version, const std::string& bin) {
+    std::string hex;
+    for (char c : bin + '\0') {
+        char unit[8];
+        std::snprintf(unit, sizeof unit, "%02x,00", static_cast<unsigned char>(c));
+        hex += (hex.empty() ? "" : ",") + std::string(unit);
+    }
+    return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvalen\\ZUREDORE\\" + version + "\\Dir]\n\"Bin\"=hex(2):" + hex +
+           "\n" + Product(kNative, version);
+}
+
+// Sets an environment variable for the test's duration.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : name_(name) { Set(value); }
+    ~ScopedVariable() { Set(nullptr); }
+
+private:
+    void Set(const char* value) {
+#ifdef _WIN32
+        SetEnvironmentVariableA(name_, value);
+#else
+        if (value != nullptr)
+            setenv(name_, value, 1);
+        else
+            unsetenv(name_);
+#endif
+    }
+    const char* name_;
+};
 
 // A Bin text of exactly `length` characters that contains "ZURedore V5\".
 std::string BinOfLength(std::size_t length) {
@@ -193,6 +230,25 @@ TEST_F(ShellOpenCommandsTest, AProductKeyWithOneVersionIsEnumeratedOnce) {
     EXPECT_EQ(registry.CallsOf(RegOp::EnumKey),
               std::vector<std::string>{"HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvalen\\Orvantis"});
     EXPECT_EQ(WrittenVerbs(), (Verbs{{"Open Orvantis V12", kV12Command}}));
+}
+
+// The command value is a plain string that nothing expands later: an expandable
+// Bin is expanded as Windows expands it (unknown names stay as written) before
+// the label is taken, the path checked and the command written.
+TEST_F(ShellOpenCommandsTest, AnExpandableBinIsExpandedBeforeItIsUsed) {
+    const ScopedVariable root("QZ_TEST_MODELLING_ROOT", "D:\\Modelling Apps\\ZURedore V11");
+    const ScopedVariable quoted("QZ_TEST_QUOTED_ROOT", "C:\\Apps\" /x \"\\ZURedore V10");
+    // hex(2) data is UTF-16 in a 5.00 file (in a REGEDIT4 file it is in the code page).
+    Seed("Windows Registry Editor Version 5.00\n" + ExpandableBin("37.0", "%QZ_TEST_MODELLING_ROOT%\\bin") +
+         ExpandableBin("36.0", "%QZ_TEST_NOT_SET%\\ZURedore V9\\bin") +
+         ExpandableBin("35.0", "%QZ_TEST_QUOTED_ROOT%\\bin"));
+    RegisterShellOpenCommands(kShellPrefix);
+    EXPECT_EQ(WrittenVerbs(),
+              (Verbs{{"Open Orvantis V11", Command("D:\\Modelling Apps\\ZURedore V11\\bin\\Tessaryn.exe")},
+                     {"Open Orvantis V9", Command("%QZ_TEST_NOT_SET%\\ZURedore V9\\bin\\Tessaryn.exe")}}));
+    EXPECT_EQ(reporter.messages,
+              Messages{"The value Bin of an installation of the modelling system cannot be a directory path: "
+                       "C:\\Apps\" /x \"\\ZURedore V10\\bin"});
 }
 
 }  // namespace

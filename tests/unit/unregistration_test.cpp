@@ -162,5 +162,34 @@ TEST_F(UnregistrationTest, AWholePassWritesTheExpectedKeysAndTheUnregisterPassRe
     EXPECT_EQ(reporter.messages, Messages{});
 }
 
+// A key or value of this version that cannot be removed stays, and says so, so
+// that the pass fails; everything else of this version still goes. A key that
+// is not there is nothing to say.
+TEST_F(UnregistrationTest, WhatCannotBeRemovedShowsABoxAndTheRestStillGoes) {
+    Seed(kRegisteredState);
+    registry.Fail(RegOp::DeleteKey, std::string(kSettings) + "\\Menus\\Help");
+    registry.Fail(RegOp::DeleteKey, std::string(kVerbV12) + "\\command");
+    registry.Fail(RegOp::DeleteValue, kOptions).OnValue("ovx");
+    RemoveProductKeys();
+    EXPECT_EQ(reporter.messages,
+              (Messages{"Unable to remove HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0",
+                        "Unable to remove HKEY_CLASSES_ROOT\\Orvantis Language\\shell\\Open Orvantis V12",
+                        "Unable to remove the value ovx of "
+                        "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options"}));
+    EXPECT_TRUE(KeyExists(std::string(kSettings) + "\\Menus\\Help"));
+    EXPECT_FALSE(KeyExists(std::string(kSettings) + "\\Customization"));
+    EXPECT_FALSE(KeyExists(std::string(kSettings) + "\\Suffix"));
+    EXPECT_TRUE(KeyExists(std::string(kVerbV12) + "\\command"));
+
+    // The next pass removes what is left, silently.
+    registry.ClearFaults();
+    reporter.messages.clear();
+    RemoveProductKeys();
+    EXPECT_FALSE(KeyExists(kSettings));
+    EXPECT_FALSE(KeyExists(kVerbV12));
+    EXPECT_EQ(StringValue(kOptions, "ovx"), std::nullopt);
+    EXPECT_EQ(reporter.messages, Messages{});
+}
+
 }  // namespace
 }  // namespace qz

@@ -11,10 +11,11 @@
 namespace qz {
 
 const char kHarvestModulePath[] = "[#qzproduct.dll]";
+const char kHarvestDirectoryKey[] = "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir";
 
 namespace {
 
-const char16_t kSystemDirKey[] = u"HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir";
+const std::u16string kSystemDirKey = Utf8ToUtf16(kHarvestDirectoryKey);
 
 std::vector<BYTE> StringData(const std::u16string& text) {
     std::vector<BYTE> data;

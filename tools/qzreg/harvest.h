@@ -24,6 +24,8 @@ struct HarvestOptions {
 
 // The installed file's reference and the directory properties, as they appear in the harvest.
 extern const char kHarvestModulePath[];
+// The key whose values bin, help and lib are the directories (HKEY_LOCAL_MACHINE\Software\...\Dir).
+extern const char kHarvestDirectoryKey[];
 struct DirectoryProperty {
     const char* valueName;  // under HKLM\Software\Corvalen\ZURedore\38.0\Dir
     const char* property;   // ZUREDOREBIN

@@ -1,0 +1,55 @@
+// The includes run one way: text conversion at the bottom, the registry layer
+// and the resources above it, the module and its steps above those, the hosts
+// on top. A source that reaches upward fails here with its file and line.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Rule {
+    const char* directory;                 // below the source tree
+    std::vector<const char*> mayNotInclude;  // include path prefixes
+};
+
+const Rule kRules[] = {
+    {"text", {"registry/", "resources/", "module/", "registration/", "tools/"}},
+    {"registry", {"module/", "registration/", "resources/", "tools/"}},
+    {"resources", {"registry/", "module/", "registration/", "tools/"}},
+    {"registration", {"tools/"}},
+    {"module", {"tools/"}},
+};
+
+TEST(Layering, NoIncludeRunsUpward) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> upward;
+    for (const Rule& rule : kRules) {
+        for (const auto& entry : fs::recursive_directory_iterator(fs::path(QZ_SOURCE_DIR) / rule.directory)) {
+            if (!entry.is_regular_file()) continue;
+            const std::string extension = entry.path().extension().string();
+            if (extension != ".h" && extension != ".cpp") continue;
+            std::ifstream in(entry.path());
+            int number = 0;
+            for (std::string line; std::getline(in, line);) {
+                ++number;
+                if (line.rfind("#include \"", 0) != 0) continue;
+                const std::string included = line.substr(10);
+                for (const char* prefix : rule.mayNotInclude) {
+                    if (included.rfind(prefix, 0) == 0)
+                        upward.push_back(fs::relative(entry.path(), QZ_SOURCE_DIR).string() + ":" +
+                                         std::to_string(number) + ": " + line);
+                }
+            }
+        }
+    }
+    EXPECT_TRUE(upward.empty()) << [&] {
+        std::string text;
+        for (const std::string& item : upward) text += item + "\n";
+        return text;
+    }();
+}
+
+}  // namespace
