@@ -156,7 +156,7 @@ void MemoryRegistry::Forget(const RegKey& key) {
             going.insert(*open);
             openKeys_.erase(open);
         }
-        for (const RegKey& subkey : current->Subkeys()) pending.push_back(&subkey);
+        current->ForEachSubkeyInAnyOrder([&pending](const RegKey& subkey) { pending.push_back(&subkey); });
     }
     if (going.empty()) return;
     for (auto& [value, handle] : handles_) {

@@ -1,6 +1,7 @@
 #include "registry/reg_tree.h"
 
 #include <algorithm>
+#include <type_traits>
 
 namespace qz {
 
@@ -38,21 +39,73 @@ int CompareRegistryNames(std::u16string_view a, std::u16string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
+// ---- the index of a key being filled -----------------------------------------------
+
+template <typename Element>
+std::uint64_t NameIndex<Element>::Hash(std::u16string_view name) {
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a over the folded code units
+    for (char16_t c : name) {
+        hash = (hash ^ RegistryFoldCase(c)) * 1099511628211ull;
+    }
+    return hash;
+}
+
+template <typename Element>
+Element* NameIndex<Element>::Find(std::u16string_view name, std::uint64_t hash) const {
+    if (slots_.empty()) return nullptr;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+        const Slot& slot = slots_[at];
+        if (slot.element == nullptr) return nullptr;
+        if (slot.hash == hash && RegistryNamesEqual(slot.element->name, name)) return slot.element;
+    }
+}
+
+template <typename Element>
+void NameIndex<Element>::Insert(Element* element, std::uint64_t hash) {
+    if (2 * (count_ + 1) > slots_.size()) {
+        std::vector<Slot> old;
+        old.swap(slots_);
+        slots_.resize(old.empty() ? 32 : 2 * old.size());
+        count_ = 0;
+        for (const Slot& slot : old) {
+            if (slot.element != nullptr) Insert(slot.element, slot.hash);
+        }
+    }
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t at = hash & mask;
+    while (slots_[at].element != nullptr) at = (at + 1) & mask;
+    slots_[at] = Slot{hash, element};
+    ++count_;
+}
+
+template <typename Element>
+void NameIndex<Element>::Clear() {
+    std::vector<Slot>().swap(slots_);
+    count_ = 0;
+}
+
+template class NameIndex<RegValue>;
+template class NameIndex<RegKey>;
+
 namespace {
+
+// Below this many collected elements a key searches them one by one: most keys
+// hold a few values and subkeys, and a table for each would cost more than it saves.
+constexpr std::size_t kIndexedFrom = 16;
 
 // The name an element of a container orders by (a subkey entry's key views the subkey's name).
 std::u16string_view NameOf(const RegKey::SubkeyMap::value_type& entry) { return entry.first; }
-std::u16string_view NameOf(const RegValue& value) { return value.name; }
+std::u16string_view NameOf(const std::unique_ptr<RegValue>& value) { return value->name; }
 
 // The element at index of a container of size elements, starting from whichever
 // of the cursor, the beginning and the end is nearest, and leaving the cursor there.
 template <typename Container, typename Cursor>
 typename Container::const_iterator Seek(const Container& container, Cursor& cursor, std::size_t index) {
     const std::size_t size = container.size();
-    if (!cursor.valid) {
+    if (cursor.index == Cursor::kNone) {
         cursor.index = 0;
         cursor.at = container.begin();
-        cursor.valid = true;
     }
     const std::size_t fromCursor = index > cursor.index ? index - cursor.index : cursor.index - index;
     if (index < fromCursor) {
@@ -74,7 +127,7 @@ typename Container::const_iterator Seek(const Container& container, Cursor& curs
 // Keeps a cursor on its element when another is inserted (at inserted).
 template <typename Container, typename Cursor>
 void CursorAfterInsert(const Container& container, Cursor& cursor, typename Container::const_iterator inserted) {
-    if (!cursor.valid) return;
+    if (cursor.index == Cursor::kNone) return;
     if (cursor.at == container.end() || CompareRegistryNames(NameOf(*inserted), NameOf(*cursor.at)) < 0)
         ++cursor.index;
 }
@@ -84,7 +137,7 @@ void CursorAfterInsert(const Container& container, Cursor& cursor, typename Cont
 template <typename Container, typename Cursor>
 void CursorBeforeErase(const Container& container, Cursor& cursor,
                        typename Container::const_iterator removed) {
-    if (!cursor.valid) return;
+    if (cursor.index == Cursor::kNone) return;
     if (removed == cursor.at) {
         ++cursor.at;  // the next element takes the removed one's index
     } else if (cursor.at == container.end() || CompareRegistryNames(NameOf(*removed), NameOf(*cursor.at)) < 0) {
@@ -92,23 +145,115 @@ void CursorBeforeErase(const Container& container, Cursor& cursor,
     }
 }
 
+// The order of collected elements, found by sorting small records that hold the
+// first folded code units of each name: the sort reads one contiguous array
+// instead of following a pointer to every name it compares.
+template <typename Element>
+std::vector<std::uint32_t> SortedOrder(const std::vector<std::unique_ptr<Element>>& elements) {
+    constexpr std::size_t kPrefix = 14;
+    struct Record {
+        char16_t prefix[kPrefix];
+        std::uint32_t length;
+        std::uint32_t index;
+    };
+    std::vector<Record> records(elements.size());
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        const std::u16string& name = elements[i]->name;
+        Record& record = records[i];
+        record.length = static_cast<std::uint32_t>(name.size());
+        record.index = static_cast<std::uint32_t>(i);
+        for (std::size_t k = 0; k < kPrefix; ++k) record.prefix[k] = k < name.size() ? RegistryFoldCase(name[k]) : 0;
+    }
+    std::sort(records.begin(), records.end(), [&elements](const Record& a, const Record& b) {
+        const std::size_t common = std::min<std::size_t>({a.length, b.length, kPrefix});
+        for (std::size_t k = 0; k < common; ++k) {
+            if (a.prefix[k] != b.prefix[k]) return a.prefix[k] < b.prefix[k];
+        }
+        // One name is a prefix of the other, or both go on past the prefix alike.
+        if (a.length <= kPrefix || b.length <= kPrefix) return a.length < b.length;
+        return CompareRegistryNames(elements[a.index]->name, elements[b.index]->name) < 0;
+    });
+    std::vector<std::uint32_t> order(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) order[i] = records[i].index;
+    return order;
+}
+
+// A collected element of that name, searched through the index or one by one.
+template <typename Collected>
+auto FindCollected(const std::unique_ptr<Collected>& collected, std::u16string_view name)
+    -> decltype(collected->elements[0].get()) {
+    if (!collected) return nullptr;
+    const auto& elements = collected->elements;
+    using Element = std::remove_pointer_t<decltype(elements[0].get())>;
+    if (elements.size() >= kIndexedFrom) return collected->index.Find(name, NameIndex<Element>::Hash(name));
+    for (const auto& element : elements) {
+        if (RegistryNamesEqual(element->name, name)) return element.get();
+    }
+    return nullptr;
+}
+
+// Collects an element whose name is not collected yet.
+template <typename Collected, typename Element>
+Element& Collect(std::unique_ptr<Collected>& collected, std::unique_ptr<Element> element) {
+    if (!collected) collected = std::make_unique<Collected>();
+    auto& elements = collected->elements;
+    Element& added = *element;
+    elements.push_back(std::move(element));
+    if (elements.size() == kIndexedFrom) {
+        for (const auto& each : elements) collected->index.Insert(each.get(), NameIndex<Element>::Hash(each->name));
+    } else if (elements.size() > kIndexedFrom) {
+        collected->index.Insert(&added, NameIndex<Element>::Hash(added.name));
+    }
+    return added;
+}
+
 }  // namespace
+
+// ---- ordering collected elements ---------------------------------------------------
+
+void RegKey::SettleValues() const {
+    if (!collectedValues_) return;
+    // The tree is empty while elements are collected: the sorted run goes in at its end.
+    auto& elements = collectedValues_->elements;
+    for (std::uint32_t i : SortedOrder(elements)) values_.emplace_hint(values_.end(), std::move(elements[i]));
+    collectedValues_.reset();
+    valueCursor_.index = Cursor<ValueSet>::kNone;
+}
+
+void RegKey::SettleSubkeys() const {
+    if (!collectedSubkeys_) return;
+    auto& elements = collectedSubkeys_->elements;
+    for (std::uint32_t i : SortedOrder(elements)) {
+        const std::u16string_view childName = elements[i]->name;
+        subkeys_.emplace_hint(subkeys_.end(), childName, std::move(elements[i]));
+    }
+    collectedSubkeys_.reset();
+    subkeyCursor_.index = Cursor<SubkeyMap>::kNone;
+}
+
+RegKey& RegKey::CollectSubkey(std::unique_ptr<RegKey> key) { return Collect(collectedSubkeys_, std::move(key)); }
 
 // ---- copying, moving, destroying -------------------------------------------------
 
-RegKey::RegKey(const RegKey& other)
-    : name(other.name), isVolatile(other.isVolatile), id(other.id), values_(other.values_) {
+RegKey::RegKey(const RegKey& other) : name(other.name), isVolatile(other.isVolatile), id(other.id) {
+    const auto copyValues = [](const RegKey& from, RegKey& to) {
+        from.SettleValues();
+        for (const auto& value : from.values_)
+            to.values_.emplace_hint(to.values_.end(), std::make_unique<RegValue>(*value));
+    };
+    copyValues(other, *this);
     std::vector<std::pair<const RegKey*, RegKey*>> pending{{&other, this}};
     while (!pending.empty()) {
         const auto [from, to] = pending.back();
         pending.pop_back();
+        from->SettleSubkeys();
         for (const auto& entry : from->subkeys_) {
             const RegKey& child = *entry.second;
             auto copy = std::make_unique<RegKey>();
             copy->name = child.name;
             copy->isVolatile = child.isVolatile;
             copy->id = child.id;
-            copy->values_ = child.values_;
+            copyValues(child, *copy);
             RegKey* raw = copy.get();
             // In order: each copy goes at the end.
             to->subkeys_.emplace_hint(to->subkeys_.end(), std::u16string_view(raw->name), std::move(copy));
@@ -122,7 +267,9 @@ RegKey::RegKey(RegKey&& other) noexcept
       isVolatile(other.isVolatile),
       id(other.id),
       values_(std::move(other.values_)),
-      subkeys_(std::move(other.subkeys_)) {
+      collectedValues_(std::move(other.collectedValues_)),
+      subkeys_(std::move(other.subkeys_)),
+      collectedSubkeys_(std::move(other.collectedSubkeys_)) {
     other.ClearCursors();
 }
 
@@ -138,7 +285,9 @@ RegKey& RegKey::operator=(RegKey&& other) noexcept {
         isVolatile = other.isVolatile;
         id = other.id;
         values_ = std::move(other.values_);
+        collectedValues_ = std::move(other.collectedValues_);
         subkeys_ = std::move(other.subkeys_);
+        collectedSubkeys_ = std::move(other.collectedSubkeys_);
         ClearCursors();
         other.ClearCursors();
     }
@@ -148,8 +297,8 @@ RegKey& RegKey::operator=(RegKey&& other) noexcept {
 RegKey::~RegKey() { ReleaseSubkeys(); }
 
 void RegKey::ClearCursors() {
-    valueCursor_.valid = false;
-    subkeyCursor_.valid = false;
+    valueCursor_.index = Cursor<ValueSet>::kNone;
+    subkeyCursor_.index = Cursor<SubkeyMap>::kNone;
 }
 
 void RegKey::ReleaseSubkeys() noexcept {
@@ -159,7 +308,11 @@ void RegKey::ReleaseSubkeys() noexcept {
     auto takeChildren = [&pending](RegKey& key) {
         for (auto& entry : key.subkeys_) pending.push_back(std::move(entry.second));
         key.subkeys_.clear();
-        key.subkeyCursor_.valid = false;
+        if (key.collectedSubkeys_) {
+            for (auto& child : key.collectedSubkeys_->elements) pending.push_back(std::move(child));
+            key.collectedSubkeys_.reset();
+        }
+        key.subkeyCursor_.index = Cursor<SubkeyMap>::kNone;
     };
     takeChildren(*this);
     while (!pending.empty()) {
@@ -171,36 +324,49 @@ void RegKey::ReleaseSubkeys() noexcept {
 
 // ---- values ------------------------------------------------------------------------
 
-const RegValue& RegKey::ValueAt(std::size_t index) const { return *Seek(values_, valueCursor_, index); }
+const RegValue& RegKey::ValueAt(std::size_t index) const {
+    SettleValues();
+    return **Seek(values_, valueCursor_, index);
+}
+
+RegKey::ValueRange RegKey::Values() const {
+    SettleValues();
+    return ValueRange{&values_};
+}
 
 const RegValue* RegKey::FindValue(std::u16string_view valueName) const {
+    if (collectedValues_) return FindCollected(collectedValues_, valueName);
     const auto it = values_.find(valueName);
-    return it != values_.end() ? &*it : nullptr;
+    return it != values_.end() ? it->get() : nullptr;
 }
 
 RegValue* RegKey::FindValue(std::u16string_view valueName) {
-    // Set elements are const only because their name orders them; type and data may change.
     return const_cast<RegValue*>(static_cast<const RegKey*>(this)->FindValue(valueName));
 }
 
 void RegKey::SetValue(RegValue value) {
-    auto it = values_.lower_bound(std::u16string_view(value.name));
-    if (it != values_.end() && RegistryNamesEqual(it->name, value.name)) {
-        RegValue& existing = const_cast<RegValue&>(*it);
-        existing.type = value.type;
-        existing.data = std::move(value.data);
-        existing.data.shrink_to_fit();
+    RegValue* existing = FindValue(value.name);
+    if (existing != nullptr) {
+        existing->type = value.type;
+        existing->data = std::move(value.data);
+        existing->data.shrink_to_fit();
         return;
     }
     // Kept for as long as the key lives: no spare capacity a reader or a caller
     // built it with (a value read from a file grows byte by byte).
     value.name.shrink_to_fit();
     value.data.shrink_to_fit();
-    it = values_.emplace_hint(it, std::move(value));
+    auto stored = std::make_unique<RegValue>(std::move(value));
+    if (values_.empty()) {
+        Collect(collectedValues_, std::move(stored));
+        return;
+    }
+    const auto it = values_.insert(std::move(stored)).first;
     CursorAfterInsert(values_, valueCursor_, it);
 }
 
 bool RegKey::RemoveValue(std::u16string_view valueName) {
+    SettleValues();
     const auto it = values_.find(valueName);
     if (it == values_.end()) return false;
     CursorBeforeErase(values_, valueCursor_, it);
@@ -210,30 +376,50 @@ bool RegKey::RemoveValue(std::u16string_view valueName) {
 
 // ---- subkeys -----------------------------------------------------------------------
 
-const RegKey& RegKey::SubkeyAt(std::size_t index) const { return *Seek(subkeys_, subkeyCursor_, index)->second; }
-RegKey& RegKey::SubkeyAt(std::size_t index) { return *Seek(subkeys_, subkeyCursor_, index)->second; }
+const RegKey& RegKey::SubkeyAt(std::size_t index) const {
+    SettleSubkeys();
+    return *Seek(subkeys_, subkeyCursor_, index)->second;
+}
+
+RegKey& RegKey::SubkeyAt(std::size_t index) {
+    SettleSubkeys();
+    return *Seek(subkeys_, subkeyCursor_, index)->second;
+}
+
+RegKey::SubkeyRange RegKey::Subkeys() const {
+    SettleSubkeys();
+    return SubkeyRange{&subkeys_};
+}
 
 const RegKey* RegKey::FindSubkey(std::u16string_view subkeyName) const {
+    if (collectedSubkeys_) return FindCollected(collectedSubkeys_, subkeyName);
     const auto it = subkeys_.find(subkeyName);
     return it != subkeys_.end() ? it->second.get() : nullptr;
 }
 
 RegKey* RegKey::FindSubkey(std::u16string_view subkeyName) {
-    const auto it = subkeys_.find(subkeyName);
-    return it != subkeys_.end() ? it->second.get() : nullptr;
+    return const_cast<RegKey*>(static_cast<const RegKey*>(this)->FindSubkey(subkeyName));
 }
 
 RegKey& RegKey::AddSubkey(RegKey key) {
-    auto it = subkeys_.lower_bound(std::u16string_view(key.name));
-    if (it != subkeys_.end() && RegistryNamesEqual(it->first, key.name)) return *it->second;
+    if (RegKey* existing = FindSubkey(key.name)) return *existing;
     auto child = std::make_unique<RegKey>(std::move(key));
+    if (subkeys_.empty()) return CollectSubkey(std::move(child));
     const std::u16string_view childName = child->name;
-    it = subkeys_.emplace_hint(it, childName, std::move(child));
+    const auto it = subkeys_.emplace(childName, std::move(child)).first;
     CursorAfterInsert(subkeys_, subkeyCursor_, it);
     return *it->second;
 }
 
 RegKey& RegKey::FindOrAddSubkey(std::u16string_view subkeyName, bool* created) {
+    if (subkeys_.empty()) {
+        RegKey* found = FindCollected(collectedSubkeys_, subkeyName);
+        if (created != nullptr) *created = found == nullptr;
+        if (found != nullptr) return *found;
+        auto child = std::make_unique<RegKey>();
+        child->name.assign(subkeyName.data(), subkeyName.size());
+        return CollectSubkey(std::move(child));
+    }
     auto it = subkeys_.lower_bound(subkeyName);
     const bool found = it != subkeys_.end() && RegistryNamesEqual(it->first, subkeyName);
     if (created != nullptr) *created = !found;
@@ -247,6 +433,7 @@ RegKey& RegKey::FindOrAddSubkey(std::u16string_view subkeyName, bool* created) {
 }
 
 bool RegKey::RemoveSubkey(std::u16string_view subkeyName) {
+    SettleSubkeys();
     const auto it = subkeys_.find(subkeyName);
     if (it == subkeys_.end()) return false;
     CursorBeforeErase(subkeys_, subkeyCursor_, it);

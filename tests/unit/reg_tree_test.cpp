@@ -24,6 +24,8 @@ std::u16string Name(int number) {
 
 RegValue Value(std::u16string name, BYTE byte) { return RegValue{std::move(name), REG_BINARY, {byte}}; }
 
+std::string Utf8(const std::u16string& name) { return std::string(name.begin(), name.end()); }
+
 RegKey Key(std::u16string name) {
     RegKey key;
     key.name = std::move(name);
@@ -145,6 +147,81 @@ TEST(RegKey, TheIthValueAndSubkeyFollowInsertionsAndRemovals) {
     }
     EXPECT_EQ(key.ValueCount(), 0u);
     EXPECT_EQ(key.SubkeyCount(), 0u);
+}
+
+// A key filled from empty collects its names and orders them when first asked
+// for the order: meanwhile every name is found (without regard to case), a name
+// given again replaces or returns the first, and nothing moves when the order is
+// made. Copies, moves and removals see the same key.
+TEST(RegKey, AKeyFilledFromEmptyFindsWhatItCollectedAndOrdersItOnDemand) {
+    // Short names, and long ones alike in their first code units (the order is
+    // first made from those), some the beginning of others.
+    for (const std::u16string stem : {u"", u"A long beginning shared by all "})
+    for (std::size_t count : {3u, 15u, 16u, 17u, 1000u}) {
+        std::vector<std::u16string> names;
+        for (std::size_t i = 0; i < count; ++i) names.push_back(stem + Name(static_cast<int>(i)));
+        std::vector<std::u16string> shuffled = names;
+        std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(static_cast<unsigned>(count)));
+
+        RegKey key;
+        std::vector<const RegValue*> valueAddresses;
+        std::vector<const RegKey*> subkeyAddresses;
+        for (std::size_t i = 0; i < shuffled.size(); ++i) {
+            key.SetValue(Value(shuffled[i], 1));
+            if (i % 2 == 0) {
+                key.AddSubkey(Key(shuffled[i]));
+            } else {
+                key.FindOrAddSubkey(shuffled[i]);
+            }
+        }
+        // Every name again, in other case: found, not added.
+        for (const std::u16string& name : shuffled) {
+            std::u16string upper = name;
+            for (char16_t& c : upper) c = (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
+            key.SetValue(Value(upper, 2));
+            bool created = true;
+            EXPECT_EQ(&key.FindOrAddSubkey(upper, &created), key.FindSubkey(name));
+            EXPECT_FALSE(created);
+            EXPECT_EQ(&key.AddSubkey(Key(upper)), key.FindSubkey(name));
+            valueAddresses.push_back(key.FindValue(upper));
+            subkeyAddresses.push_back(key.FindSubkey(upper));
+            ASSERT_NE(valueAddresses.back(), nullptr) << Utf8(name);
+            ASSERT_NE(subkeyAddresses.back(), nullptr) << Utf8(name);
+            EXPECT_EQ(valueAddresses.back()->name, name) << "the case of the first creation";
+            EXPECT_EQ(subkeyAddresses.back()->name, name);
+        }
+        EXPECT_EQ(key.FindValue(u"missing"), nullptr);
+        EXPECT_EQ(key.FindSubkey(u"missing"), nullptr);
+        ASSERT_EQ(key.ValueCount(), count);
+        ASSERT_EQ(key.SubkeyCount(), count);
+
+        // A copy and a move of the collecting key are the same key.
+        RegKey copy = key;
+        RegKey moved = std::move(copy);
+        EXPECT_NE(moved.FindValue(names.back()), nullptr);
+        EXPECT_TRUE(SameContent(moved, key));
+
+        // Ordered on demand, in place.
+        const std::vector<std::u16string> sorted = Sorted(names);
+        for (std::size_t i = 0; i < count; ++i) {
+            EXPECT_EQ(key.ValueAt(i).name, sorted[i]);
+            EXPECT_EQ(key.ValueAt(i).data, std::vector<BYTE>{2});
+            EXPECT_EQ(key.SubkeyAt(i).name, sorted[i]);
+        }
+        for (std::size_t i = 0; i < shuffled.size(); ++i) {
+            EXPECT_EQ(key.FindValue(shuffled[i]), valueAddresses[i]);
+            EXPECT_EQ(key.FindSubkey(shuffled[i]), subkeyAddresses[i]);
+        }
+        // Once ordered, more names go to their place.
+        key.SetValue(Value(u"!first", 3));
+        key.FindOrAddSubkey(u"zzz last");
+        EXPECT_EQ(key.ValueAt(0).name, u"!first");
+        EXPECT_EQ(key.SubkeyAt(count).name, u"zzz last");
+        EXPECT_TRUE(key.RemoveValue(sorted[0]));
+        EXPECT_TRUE(key.RemoveSubkey(sorted[0]));
+        EXPECT_EQ(key.ValueCount(), count);
+        EXPECT_EQ(key.SubkeyCount(), count);
+    }
 }
 
 TEST(RegKey, SubkeysKeepTheirAddressWhileSiblingsComeAndGo) {
