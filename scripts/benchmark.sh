@@ -4,8 +4,8 @@
 #   1. loading and saving a hive file of 10^3 to 10^6 values with the registry
 #      folder of the release build, against Wine's `reg import` plus
 #      `reg export` of the same file in a throwaway prefix of this script's own;
-#   2. loading 10^5 values of one key, and 10^5 subkeys of one key, with names
-#      in ascending, descending and random order;
+#   2. loading 10^5 and 10^6 values of one key, and 10^5 subkeys of one key,
+#      with names in ascending, descending and random order;
 #   3. removing a tree of many subkeys of one key, and a deep one, through the
 #      registry calls a pass uses (DeleteRegistryTree) and through RemoveTree.
 # Times are wall-clock seconds of one run each; peak memory is the process's
@@ -54,9 +54,13 @@ echo "Machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at 
 echo "Generating files in $work" >&2
 sizes=(1000 10000 100000 1000000)
 for n in "${sizes[@]}"; do "$bench" generate "$work/spread-$n.reg" --values "$n"; done
-for shape in values subkeys; do
+for shape in values subkeys values-1e6; do
   for order in ascending descending random; do
-    "$bench" generate "$work/$shape-$order.reg" --values 100000 --shape "$shape" --order "$order"
+    if [ "$shape" = values-1e6 ]; then
+      "$bench" generate "$work/$shape-$order.reg" --values 1000000 --shape values --order "$order"
+    else
+      "$bench" generate "$work/$shape-$order.reg" --values 100000 --shape "$shape" --order "$order"
+    fi
   done
 done
 
@@ -118,15 +122,20 @@ done
 echo "(same: the saved file is byte for byte the file loaded; every saved file is also read back and compared)"
 
 echo
-echo "Load of 10^5 names of one key, by the order of the names in the file"
-printf '%-26s %8s %8s %8s\n' "" ascending descending random
-for shape in values subkeys; do
+echo "Names of one key, by their order in the file: load s (load plus save s)"
+printf '%-26s %16s %16s %16s\n' "" ascending descending random
+for shape in values subkeys values-1e6; do
   row=()
   for order in ascending descending random; do
-    row+=("$(field load_s "$("$bench" load-save "$work/$shape-$order.reg")")")
+    line=$("$bench" load-save "$work/$shape-$order.reg")
+    row+=("$(field load_s "$line") ($(field total_s "$line"))")
   done
-  label=$([ "$shape" = values ] && echo "10^5 values of one key" || echo "10^5 subkeys of one key")
-  printf '%-26s %8s %8s %8s\n' "$label" "${row[@]}"
+  case $shape in
+    values) label="10^5 values of one key" ;;
+    subkeys) label="10^5 subkeys of one key" ;;
+    *) label="10^6 values of one key" ;;
+  esac
+  printf '%-26s %16s %16s %16s\n' "$label" "${row[@]}"
 done
 
 echo
