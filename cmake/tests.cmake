@@ -31,7 +31,8 @@ target_compile_definitions(qz_test_support PUBLIC
   QZ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
   QZ_BINARY_DIR="${CMAKE_BINARY_DIR}"
   QZ_MODULE_FILE="$<TARGET_FILE:qzproduct>"
-  QZ_QZREG_FILE="$<TARGET_FILE:qzreg>")
+  QZ_QZREG_FILE="$<TARGET_FILE:qzreg>"
+  QZ_CMAKE_COMMAND="${CMAKE_COMMAND}")
 
 set(QZ_TEST_DIRS tests/unit)
 if(WIN32)

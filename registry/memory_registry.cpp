@@ -76,11 +76,14 @@ MemoryRegistry::MemoryRegistry(const MemoryRegistry& other)
 
 MemoryRegistry& MemoryRegistry::operator=(const MemoryRegistry& other) {
     if (this != &other) {
+        // Handles of this registry would name keys of a tree that is gone: none stays valid.
+        handles_.clear();
+        openKeys_.clear();
+        lastPath_.clear();
+        lastKey_ = nullptr;
         machine_ = other.machine_;
         user_ = other.user_;
         nextId_ = other.nextId_;
-        // Handles of this registry now name keys of another tree: none stays valid.
-        handles_.clear();
     }
     return *this;
 }
@@ -91,6 +94,11 @@ const RegKey& MemoryRegistry::Hive(RegRoot root) const {
     if (root == RegRoot::CurrentUser) return user_;
     if (root == RegRoot::LocalMachine) return machine_;
     return *machine_.FindSubkey(kSoftware)->FindSubkey(kClasses);
+}
+
+RegKey* MemoryRegistry::ClassesKey() {
+    RegKey* software = machine_.FindSubkey(kSoftware);
+    return software != nullptr ? software->FindSubkey(kClasses) : nullptr;
 }
 
 RegKey* MemoryRegistry::Walk(RegRoot hive, const std::vector<std::u16string>& path) {
@@ -105,20 +113,16 @@ RegKey* MemoryRegistry::Walk(RegRoot hive, const std::vector<std::u16string>& pa
 MemoryRegistry::Resolved MemoryRegistry::Resolve(HKEY key) {
     if (const auto root = RootOfHandle(key)) {
         if (*root == RegRoot::ClassesRoot) {
-            std::vector<std::u16string> path{kSoftware, kClasses};
-            RegKey* classes = Walk(RegRoot::LocalMachine, path);
-            return {ERROR_SUCCESS, classes, RegRoot::LocalMachine, std::move(path), KEY_ALL_ACCESS};
+            RegKey* software = machine_.FindSubkey(kSoftware);
+            return {ERROR_SUCCESS, software->FindSubkey(kClasses), software, RegRoot::LocalMachine, KEY_ALL_ACCESS};
         }
-        return {ERROR_SUCCESS, &HiveRoot(*root), *root, {}, KEY_ALL_ACCESS};
+        return {ERROR_SUCCESS, &HiveRoot(*root), nullptr, *root, KEY_ALL_ACCESS};
     }
     const auto found = handles_.find(reinterpret_cast<std::uintptr_t>(key));
-    if (found == handles_.end()) return {ERROR_INVALID_HANDLE, nullptr, RegRoot::LocalMachine, {}, 0};
+    if (found == handles_.end()) return {ERROR_INVALID_HANDLE, nullptr, nullptr, RegRoot::LocalMachine, 0};
     const Handle& handle = found->second;
-    RegKey* node = Walk(handle.hive, handle.path);
-    if (node == nullptr || node->id != handle.id) {
-        return {ERROR_KEY_DELETED, nullptr, handle.hive, {}, 0};
-    }
-    return {ERROR_SUCCESS, node, handle.hive, handle.path, handle.access};
+    if (handle.key == nullptr) return {ERROR_KEY_DELETED, nullptr, nullptr, handle.hive, 0};
+    return {ERROR_SUCCESS, handle.key, handle.parent, handle.hive, handle.access};
 }
 
 MemoryRegistry::Resolved MemoryRegistry::ResolveFor(HKEY key, REGSAM needed) {
@@ -129,11 +133,38 @@ MemoryRegistry::Resolved MemoryRegistry::ResolveFor(HKEY key, REGSAM needed) {
     return resolved;
 }
 
-HKEY MemoryRegistry::AddHandle(RegRoot hive, std::vector<std::u16string> path, std::uint64_t id, REGSAM access) {
+HKEY MemoryRegistry::AddHandle(RegRoot hive, RegKey* key, RegKey* parent, REGSAM access) {
     const std::uintptr_t value = nextHandle_;
     nextHandle_ += 4;
-    handles_[value] = Handle{hive, std::move(path), id, GrantedAccess(access)};
+    handles_[value] = Handle{hive, key, parent, GrantedAccess(access)};
+    ++openKeys_[key];
     return reinterpret_cast<HKEY>(value);
+}
+
+void MemoryRegistry::Forget(const RegKey& key) {
+    lastPath_.clear();
+    lastKey_ = nullptr;
+    if (openKeys_.empty()) return;
+    // The keys of the subtree that have handles, found in one walk of it; then
+    // one pass over the handles. Linear in the keys removed plus the handles.
+    std::unordered_map<const RegKey*, std::size_t> going;
+    std::vector<const RegKey*> pending{&key};
+    while (!pending.empty()) {
+        const RegKey* current = pending.back();
+        pending.pop_back();
+        if (const auto open = openKeys_.find(current); open != openKeys_.end()) {
+            going.insert(*open);
+            openKeys_.erase(open);
+        }
+        current->ForEachSubkeyInAnyOrder([&pending](const RegKey& subkey) { pending.push_back(&subkey); });
+    }
+    if (going.empty()) return;
+    for (auto& [value, handle] : handles_) {
+        if (handle.key != nullptr && going.count(handle.key) != 0) {
+            handle.key = nullptr;
+            handle.parent = nullptr;
+        }
+    }
 }
 
 LONG MemoryRegistry::OpenOrCreate(HKEY root, const char16_t* path, DWORD options, REGSAM access, bool create,
@@ -146,7 +177,7 @@ LONG MemoryRegistry::OpenOrCreate(HKEY root, const char16_t* path, DWORD options
     if (const LONG status = SplitRelativePath(path, components); status != ERROR_SUCCESS) return status;
 
     RegKey* key = base.key;
-    std::vector<std::u16string> fullPath = base.path;
+    RegKey* parent = base.parent;
     const bool makeVolatile = (options & REG_OPTION_VOLATILE) != 0;
     for (const std::u16string& component : components) {
         RegKey* child = key->FindSubkey(component);
@@ -159,10 +190,10 @@ LONG MemoryRegistry::OpenOrCreate(HKEY root, const char16_t* path, DWORD options
             created.id = NewId();
             child = &key->AddSubkey(std::move(created));
         }
-        fullPath.push_back(child->name);
+        parent = key;
         key = child;
     }
-    *out = AddHandle(base.hive, std::move(fullPath), key->id, access);
+    *out = AddHandle(base.hive, key, parent, access);
     return ERROR_SUCCESS;
 }
 
@@ -203,8 +234,8 @@ LONG MemoryRegistry::QueryValueExW(HKEY key, const char16_t* name, DWORD* type, 
 LONG MemoryRegistry::QueryInfoKeyW(HKEY key, DWORD* subKeys, DWORD* values) {
     Resolved resolved = ResolveFor(key, KEY_QUERY_VALUE);
     if (resolved.status != ERROR_SUCCESS) return resolved.status;
-    if (subKeys != nullptr) *subKeys = static_cast<DWORD>(resolved.key->subkeys.size());
-    if (values != nullptr) *values = static_cast<DWORD>(resolved.key->values.size());
+    if (subKeys != nullptr) *subKeys = static_cast<DWORD>(resolved.key->SubkeyCount());
+    if (values != nullptr) *values = static_cast<DWORD>(resolved.key->ValueCount());
     return ERROR_SUCCESS;
 }
 
@@ -212,8 +243,8 @@ LONG MemoryRegistry::EnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* na
     if (name == nullptr || nameLen == nullptr) return ERROR_INVALID_PARAMETER;
     Resolved resolved = ResolveFor(key, KEY_ENUMERATE_SUB_KEYS);
     if (resolved.status != ERROR_SUCCESS) return resolved.status;
-    if (index >= resolved.key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-    const std::u16string& wide = resolved.key->subkeys[index].name;
+    if (index >= resolved.key->SubkeyCount()) return ERROR_NO_MORE_ITEMS;
+    const std::u16string& wide = resolved.key->SubkeyAt(index).name;
     if (wide.size() >= *nameLen) return ERROR_MORE_DATA;
     std::memcpy(name, wide.data(), wide.size() * sizeof(char16_t));
     name[wide.size()] = u'\0';
@@ -227,8 +258,8 @@ LONG MemoryRegistry::EnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* na
         return ERROR_INVALID_PARAMETER;
     Resolved resolved = ResolveFor(key, KEY_QUERY_VALUE);
     if (resolved.status != ERROR_SUCCESS) return resolved.status;
-    if (index >= resolved.key->values.size()) return ERROR_NO_MORE_ITEMS;
-    const RegValue& value = resolved.key->values[index];
+    if (index >= resolved.key->ValueCount()) return ERROR_NO_MORE_ITEMS;
+    const RegValue& value = resolved.key->ValueAt(index);
     if (value.name.size() >= *nameLen) return ERROR_MORE_DATA;
     DWORD reported = 0;
     const LONG status = CopyValueData(value, data, dataLen, &reported);
@@ -249,23 +280,20 @@ LONG MemoryRegistry::DeleteKeyW(HKEY root, const char16_t* path) {
     std::vector<std::u16string> components;
     if (const LONG status = SplitRelativePath(path, components); status != ERROR_SUCCESS) return status;
 
-    std::vector<std::u16string> fullPath = base.path;
     RegKey* key = base.key;
+    RegKey* parent = base.parent;
     for (const std::u16string& component : components) {
+        parent = key;
         key = key->FindSubkey(component);
         if (key == nullptr) return ERROR_FILE_NOT_FOUND;
-        fullPath.push_back(key->name);
     }
     // Roots cannot go, nor can the key HKEY_CLASSES_ROOT shows.
-    if (fullPath.empty()) return ERROR_ACCESS_DENIED;
-    if (base.hive == RegRoot::LocalMachine && fullPath.size() == 2 && RegistryNamesEqual(fullPath[0], kSoftware) &&
-        RegistryNamesEqual(fullPath[1], kClasses))
-        return ERROR_ACCESS_DENIED;
-    if (!key->subkeys.empty()) return ERROR_ACCESS_DENIED;
+    if (parent == nullptr || key == ClassesKey()) return ERROR_ACCESS_DENIED;
+    if (key->HasSubkeys()) return ERROR_ACCESS_DENIED;
 
-    const std::u16string name = fullPath.back();
-    fullPath.pop_back();
-    Walk(base.hive, fullPath)->RemoveSubkey(name);
+    Forget(*key);
+    const std::u16string name = key->name;
+    parent->RemoveSubkey(name);
     return ERROR_SUCCESS;
 }
 
@@ -277,7 +305,14 @@ LONG MemoryRegistry::DeleteValueW(HKEY key, const char16_t* name) {
 
 LONG MemoryRegistry::CloseKey(HKEY key) {
     if (RootOfHandle(key)) return ERROR_SUCCESS;
-    return handles_.erase(reinterpret_cast<std::uintptr_t>(key)) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    const auto found = handles_.find(reinterpret_cast<std::uintptr_t>(key));
+    if (found == handles_.end()) return ERROR_INVALID_HANDLE;
+    if (const RegKey* named = found->second.key) {
+        const auto open = openKeys_.find(named);
+        if (--open->second == 0) openKeys_.erase(open);
+    }
+    handles_.erase(found);
+    return ERROR_SUCCESS;
 }
 
 // ---- direct access --------------------------------------------------------------
@@ -304,28 +339,32 @@ const RegKey* MemoryRegistry::FindKey(std::u16string_view fullPath) const {
     return const_cast<MemoryRegistry*>(this)->Walk(hive, path);
 }
 
-bool MemoryRegistry::EnsureKey(std::u16string_view fullPath) {
+bool MemoryRegistry::EnsureKey(std::u16string_view fullPath) { return EnsureNode(fullPath) != nullptr; }
+
+RegKey* MemoryRegistry::EnsureNode(std::u16string_view fullPath) {
+    if (lastKey_ != nullptr && fullPath == lastPath_) return lastKey_;
     RegRoot hive;
     std::vector<std::u16string> path;
-    if (!ToHivePath(fullPath, hive, path)) return false;
+    if (!ToHivePath(fullPath, hive, path)) return nullptr;
     RegKey* key = &HiveRoot(hive);
     for (const std::u16string& component : path) {
-        RegKey* child = key->FindSubkey(component);
-        if (child == nullptr) {
-            RegKey created;
-            created.name = component;
-            created.isVolatile = key->isVolatile;
-            created.id = NewId();
-            child = &key->AddSubkey(std::move(created));
+        bool created = false;
+        RegKey* child = &key->FindOrAddSubkey(component, &created);
+        if (created) {
+            child->isVolatile = key->isVolatile;
+            child->id = NewId();
         }
         key = child;
     }
-    return true;
+    lastPath_.assign(fullPath.data(), fullPath.size());
+    lastKey_ = key;
+    return key;
 }
 
 bool MemoryRegistry::PutValue(std::u16string_view fullPath, RegValue value) {
-    if (!EnsureKey(fullPath)) return false;
-    const_cast<RegKey*>(FindKey(fullPath))->SetValue(std::move(value));
+    RegKey* key = EnsureNode(fullPath);
+    if (key == nullptr) return false;
+    key->SetValue(std::move(value));
     return true;
 }
 
@@ -336,7 +375,10 @@ bool MemoryRegistry::RemoveTree(std::u16string_view fullPath) {
     const std::u16string name = path.back();
     path.pop_back();
     RegKey* parent = Walk(hive, path);
-    if (parent == nullptr || !parent->RemoveSubkey(name)) return false;
+    RegKey* key = parent != nullptr ? parent->FindSubkey(name) : nullptr;
+    if (key == nullptr) return false;
+    Forget(*key);
+    parent->RemoveSubkey(name);
     // HKEY_CLASSES_ROOT always has its key to show.
     EnsureKey(u"HKEY_LOCAL_MACHINE\\Software\\Classes");
     return true;

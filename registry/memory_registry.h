@@ -30,6 +30,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "registry/reg_tree.h"
@@ -77,28 +78,39 @@ public:
     bool RemoveValue(std::u16string_view fullPath, std::u16string_view valueName);
 
 private:
+    // A handle names its key directly, so that an operation costs the same at
+    // any depth. When a key goes, the handles to it (and to anything below it)
+    // are told: key becomes null and they answer ERROR_KEY_DELETED, even if a
+    // key of the same name is created again.
     struct Handle {
-        RegRoot hive;                        // LocalMachine or CurrentUser
-        std::vector<std::u16string> path;    // components below the hive root
-        std::uint64_t id;                    // identity of the key when it was opened
+        RegRoot hive;     // LocalMachine or CurrentUser
+        RegKey* key;      // null once the key is deleted
+        RegKey* parent;   // the key above it (null for a hive's root); lives as long as key
         REGSAM access;
     };
     struct Resolved {
         LONG status;
         RegKey* key;
+        RegKey* parent;
         RegRoot hive;
-        std::vector<std::u16string> path;
         REGSAM access;
     };
 
     RegKey& HiveRoot(RegRoot hive);
+    RegKey* ClassesKey();
     Resolved Resolve(HKEY key);
     // Resolves a handle and checks that it grants this access.
     Resolved ResolveFor(HKEY key, REGSAM needed);
     LONG OpenOrCreate(HKEY root, const char16_t* path, DWORD options, REGSAM access, bool create, HKEY* out);
-    HKEY AddHandle(RegRoot hive, std::vector<std::u16string> path, std::uint64_t id, REGSAM access);
+    HKEY AddHandle(RegRoot hive, RegKey* key, RegKey* parent, REGSAM access);
     RegKey* Walk(RegRoot hive, const std::vector<std::u16string>& path);
     bool ToHivePath(std::u16string_view fullPath, RegRoot& hive, std::vector<std::u16string>& path) const;
+    // The key of a full path, created with its missing parents; null for a path
+    // outside the registry's roots.
+    RegKey* EnsureNode(std::u16string_view fullPath);
+    // Before key and everything below it go: handles to them are marked
+    // deleted, and nothing remembered points into them any more.
+    void Forget(const RegKey& key);
     std::uint64_t NewId() { return nextId_++; }
 
     RegKey machine_;
@@ -106,6 +118,12 @@ private:
     std::uint64_t nextId_ = 1;
     std::map<std::uintptr_t, Handle> handles_;
     std::uintptr_t nextHandle_ = 0x1000;
+    // How many handles name each key that has any.
+    std::unordered_map<const RegKey*, std::size_t> openKeys_;
+    // The key a .reg file's values go to comes up for every value: the last
+    // full path EnsureNode was given, as given, and its key.
+    std::u16string lastPath_;
+    RegKey* lastKey_ = nullptr;
 };
 
 }  // namespace qz

@@ -234,7 +234,7 @@ void OverlayRegistry::Snapshots(MemoryRegistry& before, MemoryRegistry& after) c
         }
         if (const RegKey* now = ShadowKey(path)) {
             after.EnsureKey(full);
-            for (const RegValue& value : now->values) after.PutValue(full, value);
+            for (const RegValue& value : now->Values()) after.PutValue(full, value);
         }
     }
 }
@@ -271,7 +271,7 @@ bool OverlayRegistry::Commit(std::string& error) {
     for (auto& [path, base] : present) {
         const RegKey* now = ShadowKey(path);
         std::vector<const RegValue*> toSet;
-        for (const RegValue& value : now->values) {
+        for (const RegValue& value : now->Values()) {
             const auto old = std::find_if(base->values.begin(), base->values.end(),
                                           [&](const RegValue& v) { return RegistryNamesEqual(v.name, value.name); });
             if (old == base->values.end() || !(*old == value)) toSet.push_back(&value);
@@ -308,7 +308,7 @@ bool OverlayRegistry::Commit(std::string& error) {
             }
         }
         base->exists = true;
-        if (allWritten) base->values = now->values;
+        if (allWritten) base->values.assign(now->Values().begin(), now->Values().end());
     }
     if (!error.empty() && error.back() == '\n') error.pop_back();
     return error.empty();

@@ -449,8 +449,8 @@ void AppendSection(std::u16string& out, const std::u16string& path, const RegKey
     out += options.newline;
     // Values in order of name, the default value (the empty name) first.
     std::vector<const RegValue*> values;
-    values.reserve(key.values.size());
-    for (const RegValue& value : key.values) values.push_back(&value);
+    values.reserve(key.ValueCount());
+    for (const RegValue& value : key.Values()) values.push_back(&value);
     std::stable_sort(values.begin(), values.end(), [](const RegValue* a, const RegValue* b) {
         return CompareRegistryNames(a->name, b->name) < 0;
     });
@@ -469,21 +469,22 @@ bool WriteTree(std::u16string& out, const std::u16string& topPath, const RegKey&
                const RegWriteOptions& options, std::optional<std::size_t> topDepth, std::string& error) {
     // Everything below a volatile key is volatile too.
     if (options.skipVolatile && top.isVolatile) return true;
-    if (!(options.skipEmptyTop && top.values.empty())) AppendSection(out, topPath, top, options);
+    if (!(options.skipEmptyTop && !top.HasValues())) AppendSection(out, topPath, top, options);
 
-    using Iterator = decltype(std::cbegin(top.subkeys));
+    using Iterator = decltype(top.Subkeys().begin());
     struct Frame {
         const RegKey* key;
         Iterator next;
+        Iterator end;
         std::size_t pathLength;  // of the key's own path in `path`
         std::size_t depth;
     };
     std::u16string path = topPath;
     std::vector<Frame> stack;
-    stack.push_back(Frame{&top, std::cbegin(top.subkeys), path.size(), topDepth.value_or(0)});
+    stack.push_back(Frame{&top, top.Subkeys().begin(), top.Subkeys().end(), path.size(), topDepth.value_or(0)});
     while (!stack.empty()) {
         Frame& frame = stack.back();
-        if (frame.next == std::cend(frame.key->subkeys)) {
+        if (frame.next == frame.end) {
             stack.pop_back();
             continue;
         }
@@ -507,7 +508,7 @@ bool WriteTree(std::u16string& out, const std::u16string& topPath, const RegKey&
         }
         AppendSection(out, path, child, options);
         const std::size_t pathLength = path.size();
-        stack.push_back(Frame{&child, std::cbegin(child.subkeys), pathLength, depth});  // frame is stale from here
+        stack.push_back(Frame{&child, child.Subkeys().begin(), child.Subkeys().end(), pathLength, depth});  // frame is stale from here
     }
     return true;
 }

@@ -21,13 +21,13 @@ public:
             return;
         }
         std::vector<std::u16string> lines;
-        for (const RegValue& value : after->values) {
+        for (const RegValue& value : after->Values()) {
             const RegValue* old = before != nullptr ? before->FindValue(value.name) : nullptr;
             if (old == nullptr || old->type != value.type || old->data != value.data)
                 lines.push_back(FormatRegValue(value, kNewline));
         }
         if (before != nullptr) {
-            for (const RegValue& value : before->values) {
+            for (const RegValue& value : before->Values()) {
                 if (after->FindValue(value.name) == nullptr) lines.push_back(RemovedValueLine(value.name));
             }
         }
@@ -42,20 +42,20 @@ public:
         }
 
         // Subkeys of both sides, merged in enumeration order.
-        const std::vector<RegKey> none;
-        const std::vector<RegKey>& a = before != nullptr ? before->subkeys : none;
-        const std::vector<RegKey>& b = after->subkeys;
-        std::size_t i = 0, j = 0;
-        while (i < a.size() || j < b.size()) {
+        const RegKey none;
+        const RegKey::SubkeyRange a = (before != nullptr ? *before : none).Subkeys();
+        const RegKey::SubkeyRange b = after->Subkeys();
+        auto i = a.begin(), j = b.begin();
+        while (i != a.end() || j != b.end()) {
             const RegKey* left = nullptr;
             const RegKey* right = nullptr;
-            if (j >= b.size() || (i < a.size() && CompareRegistryNames(a[i].name, b[j].name) < 0)) {
-                left = &a[i++];
-            } else if (i >= a.size() || CompareRegistryNames(a[i].name, b[j].name) > 0) {
-                right = &b[j++];
+            if (j == b.end() || (i != a.end() && CompareRegistryNames(i->name, j->name) < 0)) {
+                left = &*i++;
+            } else if (i == a.end() || CompareRegistryNames(i->name, j->name) > 0) {
+                right = &*j++;
             } else {
-                left = &a[i++];
-                right = &b[j++];
+                left = &*i++;
+                right = &*j++;
             }
             Diff(path + u"\\" + (right != nullptr ? right->name : left->name), left, right);
         }

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# The main job: sets up, builds the native library and its registration host,
-# and registers the product into a fresh built-in registry folder that holds an
-# installation of the modelling system (scripts/demo-installation.reg),
-# printing what the registration wrote. The folder is kept; its path is printed.
+# The main job: sets up, builds the native library and its registration host in
+# the release build (optimised, as users install it; the tests use the sanitized
+# native build), and registers the product into a fresh built-in registry folder
+# that holds an installation of the modelling system
+# (scripts/demo-installation.reg), printing what the registration wrote. The
+# folder is kept; its path is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup-debian.sh >&2
-cmake --preset native >/dev/null
-cmake --build --preset native --target qzreg qzproduct >/dev/null
+cmake --preset release >/dev/null
+cmake --build --preset release --target qzreg qzproduct >/dev/null
 
 folder=${1:-$(mktemp -d "${TMPDIR:-/tmp}/orvantis-registry.XXXXXX")}
 echo "Registry folder: $folder" >&2
-build/native/bin/qzreg register --registry "$folder" --import scripts/demo-installation.reg
+build/release/bin/qzreg register --registry "$folder" --import scripts/demo-installation.reg

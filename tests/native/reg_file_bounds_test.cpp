@@ -41,13 +41,8 @@ RegKey Chain(std::size_t levels) {
     return top;
 }
 
-void TakeApart(RegKey& top) {
-    while (!top.subkeys.empty()) {
-        RegKey child = std::move(top.subkeys.front());
-        top.subkeys.clear();
-        top = std::move(child);
-    }
-}
+// Frees the tree on this (small) stack: a key frees what lies below it without recursion.
+void TakeApart(RegKey& top) { top = RegKey(); }
 
 struct Job {
     const RegKey* tree;
@@ -128,7 +123,7 @@ TEST(RegFileReaderMemory, ManyValuesUnderOneLongKeyPathCostNoMoreThanTheFile) {
         MemoryRegistry registry;
         ApplyRegEntries(entries, registry);
         const RegKey* key = registry.FindKey(path);
-        _exit(key != nullptr && key->values.size() == 1 ? 0 : 3);
+        _exit(key != nullptr && key->ValueCount() == 1 ? 0 : 3);
     }
     int status = 0;
     waitpid(child, &status, 0);

@@ -156,6 +156,19 @@ TEST_F(RegistryFolderTest, ASaveWithoutChangesRewritesNothing) {
     EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced although nothing changed";
 }
 
+TEST_F(RegistryFolderTest, ASaveRewritesAFileWhoseTextChangedButNotItsLength) {
+    for (const char* data : {"x", "y"}) {
+        auto folder = OpenOrFail();
+        SetString(folder->registry(), HKEY_LOCAL_MACHINE, "Software\\A", "v", data);
+        std::string error;
+        ASSERT_TRUE(folder->Save(error)) << error;
+    }
+    auto folder = OpenOrFail();
+    const RegValue* value = folder->registry().FindKey(u"HKLM\\Software\\A")->FindValue(u"v");
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(value->data, (std::vector<BYTE>{'y', 0, 0, 0}));
+}
+
 TEST_F(RegistryFolderTest, AFailedSaveLeavesTheOldFileWholeAndNoTemporaryFile) {
     {
         auto folder = OpenOrFail();

@@ -59,6 +59,97 @@ TEST(MemoryRegistry, DirectAccessByFullPath) {
     EXPECT_EQ(registry.DeleteKey(HKEY_LOCAL_MACHINE, "Software\\Classes"), ERROR_ACCESS_DENIED);
 }
 
+// Handles name their keys directly: when a key goes, by whatever way, every
+// handle to it or to a key below it answers ERROR_KEY_DELETED, also once a key
+// of the same path exists again; other handles go on working.
+TEST(MemoryRegistry, HandlesToRemovedKeysAnswerThatTheKeyIsDeleted) {
+    struct Case {
+        const char* what;
+        bool (*remove)(MemoryRegistry&, HKEY top, HKEY mid, HKEY leaf);
+        bool topGoes, midGoes;
+    };
+    const Case cases[] = {
+        {"RemoveTree of the top", [](MemoryRegistry& r, HKEY, HKEY, HKEY) { return r.RemoveTree(u"HKCU\\Top"); },
+         true, true},
+        {"RemoveTree of the middle",
+         [](MemoryRegistry& r, HKEY, HKEY, HKEY) { return r.RemoveTree(u"HKEY_CURRENT_USER\\TOP\\mid"); }, false,
+         true},
+        {"DeleteKey of the leaf by its parent's handle",
+         [](MemoryRegistry& r, HKEY, HKEY mid, HKEY) { return r.DeleteKeyW(mid, u"Leaf") == ERROR_SUCCESS; }, false,
+         false},
+        {"DeleteKey of the leaf by a path from the root",
+         [](MemoryRegistry& r, HKEY, HKEY, HKEY) {
+             return r.DeleteKeyW(HKEY_CURRENT_USER, u"Top\\Mid\\Leaf") == ERROR_SUCCESS;
+         },
+         false, false},
+        {"DeleteKey of the leaf by its own handle",
+         [](MemoryRegistry& r, HKEY, HKEY, HKEY leaf) { return r.DeleteKeyW(leaf, u"") == ERROR_SUCCESS; }, false,
+         false},
+    };
+    for (const Case& c : cases) {
+        MemoryRegistry registry;
+        HKEY top = nullptr, mid = nullptr, leaf = nullptr, sibling = nullptr, leafAgain = nullptr;
+        ASSERT_EQ(registry.CreateKeyExW(HKEY_CURRENT_USER, u"Top", 0, KEY_ALL_ACCESS, &top), ERROR_SUCCESS);
+        ASSERT_EQ(registry.CreateKeyExW(top, u"Mid", 0, KEY_ALL_ACCESS, &mid), ERROR_SUCCESS);
+        ASSERT_EQ(registry.CreateKeyExW(mid, u"Leaf", 0, KEY_ALL_ACCESS, &leaf), ERROR_SUCCESS);
+        ASSERT_EQ(registry.OpenKeyExW(HKEY_CURRENT_USER, u"Top\\Mid\\Leaf", KEY_READ, &leafAgain), ERROR_SUCCESS);
+        ASSERT_EQ(registry.CreateKeyExW(top, u"Sibling", 0, KEY_ALL_ACCESS, &sibling), ERROR_SUCCESS);
+        ASSERT_TRUE(c.remove(registry, top, mid, leaf)) << c.what;
+        // The same paths again, as new keys.
+        ASSERT_TRUE(registry.EnsureKey(u"HKCU\\Top\\Mid\\Leaf")) << c.what;
+
+        const auto status = [&registry](HKEY key) {
+            DWORD subkeys = 0;
+            return registry.QueryInfoKeyW(key, &subkeys, nullptr);
+        };
+        EXPECT_EQ(status(leaf), ERROR_KEY_DELETED) << c.what;
+        EXPECT_EQ(status(leafAgain), ERROR_KEY_DELETED) << c.what;
+        EXPECT_EQ(status(mid), c.midGoes ? ERROR_KEY_DELETED : ERROR_SUCCESS) << c.what;
+        EXPECT_EQ(status(top), c.topGoes ? ERROR_KEY_DELETED : ERROR_SUCCESS) << c.what;
+        EXPECT_EQ(status(sibling), c.topGoes ? ERROR_KEY_DELETED : ERROR_SUCCESS) << c.what;
+        EXPECT_EQ(registry.SetValueExW(leaf, u"v", REG_DWORD, reinterpret_cast<const BYTE*>("\1\0\0\0"), 4),
+                  ERROR_KEY_DELETED)
+            << c.what;
+        EXPECT_FALSE(registry.FindKey(u"HKCU\\Top\\Mid\\Leaf")->HasValues()) << c.what;
+        for (HKEY key : {top, mid, leaf, sibling, leafAgain}) EXPECT_EQ(registry.CloseKey(key), ERROR_SUCCESS);
+        EXPECT_EQ(registry.OpenHandleCount(), 0u) << c.what;
+    }
+}
+
+TEST(MemoryRegistry, ValuesPutByPathAfterTheKeyWentGoToTheNewKey) {
+    MemoryRegistry registry;
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"first", REG_SZ, Wide(u"1")}));
+    ASSERT_TRUE(registry.RemoveTree(u"HKCU\\A"));
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"second", REG_SZ, Wide(u"2")}));
+    const RegKey* key = registry.FindKey(u"HKCU\\A\\B");
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->ValueCount(), 1u);
+    EXPECT_NE(key->FindValue(u"second"), nullptr);
+
+    ASSERT_EQ(registry.DeleteKeyW(HKEY_CURRENT_USER, u"A\\B"), ERROR_SUCCESS);
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"third", REG_SZ, Wide(u"3")}));
+    key = registry.FindKey(u"HKCU\\A\\B");
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->ValueCount(), 1u);
+    EXPECT_NE(key->FindValue(u"third"), nullptr);
+}
+
+// Far deeper than the 512 levels Windows allows, and than the stack would
+// allow a removal that recursed once per level.
+TEST(MemoryRegistry, AChainAHundredThousandKeysDeepIsRemovedWhole) {
+    MemoryRegistry registry;
+    std::u16string path = u"HKCU\\Top";
+    for (int level = 0; level < 100000; ++level) path += u"\\k";
+    ASSERT_TRUE(registry.EnsureKey(path));
+    HKEY deepest = nullptr;
+    ASSERT_EQ(registry.OpenKeyExW(HKEY_CURRENT_USER, path.substr(5).c_str(), KEY_READ, &deepest), ERROR_SUCCESS);
+    EXPECT_TRUE(registry.RemoveTree(u"HKCU\\Top"));
+    EXPECT_EQ(registry.FindKey(u"HKCU\\Top"), nullptr);
+    DWORD subkeys = 0;
+    EXPECT_EQ(registry.QueryInfoKeyW(deepest, &subkeys, nullptr), ERROR_KEY_DELETED);
+    EXPECT_EQ(registry.CloseKey(deepest), ERROR_SUCCESS);
+}
+
 TEST(MemoryRegistry, VolatileKeysAreMarkedAndTheirDirectChildrenToo) {
     MemoryRegistry registry;
     HKEY key = nullptr;

@@ -82,10 +82,10 @@ TEST(RegFileReader, ReadsEveryValueTypeAndSpelling) {
             << c.what;
         const RegKey* key = registry.FindKey(u"HKCU\\T");
         ASSERT_NE(key, nullptr) << c.what;
-        ASSERT_EQ(key->values.size(), 1u) << c.what;
-        EXPECT_EQ(key->values[0].name, c.name) << c.what;
-        EXPECT_EQ(key->values[0].type, c.type) << c.what;
-        EXPECT_EQ(key->values[0].data, c.data) << c.what;
+        ASSERT_EQ(key->ValueCount(), 1u) << c.what;
+        EXPECT_EQ(key->ValueAt(0).name, c.name) << c.what;
+        EXPECT_EQ(key->ValueAt(0).type, c.type) << c.what;
+        EXPECT_EQ(key->ValueAt(0).data, c.data) << c.what;
     }
 }
 
@@ -114,7 +114,7 @@ TEST(RegFileReader, ReadsKeysCommentsAndDeletions) {
     EXPECT_NE(registry.FindKey(u"HKCU\\Key]With]Brackets"), nullptr);
     EXPECT_EQ(registry.FindKey(u"HKLM\\Software\\Old"), nullptr);
     ASSERT_NE(registry.FindKey(u"HKCU\\Keep"), nullptr);
-    EXPECT_TRUE(registry.FindKey(u"HKCU\\Keep")->values.empty());
+    EXPECT_TRUE(registry.FindKey(u"HKCU\\Keep")->HasValues() == false);
 }
 
 TEST(RegFileReader, ReadsRegedit4AnsiFiles) {
@@ -352,8 +352,8 @@ TEST(RegFileWriter, EscapesWhatTheReaderUnescapesAsRegExportDoes) {
             << c.what;
         const RegKey* key = registry.FindKey(u"HKCU\\T");
         ASSERT_NE(key, nullptr) << c.what;
-        ASSERT_EQ(key->values.size(), 1u) << c.what;
-        EXPECT_EQ(key->values[0], c.value) << c.what;
+        ASSERT_EQ(key->ValueCount(), 1u) << c.what;
+        EXPECT_EQ(key->ValueAt(0), c.value) << c.what;
     }
 }
 

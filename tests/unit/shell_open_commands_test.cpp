@@ -174,7 +174,7 @@ protected:
         Verbs verbs;
         const RegKey* shell = memory.FindKey(u"HKEY_CLASSES_ROOT\\Orvantis Language\\shell");
         if (shell == nullptr) return verbs;
-        for (const RegKey& verb : shell->subkeys) {
+        for (const RegKey& verb : shell->Subkeys()) {
             const std::string name = Utf16ToUtf8(verb.name);
             verbs[name] =
                 StringValue("HKCR\\Orvantis Language\\shell\\" + name + "\\command", "").value_or("<none>");

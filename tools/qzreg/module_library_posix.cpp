@@ -32,7 +32,8 @@ std::string DefaultModulePath() {
     directory.erase(directory.find_last_of('/') + 1);
     const std::string beside = directory + "libqzproduct.so";
     if (access(beside.c_str(), F_OK) == 0) return beside;
-    const std::string installed = directory + "../lib/libqzproduct.so";
+    // The library folder as installed, relative to the program's (../lib in the usual layout).
+    const std::string installed = directory + QZ_LIBDIR_FROM_BINDIR + "/libqzproduct.so";
     if (access(installed.c_str(), F_OK) == 0) return installed;
     return beside;
 }

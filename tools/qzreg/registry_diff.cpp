@@ -21,7 +21,7 @@ public:
         if (added && !path.empty()) Add(RegistryChange::Kind::AddKey, path);
 
         std::vector<RegistryChange> values;
-        for (const RegValue& value : after->values) {
+        for (const RegValue& value : after->Values()) {
             const RegValue* old = before != nullptr ? before->FindValue(value.name) : nullptr;
             if (old != nullptr && *old == value) continue;
             RegistryChange change = Make(RegistryChange::Kind::SetValue, path);
@@ -31,7 +31,7 @@ public:
             values.push_back(std::move(change));
         }
         if (before != nullptr) {
-            for (const RegValue& value : before->values) {
+            for (const RegValue& value : before->Values()) {
                 if (after->FindValue(value.name) != nullptr) continue;
                 RegistryChange change = Make(RegistryChange::Kind::RemoveValue, path);
                 change.oldValue = value;
@@ -47,8 +47,8 @@ public:
         std::vector<const RegKey*> left;
         std::vector<const RegKey*> right;
         if (before != nullptr)
-            for (const RegKey& key : before->subkeys) left.push_back(&key);
-        for (const RegKey& key : after->subkeys) right.push_back(&key);
+            for (const RegKey& key : before->Subkeys()) left.push_back(&key);
+        for (const RegKey& key : after->Subkeys()) right.push_back(&key);
         std::size_t i = 0, j = 0;
         while (i < left.size() || j < right.size()) {
             const RegKey* a = nullptr;
