@@ -41,16 +41,6 @@ void ReportMissingInstallation(const char* valueName, const char* why) {
                                     SystemDirKeyName() + ", value " + valueName + " " + why);
 }
 
-// A text that no Windows path can hold: it would end inside the quotes the
-// command lines put around a directory, or carry a line break into a value.
-bool CanBeADirectoryPath(const std::string& text) {
-    for (const char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F || c == '"' || c == '<' || c == '>' || c == '|') return false;
-    }
-    return true;
-}
-
 // Registry data is not always NUL-terminated (binary data, or a string that
 // fills the buffer exactly): string data is read as text only as far as its size
 // and its first NUL.
@@ -86,6 +76,14 @@ int DeleteRegistryTree(HKEY root, std::string path) {
     ReportRegistrationError("Unable to remove " + (rootName ? Utf16ToUtf8(RootName(*rootName)) : std::string("?")) +
                             "\\" + path);
     return 0;
+}
+
+bool CanBeADirectoryPath(const std::string& text) {
+    for (const char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F || c == '"' || c == '<' || c == '>' || c == '|') return false;
+    }
+    return true;
 }
 
 std::string GetInstallDirectory(InstallDirectoryKind kind) {

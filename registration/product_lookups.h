@@ -33,6 +33,10 @@ enum class InstallDirectoryKind : std::int32_t { Bin = 0, Help = 1, Lib = 2, Lic
 // empty, so that it never reaches a command line.
 std::string GetInstallDirectory(InstallDirectoryKind kind);
 
+// False for a text no Windows path can hold (a double quote, a control
+// character, < > |): it must never reach a command line.
+bool CanBeADirectoryPath(const std::string& text);
+
 std::string SystemVersionString();       // "38.0"
 std::string SystemDirKeyPath();          // Software\Corvalen\ZURedore\38.0\Dir
 std::string SystemOptionsKeyPath();      // Software\Corvalen\ZURedore\38.0\Options

@@ -54,15 +54,6 @@ std::string VersionedOpenCommand(const std::string& binText, const std::string& 
     return "\"" + binText + separator + "Tessaryn.exe\" /" + abbreviation + " \"%1\"";
 }
 
-// A text that no Windows path can hold: it would end inside the command's quotes.
-bool CanBeADirectoryPath(const std::string& text) {
-    for (const char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F || c == '"' || c == '<' || c == '>' || c == '|') return false;
-    }
-    return true;
-}
-
 // The number of subkeys of a key; a key that did not open has none.
 DWORD SubkeyCount(bool opened, const UniqueKey& key) {
     if (!opened) return 0;
