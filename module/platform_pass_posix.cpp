@@ -5,6 +5,8 @@
 #include <limits.h>
 #include <stdlib.h>
 
+#include <cstdlib>
+
 #include "module/module_strings.h"
 #include "module/platform_pass.h"
 #include "module/terminal_reporter_posix.h"
@@ -24,7 +26,18 @@ ErrorReporter& PlatformReporter() {
 PlatformPass::PlatformPass() : impl_(new Impl) {
     std::string error;
     const std::string directory = DefaultRegistryFolder();
-    impl_->folder = RegistryFolder::Open(directory, error);
+    // Behind another pass the module waits as a host does: it says so after a
+    // second, and gives up after the lock timeout ($QZ_LOCK_TIMEOUT seconds, 60
+    // when unset), naming the process that holds the folder.
+    RegistryFolder::OpenOptions options;
+    options.onWaiting = &RegistryFolder::PrintNotice;
+    if (const char* timeout = std::getenv("QZ_LOCK_TIMEOUT"); timeout != nullptr && *timeout != '\0') {
+        if (!ParseLockTimeout(timeout, options.lockTimeout, error)) {
+            PlatformReporter().Report("Unable to open the registry folder " + directory + ": QZ_LOCK_TIMEOUT: " + error);
+            return;
+        }
+    }
+    impl_->folder = RegistryFolder::Open(directory, error, options);
     // Without its registry a pass cannot run at all: say why, once.
     if (!impl_->folder) PlatformReporter().Report("Unable to open the registry folder " + directory + ": " + error);
 }

@@ -35,6 +35,31 @@ private:
     }
 };
 
+// The path as UTF-8. A file name may hold a lone surrogate, which no UTF-8 text
+// can carry: it is kept in the 3-byte form UTF-8 forbids, so that recording the
+// path refuses it with a box instead of storing a replacement character.
+std::string PathText(std::u16string_view path) {
+    std::string text;
+    if (Utf16ToUtf8Exact(path, text)) return text;
+    text.clear();
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const char16_t c = path[i];
+        const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < path.size() && path[i + 1] >= 0xDC00 &&
+                          path[i + 1] <= 0xDFFF;
+        if (pair) {
+            text += Utf16ToUtf8(path.substr(i, 2));
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            text.push_back(static_cast<char>(0xED));
+            text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            text += Utf16ToUtf8(path.substr(i, 1));
+        }
+    }
+    return text;
+}
+
 }  // namespace
 
 struct PlatformPass::Impl {
@@ -69,7 +94,7 @@ std::string ThisModuleFileName() {
         const DWORD length = ::GetModuleFileNameW(ModuleInstance(), buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) return std::string();
         if (length < buffer.size() || buffer.size() >= 32768)
-            return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer.data()), length));
+            return PathText(std::u16string_view(reinterpret_cast<const char16_t*>(buffer.data()), length));
         buffer.resize(buffer.size() * 2);
     }
 }

@@ -1,6 +1,9 @@
 #include "registry/reg_file.h"
 
 #include <algorithm>
+#include <functional>
+#include <iterator>
+#include <optional>
 
 #include "text/code_page.h"
 #include "registry/memory_registry.h"
@@ -55,6 +58,18 @@ std::vector<BYTE> Utf16Bytes(std::u16string_view text, bool terminate) {
 }
 
 std::string Narrow(std::u16string_view text) { return Utf16ToUtf8(text); }
+
+// A text for a message: the whole of a short one, the start of a long one.
+std::string Shortened(std::u16string_view text) {
+    constexpr std::size_t kShown = 200;
+    if (text.size() <= kShown) return Narrow(text);
+    return Narrow(text.substr(0, kShown)) + "...";
+}
+
+// Levels below the hive's root key; HKEY_CLASSES_ROOT lies two levels down.
+std::size_t KeyDepth(const FullKeyPath& path) {
+    return path.components.size() + (path.root == RegRoot::ClassesRoot ? 2 : 0);
+}
 
 // The lines of a text, one at a time, from the whole text or from pieces as a
 // source gives them: a hive file is read without ever holding all of its text.
@@ -214,26 +229,33 @@ private:
         if (close == std::u16string_view::npos) return Fail("key name without a closing ]");
         const std::u16string_view path = rest_.substr(0, close);
         if (!OnlyCommentLeft(rest_.substr(close + 1))) return Fail("text after the key name");
-        if (!ParseFullKeyPath(path)) {
-            return Fail("bad key name \"" + Narrow(path) +
+        const std::optional<FullKeyPath> parsed = ParseFullKeyPath(path);
+        if (!parsed) {
+            return Fail("bad key name \"" + Shortened(path) +
                         "\": it must start with HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER or HKEY_CLASSES_ROOT "
                         "and have no empty part");
         }
+        // Refused here, so that nothing that reads or writes a tree need fear its depth.
+        const std::size_t depth = KeyDepth(*parsed);
+        if (depth > kMaxKeyDepth) {
+            return Fail("the key is nested " + std::to_string(depth) + " levels deep; keys nest at most " +
+                        std::to_string(kMaxKeyDepth) + " levels");
+        }
         RegFileEntry entry;
         entry.kind = remove ? RegFileEntry::Kind::DeleteKey : RegFileEntry::Kind::Key;
-        entry.keyPath = std::u16string(path);
+        entry.key = std::make_shared<const std::u16string>(path);
         entry.line = lineNumber();
-        if (!Emit(entry)) return State::Error;
         // Values may follow a key, not the removal of one.
-        currentKey_ = remove ? std::u16string() : std::u16string(path);
+        currentKey_ = remove ? nullptr : entry.key;
+        if (!Emit(entry)) return State::Error;
         return NextLine() ? State::LineStart : State::Done;
     }
 
     State StartValue() {
-        if (currentKey_.empty()) return Fail("a value outside of any key");
+        if (currentKey_ == nullptr) return Fail("a value outside of any key");
         pending_ = RegFileEntry();
         pending_.kind = RegFileEntry::Kind::Value;
-        pending_.keyPath = currentKey_;
+        pending_.key = currentKey_;
         pending_.line = lineNumber();
         return State::DataStart;
     }
@@ -412,7 +434,7 @@ private:
     bool unicode_ = true;
     bool hexData_ = false;        // the pending value's data was written as hex
     bool hexAfterComma_ = false;  // hex data so far ends with a comma: a byte must follow
-    std::u16string currentKey_;
+    std::shared_ptr<const std::u16string> currentKey_;  // the section values go to; null: none
     RegFileEntry pending_;
     const RegEntryVisitor* visit_ = nullptr;
     int refusedLine_ = 0;  // the line of an entry the visitor refused
@@ -421,9 +443,9 @@ private:
 // ---- writing --------------------------------------------------------------------
 //
 // One writer serves every output: it appends to an Out, which is a counter (to
-// size a buffer exactly), a std::u16string, or a byte buffer taking UTF-16LE.
-// A hive of a million values is written without a string per line or per value
-// and without a second copy of the text.
+// size a buffer exactly), a std::u16string, a buffer taking UTF-16LE, or a block
+// handed on when full. A hive of a million values is written without a string
+// per line or per value and without a second copy of the text.
 
 struct CountingOut {
     std::size_t units = 0;
@@ -455,7 +477,6 @@ struct Utf16LeOut {
 class BlockOut {
 public:
     explicit BlockOut(const std::function<void(std::string_view)>& put) : put_(put), block_(kBlockSize) {}
-    ~BlockOut() = default;
     void Put(char16_t c) {
         if (used_ + 2 > block_.size()) Flush();
         block_[used_] = static_cast<char>(c & 0xFF);
@@ -482,18 +503,26 @@ void PutText(Out& out, std::u16string_view text) {
     out.Put(text.data(), text.size());
 }
 
-// Text in a quoted form: backslashes and quotes escaped, runs between them whole.
-template <typename Out>
-void PutEscaped(Out& out, std::u16string_view text) {
-    std::size_t runStart = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == u'\\' || text[i] == u'"') {
-            out.Put(text.data() + runStart, i - runStart);
-            out.Put(u'\\');
-            runStart = i;
+// The escapes ReadQuoted undoes, as reg export writes them; a raw line break
+// would end the line in the middle of the name or string. Runs between escapes
+// go whole. CodeUnit(i) gives the i-th code unit of the text.
+template <typename Out, typename CodeUnit>
+void PutEscapedUnits(Out& out, std::size_t length, CodeUnit codeUnit) {
+    for (std::size_t i = 0; i < length; ++i) {
+        const char16_t c = codeUnit(i);
+        switch (c) {
+            case u'\\': out.Put(u"\\\\", 2); break;
+            case u'"': out.Put(u"\\\"", 2); break;
+            case u'\n': out.Put(u"\\n", 2); break;
+            case u'\r': out.Put(u"\\r", 2); break;
+            default: out.Put(c);
         }
     }
-    out.Put(text.data() + runStart, text.size() - runStart);
+}
+
+template <typename Out>
+void PutEscaped(Out& out, std::u16string_view text) {
+    PutEscapedUnits(out, text.size(), [text](std::size_t i) { return text[i]; });
 }
 
 char16_t CodeUnitAt(const std::vector<BYTE>& data, std::size_t index) {
@@ -501,15 +530,13 @@ char16_t CodeUnitAt(const std::vector<BYTE>& data, std::size_t index) {
 }
 
 // REG_SZ data that a quoted string gives back byte for byte: whole UTF-16
-// code units, one terminating NUL at the end and none before it, and no line
-// breaks (a reader of the quoted form would see them as the end of the line).
+// code units, one terminating NUL at the end and none before it.
 bool QuotableString(const std::vector<BYTE>& data) {
     if (data.size() < 2 || data.size() % 2 != 0) return false;
     const std::size_t units = data.size() / 2;
     if (CodeUnitAt(data, units - 1) != 0) return false;
     for (std::size_t i = 0; i + 1 < units; ++i) {
-        const char16_t c = CodeUnitAt(data, i);
-        if (c == 0 || c == u'\r' || c == u'\n') return false;
+        if (CodeUnitAt(data, i) == 0) return false;
     }
     return true;
 }
@@ -544,17 +571,7 @@ void PutValue(Out& out, const RegValue& value, std::u16string_view newline) {
     }
     if (value.type == REG_SZ && QuotableString(value.data)) {
         out.Put(u'"');
-        std::size_t runStart = 0;
-        const std::size_t units = value.data.size() / 2 - 1;
-        for (std::size_t i = 0; i < units; ++i) {
-            const char16_t c = CodeUnitAt(value.data, i);
-            if (c == u'\\' || c == u'"') {
-                for (std::size_t k = runStart; k < i; ++k) out.Put(CodeUnitAt(value.data, k));
-                out.Put(u'\\');
-                runStart = i;
-            }
-        }
-        for (std::size_t k = runStart; k < units; ++k) out.Put(CodeUnitAt(value.data, k));
+        PutEscapedUnits(out, value.data.size() / 2 - 1, [&value](std::size_t i) { return CodeUnitAt(value.data, i); });
         out.Put(u'"');
         return;
     }
@@ -608,21 +625,25 @@ void PutSection(Out& out, std::u16string_view path, const RegKey& key, std::u16s
     PutText(out, newline);
 }
 
-// The key and everything below it, depth first, with an explicit stack: the
-// path grows and shrinks in one string, and no depth of keys can exhaust the
-// call stack.
+// Writes key and everything below it, depth first, with a stack of its own
+// rather than recursion, so that no depth of tree can exhaust the call stack;
+// the path grows and shrinks in one string. With topDepth set, stops at the
+// first key that would not read back (see AppendReadableRegKey) and says why
+// in error.
 template <typename Out>
-void PutKeyTree(Out& out, const std::u16string& topPath, const RegKey& key, const RegWriteOptions& options) {
+bool PutKeyTree(Out& out, const std::u16string& topPath, const RegKey& key, const RegWriteOptions& options,
+                std::optional<std::size_t> topDepth, std::string& error) {
     // Everything below a volatile key is volatile too.
-    if (options.skipVolatile && key.isVolatile) return;
+    if (options.skipVolatile && key.isVolatile) return true;
     const std::u16string_view newline = options.newline;
     if (!(options.skipEmptyTop && !key.HasValues())) PutSection(out, topPath, key, newline);
     struct Frame {
         RegKey::SubkeyIterator next, end;
-        std::size_t pathLength;
+        std::size_t pathLength;  // of the key's own path in `path`
+        std::size_t depth;
     };
     std::u16string path = topPath;
-    std::vector<Frame> stack{{key.Subkeys().begin(), key.Subkeys().end(), path.size()}};
+    std::vector<Frame> stack{{key.Subkeys().begin(), key.Subkeys().end(), path.size(), topDepth.value_or(0)}};
     while (!stack.empty()) {
         Frame& frame = stack.back();
         if (frame.next == frame.end) {
@@ -634,9 +655,26 @@ void PutKeyTree(Out& out, const std::u16string& topPath, const RegKey& key, cons
         path.resize(frame.pathLength);
         path += u'\\';
         path += subkey.name;
+        const std::size_t depth = frame.depth + 1;
+        if (topDepth) {
+            if (subkey.name.find(u'\n') != std::u16string::npos) {
+                error = "the key \"" + Shortened(path) +
+                        "\" has a line break in its name, which a .reg file cannot hold";
+                return false;
+            }
+            if (depth > kMaxKeyDepth) {
+                error = "the key \"" + Shortened(path) + "\" is nested " + std::to_string(depth) +
+                        " levels deep; keys nest at most " + std::to_string(kMaxKeyDepth) + " levels";
+                return false;
+            }
+        }
         PutSection(out, path, subkey, newline);
-        if (subkey.HasSubkeys()) stack.push_back({subkey.Subkeys().begin(), subkey.Subkeys().end(), path.size()});
+        if (subkey.HasSubkeys()) {
+            // frame is stale from here
+            stack.push_back({subkey.Subkeys().begin(), subkey.Subkeys().end(), path.size(), depth});
+        }
     }
+    return true;
 }
 
 template <typename Out>
@@ -646,27 +684,100 @@ void PutHeader(Out& out, const RegWriteOptions& options) {
     PutText(out, options.newline);
 }
 
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+bool StartsWithBytes(std::string_view bytes, std::string_view prefix) {
+    return bytes.size() >= prefix.size() && bytes.compare(0, prefix.size(), prefix) == 0;
+}
+
+// A text the bytes could still grow into.
+bool IsProperPrefix(std::string_view bytes, std::string_view of) {
+    return bytes.size() < of.size() && of.compare(0, bytes.size(), bytes) == 0;
+}
+
+const char* const kHiveForm =
+    "; the registry folder's files are UTF-16LE with a byte order mark, starting \"Windows Registry Editor "
+    "Version 5.00\"";
+
 }  // namespace
 
-void RegFileDecoder::Feed(std::string_view bytes, std::u16string& text) {
-    if (encoding_ == Encoding::Unknown) {
-        // Two bytes tell UTF-16LE, three UTF-8; until then the bytes wait.
-        pending_.append(bytes.data(), bytes.size());
-        const auto byte = [this](std::size_t i) { return static_cast<unsigned char>(pending_[i]); };
-        if (pending_.size() >= 2 && byte(0) == 0xFF && byte(1) == 0xFE) {
-            encoding_ = Encoding::Utf16Le;
-            pending_.erase(0, 2);
-        } else if (pending_.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+// ---- decoding ---------------------------------------------------------------------
+
+// Names the encoding from the first bytes (in pending_), or waits for more while
+// they could still grow into a mark; at the end of the file (final) it cannot wait.
+void RegFileDecoder::Decide(std::u16string& text, bool final) {
+    if (StartsWithBytes(pending_, kUtf16LeBom)) {
+        encoding_ = Encoding::Utf16Le;
+        pending_.erase(0, 2);
+    } else if (rule_ == RegFileRule::Import) {
+        if (StartsWithBytes(pending_, kUtf8Bom)) {
             encoding_ = Encoding::Utf8;
             pending_.erase(0, 3);
-        } else if (!pending_.empty() && (pending_.size() >= 3 || (byte(0) != 0xFF && byte(0) != 0xEF))) {
-            encoding_ = Encoding::Narrow;
+        } else if (!final && (IsProperPrefix(pending_, kUtf16LeBom) || IsProperPrefix(pending_, kUtf8Bom))) {
+            return;  // a mark may still be arriving
         } else {
-            return;
+            encoding_ = Encoding::Narrow;
         }
-        std::string start;
-        start.swap(pending_);
-        Feed(start, text);
+    } else {
+        // Enough bytes to say what the file is instead, before refusing it.
+        if (!final && (IsProperPrefix(pending_, kUtf16LeBom) || IsProperPrefix(pending_, kUtf8Bom) ||
+                       IsProperPrefix(pending_, "\xFE\xFF") || IsProperPrefix(pending_, "REGEDIT4")))
+            return;
+        std::string what = "it has no UTF-16LE byte order mark (saved as UTF-8 or ANSI text?)";
+        if (pending_.empty()) {
+            what = "the file is empty";
+        } else if (StartsWithBytes(pending_, kUtf8Bom)) {
+            what = "it is UTF-8 text";
+        } else if (StartsWithBytes(pending_, "\xFE\xFF")) {
+            what = "it is UTF-16 big-endian text";
+        } else if (StartsWithBytes(pending_, "REGEDIT4")) {
+            what = "it is a REGEDIT4 file";
+        }
+        refusal_ = "line 1: not a hive file: " + what + kHiveForm;
+        pending_.clear();
+        return;
+    }
+    std::string start;
+    start.swap(pending_);
+    Feed(start, text);
+}
+
+void RegFileDecoder::FeedUtf16Le(std::string_view bytes, std::u16string& text) {
+    const std::size_t base = text.size();
+    std::size_t i = 0;
+    if (!pending_.empty() && !bytes.empty()) {
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(pending_[0]) |
+                                             (static_cast<unsigned char>(bytes[0]) << 8)));
+        pending_.clear();
+        i = 1;
+    }
+    const std::size_t units = (bytes.size() - i) / 2;
+    const std::size_t at = text.size();
+    text.resize(at + units);
+    for (std::size_t u = 0; u < units; ++u, i += 2) {
+        text[at + u] = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                             (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    }
+    if (i < bytes.size()) pending_.assign(1, bytes[i]);
+    if (rule_ != RegFileRule::Hive) return;
+    // What a hive file's verdict needs: its first line, and where its lines break.
+    for (std::size_t k = base; k < text.size(); ++k) {
+        const char16_t c = text[k];
+        if (c == u'\n') {
+            ++lineBreaks_;
+            firstLineDone_ = true;
+        } else if (!firstLineDone_ && firstLine_.size() <= kHeader5.size() + 1) {
+            firstLine_.push_back(c);  // no further than a header and its CR could reach
+        }
+    }
+}
+
+void RegFileDecoder::Feed(std::string_view bytes, std::u16string& text) {
+    if (Refused()) return;
+    if (encoding_ == Encoding::Unknown) {
+        pending_.append(bytes.data(), bytes.size());
+        Decide(text, false);
         return;
     }
     if (encoding_ == Encoding::Narrow) {
@@ -677,21 +788,7 @@ void RegFileDecoder::Feed(std::string_view bytes, std::u16string& text) {
         return;
     }
     if (encoding_ == Encoding::Utf16Le) {
-        std::size_t i = 0;
-        if (!pending_.empty() && !bytes.empty()) {
-            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(pending_[0]) |
-                                                 (static_cast<unsigned char>(bytes[0]) << 8)));
-            pending_.clear();
-            i = 1;
-        }
-        const std::size_t units = (bytes.size() - i) / 2;
-        const std::size_t base = text.size();
-        text.resize(base + units);
-        for (std::size_t u = 0; u < units; ++u, i += 2) {
-            text[base + u] = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                   (static_cast<unsigned char>(bytes[i + 1]) << 8));
-        }
-        if (i < bytes.size()) pending_.assign(1, bytes[i]);
+        FeedUtf16Le(bytes, text);
         return;
     }
     // UTF-8: a sequence cut at the end of the bytes waits for its continuation.
@@ -721,27 +818,49 @@ void RegFileDecoder::Feed(std::string_view bytes, std::u16string& text) {
     text += Utf8ToUtf16(bytes.substr(0, cut));
 }
 
-void RegFileDecoder::Finish(std::u16string& text) {
-    if (encoding_ == Encoding::Unknown && !pending_.empty()) {
-        // Too short to name an encoding: the narrow code page, as for any file without a BOM.
-        encoding_ = Encoding::Narrow;
-        std::string start;
-        start.swap(pending_);
-        Feed(start, text);
+bool RegFileDecoder::Finish(std::u16string& text, std::string& error) {
+    if (encoding_ == Encoding::Unknown && !Refused()) Decide(text, true);
+    if (Refused()) {
+        error = refusal_;
+        return false;
     }
-    // A lone byte of UTF-16 is dropped; an unfinished UTF-8 sequence is malformed.
-    if (encoding_ == Encoding::Utf8 && !pending_.empty()) text += Utf8ToUtf16(pending_);
+    if (encoding_ == Encoding::Utf8 && !pending_.empty()) text += Utf8ToUtf16(pending_);  // malformed
+    const bool tornCharacter = encoding_ == Encoding::Utf16Le && !pending_.empty();
     pending_.clear();
+    if (rule_ != RegFileRule::Hive) return true;  // an import drops a lone last byte
+    if (tornCharacter) {
+        refusal_ = "line " + std::to_string(lineBreaks_ + 1) + ": the file ends in the middle of a UTF-16 character";
+    } else {
+        std::u16string_view firstLine = firstLine_;
+        if (!firstLine.empty() && firstLine.back() == u'\r') firstLine.remove_suffix(1);
+        if (firstLine != kHeader5) {
+            refusal_ = std::string("line 1: not a hive file: the first line is not \"Windows Registry Editor Version "
+                                   "5.00\"") +
+                       kHiveForm;
+        }
+    }
+    error = refusal_;
+    return refusal_.empty();
+}
+
+bool DecodeRegFileBytes(std::string_view bytes, RegFileRule rule, std::u16string& text, std::string& error) {
+    text.clear();
+    text.reserve(rule == RegFileRule::Hive ? bytes.size() / 2 : bytes.size());
+    RegFileDecoder decoder(rule);
+    decoder.Feed(bytes, text);
+    if (decoder.Finish(text, error)) return true;
+    text.clear();
+    return false;
 }
 
 std::u16string DecodeRegFileBytes(std::string_view bytes) {
     std::u16string text;
-    text.reserve(bytes.size());
-    RegFileDecoder decoder;
-    decoder.Feed(bytes, text);
-    decoder.Finish(text);
+    std::string unused;
+    DecodeRegFileBytes(bytes, RegFileRule::Import, text, unused);
     return text;
 }
+
+// ---- reading --------------------------------------------------------------------
 
 bool VisitRegText(std::u16string_view text, const RegEntryVisitor& visit, std::string& error) {
     LineReader lines(text);
@@ -768,31 +887,60 @@ bool ParseRegText(std::u16string_view text, std::vector<RegFileEntry>& entries, 
     return parsed;
 }
 
-void ApplyRegEntry(RegFileEntry&& entry, MemoryRegistry& registry) {
+void RegEntryApplier::Apply(RegFileEntry& entry) {
+    const std::u16string& path = entry.keyPath();
     switch (entry.kind) {
-        case RegFileEntry::Kind::Key: registry.EnsureKey(entry.keyPath); break;
-        case RegFileEntry::Kind::DeleteKey: registry.RemoveTree(entry.keyPath); break;
-        case RegFileEntry::Kind::Value: registry.PutValue(entry.keyPath, std::move(entry.value)); break;
-        case RegFileEntry::Kind::DeleteValue: registry.RemoveValue(entry.keyPath, entry.value.name); break;
+        case RegFileEntry::Kind::Key:
+        case RegFileEntry::Kind::DeleteKey:
+            if (entry.kind == RegFileEntry::Kind::Key) {
+                registry_.EnsureKey(path);
+            } else {
+                registry_.RemoveTree(path);
+            }
+            section_ = nullptr;  // the tree changed: keys may have gone
+            break;
+        case RegFileEntry::Kind::Value:
+        case RegFileEntry::Kind::DeleteValue:
+            // Found once per section: walking a long path again for each of many
+            // values would cost their number times its length.
+            if (section_ != entry.key) {
+                registry_.EnsureKey(path);
+                sectionKey_ = const_cast<RegKey*>(registry_.FindKey(path));
+                section_ = entry.key;
+            }
+            if (sectionKey_ == nullptr) break;
+            if (entry.kind == RegFileEntry::Kind::Value) {
+                sectionKey_->SetValue(std::move(entry.value));
+            } else {
+                sectionKey_->RemoveValue(entry.value.name);
+            }
+            break;
     }
 }
 
 void ApplyRegEntries(const std::vector<RegFileEntry>& entries, MemoryRegistry& registry) {
-    for (const RegFileEntry& entry : entries) ApplyRegEntry(RegFileEntry(entry), registry);
+    RegEntryApplier applier(registry);
+    for (const RegFileEntry& entry : entries) {
+        RegFileEntry copy = entry;
+        applier.Apply(copy);
+    }
 }
 
 bool ImportRegText(std::u16string_view text, MemoryRegistry& registry, std::string& error) {
     // Checked whole first, then read again and applied entry by entry: no list
     // of entries as large as the file is ever held.
     if (!VisitRegText(text, [](RegFileEntry&, std::string&) { return true; }, error)) return false;
+    RegEntryApplier applier(registry);
     return VisitRegText(
         text,
-        [&registry](RegFileEntry& entry, std::string&) {
-            ApplyRegEntry(std::move(entry), registry);
+        [&applier](RegFileEntry& entry, std::string&) {
+            applier.Apply(entry);
             return true;
         },
         error);
 }
+
+// ---- writing ----------------------------------------------------------------------
 
 std::u16string RegFileHeader(const RegWriteOptions& options) {
     std::u16string header;
@@ -811,43 +959,71 @@ std::u16string FormatRegValue(const RegValue& value, const char16_t* newline) {
 void AppendRegKey(std::u16string& out, const std::u16string& topPath, const RegKey& key,
                   const RegWriteOptions& options) {
     StringOut sink{out};
-    PutKeyTree(sink, topPath, key, options);
+    std::string unused;
+    PutKeyTree(sink, topPath, key, options, std::nullopt, unused);
 }
 
-void WriteRegFile(const std::u16string& topPath, const RegKey& key, const RegWriteOptions& options,
-                  const std::function<void(std::string_view bytes)>& put) {
-    put(std::string_view("\xFF\xFE", 2));
-    BlockOut out(put);
-    PutHeader(out, options);
-    PutKeyTree(out, topPath, key, options);
-    out.Flush();
+namespace {
+
+// The depth of a full key path that AppendReadableRegKey and WriteRegFile start
+// from; nullopt with error set when topPath is not one.
+std::optional<std::size_t> TopDepth(const std::u16string& topPath, std::string& error) {
+    const std::optional<FullKeyPath> top = ParseFullKeyPath(topPath);
+    if (!top) {
+        error = "\"" + Shortened(topPath) + "\" is not a full key path";
+        return std::nullopt;
+    }
+    return KeyDepth(*top);
+}
+
+}  // namespace
+
+bool AppendReadableRegKey(std::u16string& out, const std::u16string& topPath, const RegKey& key,
+                          const RegWriteOptions& options, std::string& error) {
+    const std::optional<std::size_t> depth = TopDepth(topPath, error);
+    if (!depth) return false;
+    const std::size_t start = out.size();
+    StringOut sink{out};
+    if (PutKeyTree(sink, topPath, key, options, depth, error)) return true;
+    out.resize(start);
+    return false;
+}
+
+std::string EncodeUtf16LeWithBom(std::u16string_view text) {
+    std::string bytes(2 + text.size() * 2, '\0');
+    bytes[0] = static_cast<char>(0xFF);
+    bytes[1] = static_cast<char>(0xFE);
+    Utf16LeOut out{bytes.data() + 2};
+    PutText(out, text);
+    return bytes;
 }
 
 std::string EncodeRegFile(const std::u16string& topPath, const RegKey& key, const RegWriteOptions& options) {
     // Counted first, so that the buffer is allocated once at its final size:
     // growing it would hold up to three times the file at the moment of a copy.
+    std::string unused;
     CountingOut count;
     PutHeader(count, options);
-    PutKeyTree(count, topPath, key, options);
+    PutKeyTree(count, topPath, key, options, std::nullopt, unused);
     std::string bytes(2 + 2 * count.units, '\0');
     bytes[0] = static_cast<char>(0xFF);
     bytes[1] = static_cast<char>(0xFE);
     Utf16LeOut out{bytes.data() + 2};
     PutHeader(out, options);
-    PutKeyTree(out, topPath, key, options);
+    PutKeyTree(out, topPath, key, options, std::nullopt, unused);
     return bytes;
 }
 
-std::string EncodeUtf16LeWithBom(std::u16string_view text) {
-    std::string bytes;
-    bytes.reserve(2 + text.size() * 2);
-    bytes.push_back(static_cast<char>(0xFF));
-    bytes.push_back(static_cast<char>(0xFE));
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
-    }
-    return bytes;
+bool WriteRegFile(const std::u16string& topPath, const RegKey& key, const RegWriteOptions& options,
+                  const std::function<void(std::string_view bytes)>& put, std::string& error) {
+    const std::optional<std::size_t> depth = TopDepth(topPath, error);
+    if (!depth) return false;
+    put(kUtf16LeBom);
+    BlockOut out(put);
+    PutHeader(out, options);
+    if (!PutKeyTree(out, topPath, key, options, depth, error)) return false;
+    out.Flush();
+    return true;
 }
 
 }  // namespace qz

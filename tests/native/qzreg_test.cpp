@@ -143,7 +143,8 @@ TEST_F(QzregTest, ASecondRegistrationChangesNothing) {
 TEST_F(QzregTest, AMalformedHiveFailsThePassAndIsLeftAsItWas) {
     ASSERT_EQ(mkdir(folder_.c_str(), 0755), 0);
     const std::string hive = folder_ + "/HKEY_LOCAL_MACHINE.reg";
-    const std::string broken = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\X]\r\n\"v\"=dword:zz\r\n";
+    const std::string broken = qz::EncodeUtf16LeWithBom(
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\X]\r\n\"v\"=dword:zz\r\n");
     std::ofstream(hive, std::ios::binary) << broken;
     const CommandRun run = Qzreg("--registry '" + folder_ + "' register");
     EXPECT_EQ(run.exitCode, 5);
@@ -367,6 +368,20 @@ TEST_F(QzregTest, ConcurrentPassesPrintOnlyTheirOwnChanges) {
     for (int i = 0; i < kProcesses; ++i)
         EXPECT_NE(machine.find("[HKEY_LOCAL_MACHINE\\Software\\QzConcurrent\\P" + std::to_string(i) + "]"),
                   std::string::npos);
+}
+
+TEST_F(QzregTest, BehindAnotherHolderItSaysWhoAndGivesUpAtItsLimit) {
+    std::string error;
+    std::unique_ptr<qz::RegistryFolder> held = qz::RegistryFolder::Open(folder_, error);
+    ASSERT_TRUE(held) << error;
+    const CommandRun run = Qzreg("--lock-timeout 2 --registry '" + folder_ + "' check");
+    EXPECT_EQ(run.exitCode, 5);
+    const std::string holder = "in use by process " + std::to_string(getpid());
+    EXPECT_NE(run.err.find("qzreg: the registry folder " + folder_ + " is " + holder + "; waiting up to 2 s"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("still " + holder + " after waiting 2 s"), std::string::npos) << run.err;
+    EXPECT_EQ(Qzreg("--lock-timeout -1 --registry '" + folder_ + "' check").exitCode, 1);
 }
 
 TEST_F(QzregTest, ExitCodesFollowRegsvr32) {

@@ -143,6 +143,52 @@ TEST(RegFileReader, DecodesUtf16AndUtf8Files) {
     EXPECT_EQ(DecodeRegFileBytes("\xEF\xBB\xBF" + Utf16ToUtf8(text)), text);
 }
 
+struct DecodeCase {
+    const char* what;
+    std::string bytes;
+    const char* hive;    // under RegFileRule::Hive: empty when accepted, else the start of the error
+    std::u16string import;  // the text under RegFileRule::Import
+};
+
+TEST(RegFileReader, HiveFilesMustBeWhatTheFolderWritesImportsAreReadAsRegeditReadsThem) {
+    const std::u16string header = u"Windows Registry Editor Version 5.00\r\n";
+    const std::u16string value = u"[HKEY_CURRENT_USER\\T]\r\n\"v\"=\"h\u00E9lp \u20AC\"\r\n";
+    const std::string utf8 = Utf16ToUtf8(header + value);
+    const std::string utf16 = EncodeUtf16LeWithBom(header + value);
+    const DecodeCase cases[] = {
+        {"UTF-16LE with a BOM", utf16, "", header + value},
+        // What a text editor leaves: read as Windows-1252 it would be saved back as "hÃ©lp â‚¬".
+        {"UTF-8 without a BOM", utf8, "line 1: not a hive file: it has no UTF-16LE byte order mark",
+         NarrowToWide(utf8)},
+        {"UTF-8 with a BOM", "\xEF\xBB\xBF" + utf8, "line 1: not a hive file: it is UTF-8 text", header + value},
+        {"REGEDIT4 in Windows-1252", "REGEDIT4\r\n[HKEY_CURRENT_USER\\T]\r\n\"v\"=\"h\xE9lp \x80\"\r\n",
+         "line 1: not a hive file: it is a REGEDIT4 file", u"REGEDIT4\r\n[HKEY_CURRENT_USER\\T]\r\n\"v\"=\"h\u00E9lp \u20AC\"\r\n"},
+        {"REGEDIT4 in UTF-16LE", EncodeUtf16LeWithBom(u"REGEDIT4\r\n" + value),
+         "line 1: not a hive file: the first line is not", u"REGEDIT4\r\n" + value},
+        {"UTF-16 big-endian", std::string("\xFE\xFF\0W", 4), "line 1: not a hive file: it is UTF-16 big-endian",
+         NarrowToWide(std::string("\xFE\xFF\0W", 4))},
+        {"a torn last character", utf16 + "x", "line 4: the file ends in the middle of a UTF-16 character",
+         header + value},
+        {"empty", "", "line 1: not a hive file: the file is empty", u""},
+    };
+    for (const DecodeCase& c : cases) {
+        std::u16string text = u"left over";
+        std::string error;
+        const bool accepted = DecodeRegFileBytes(c.bytes, RegFileRule::Hive, text, error);
+        if (*c.hive == '\0') {
+            EXPECT_TRUE(accepted) << c.what << ": " << error;
+            EXPECT_EQ(text, c.import) << c.what;
+        } else {
+            EXPECT_FALSE(accepted) << c.what;
+            EXPECT_EQ(error.rfind(c.hive, 0), 0u) << c.what << ": " << error;
+            EXPECT_TRUE(text.empty()) << c.what;
+        }
+        EXPECT_TRUE(DecodeRegFileBytes(c.bytes, RegFileRule::Import, text, error)) << c.what;
+        EXPECT_EQ(Utf16ToUtf8(text), Utf16ToUtf8(c.import)) << c.what;
+        EXPECT_EQ(DecodeRegFileBytes(c.bytes), c.import) << c.what;
+    }
+}
+
 // Files are decoded a block at a time: wherever the blocks split a character,
 // the text is the one the whole file gives.
 TEST(RegFileReader, DecodesFilesFedInBlocksSplitAnywhere) {
@@ -170,10 +216,11 @@ TEST(RegFileReader, DecodesFilesFedInBlocksSplitAnywhere) {
                 // A first block of any length, then blocks of one size.
                 RegFileDecoder decoder;
                 std::u16string decoded;
+                std::string error;
                 decoder.Feed(std::string_view(c.bytes).substr(0, first), decoded);
                 for (std::size_t at = first; at < c.bytes.size(); at += blockSize)
                     decoder.Feed(std::string_view(c.bytes).substr(at, blockSize), decoded);
-                decoder.Finish(decoded);
+                ASSERT_TRUE(decoder.Finish(decoded, error)) << c.what;
                 ASSERT_EQ(decoded, c.expected) << c.what << ", first block " << first << ", then " << blockSize;
             }
         }
@@ -194,7 +241,7 @@ TEST(RegFileReader, ReadsTextGivenInPiecesAsTheWholeText) {
         u"",
     };
     const auto describe = [](RegFileEntry& entry, std::vector<std::string>& seen) {
-        seen.push_back(std::to_string(static_cast<int>(entry.kind)) + " " + Utf16ToUtf8(entry.keyPath) + " " +
+        seen.push_back(std::to_string(static_cast<int>(entry.kind)) + " " + Utf16ToUtf8(entry.keyPath()) + " " +
                        Utf16ToUtf8(entry.value.name) + " " + std::to_string(entry.value.data.size()) + " line " +
                        std::to_string(entry.line));
     };
@@ -228,6 +275,79 @@ TEST(RegFileReader, ReadsTextGivenInPiecesAsTheWholeText) {
             EXPECT_EQ(parsed, wholeParsed) << Utf16ToUtf8(text) << " in pieces of " << pieceSize;
             EXPECT_EQ(error, wholeError) << Utf16ToUtf8(text) << " in pieces of " << pieceSize;
             EXPECT_EQ(pieces, whole) << Utf16ToUtf8(text) << " in pieces of " << pieceSize;
+        }
+    }
+}
+
+// Hive files are judged a block at a time as they are whole: the same verdict
+// and the same error wherever the blocks split the bytes.
+TEST(RegFileReader, HiveFilesFedInBlocksAreJudgedAsWholeFiles) {
+    const std::u16string good = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\T]\r\n";
+    const std::string cases[] = {
+        EncodeUtf16LeWithBom(good),
+        EncodeUtf16LeWithBom(good) + "x",
+        EncodeUtf16LeWithBom(u"REGEDIT4\r\n[HKEY_CURRENT_USER\\T]\r\n"),
+        EncodeUtf16LeWithBom(u"Windows Registry Editor Version 5.00"),
+        EncodeUtf16LeWithBom(u"Windows Registry Editor Version 5.000\r\n"),
+        "\xEF\xBB\xBF" + Utf16ToUtf8(good),
+        "REGEDIT4\r\n",
+        "REGEDIT",
+        std::string("\xFE\xFF\0W", 4),
+        "\xFF",
+        "",
+    };
+    for (const std::string& bytes : cases) {
+        std::u16string wholeText;
+        std::string wholeError;
+        const bool whole = DecodeRegFileBytes(bytes, RegFileRule::Hive, wholeText, wholeError);
+        for (std::size_t blockSize = 1; blockSize <= 9; blockSize += 4) {
+            RegFileDecoder decoder(RegFileRule::Hive);
+            std::u16string text;
+            std::string error;
+            for (std::size_t at = 0; at < bytes.size(); at += blockSize)
+                decoder.Feed(std::string_view(bytes).substr(at, blockSize), text);
+            const bool accepted = decoder.Finish(text, error);
+            EXPECT_EQ(accepted, whole) << wholeError;
+            EXPECT_EQ(error, wholeError);
+            if (accepted) EXPECT_EQ(text, wholeText);
+        }
+    }
+}
+
+// A key path this many levels below its root.
+std::string Nested(const char* root, std::size_t levels) {
+    std::string path = root;
+    for (std::size_t i = 0; i < levels; ++i) path += "\\k";
+    return path;
+}
+
+struct DepthCase {
+    const char* what;
+    std::string section;  // the line after the header
+    const char* refusal;  // empty when accepted
+};
+
+TEST(RegFileReader, RefusesKeysNestedDeeperThanWindowsAllows) {
+    const DepthCase cases[] = {
+        {"512 levels", "[" + Nested("HKEY_CURRENT_USER", 512) + "]", ""},
+        {"513 levels", "[" + Nested("HKEY_CURRENT_USER", 513) + "]", "line 3: the key is nested 513 levels deep"},
+        {"classes root, 510 levels (512 in the machine hive)", "[" + Nested("HKEY_CLASSES_ROOT", 510) + "]", ""},
+        {"classes root, 511 levels", "[" + Nested("HKCR", 511) + "]", "line 3: the key is nested 513 levels deep"},
+        {"a removal", "[-" + Nested("HKEY_LOCAL_MACHINE", 600) + "]", "line 3: the key is nested 600 levels deep"},
+        {"a million levels in 2 MB", "[" + Nested("HKCU", 1000000) + "]",
+         "line 3: the key is nested 1000000 levels deep"},
+    };
+    for (const DepthCase& c : cases) {
+        std::vector<RegFileEntry> entries;
+        std::string error;
+        const bool parsed =
+            ParseRegText(Utf8ToUtf16("Windows Registry Editor Version 5.00\r\n\r\n" + c.section + "\r\n"), entries, error);
+        if (*c.refusal == '\0') {
+            EXPECT_TRUE(parsed) << c.what << ": " << error;
+            EXPECT_EQ(entries.size(), 1u) << c.what;
+        } else {
+            EXPECT_FALSE(parsed) << c.what;
+            EXPECT_EQ(error.rfind(c.refusal, 0), 0u) << c.what << ": " << error.substr(0, 200);
         }
     }
 }
@@ -303,7 +423,7 @@ TEST(RegFileReader, AVisitorSeesEntriesInOrderAndCanStopAtOne) {
     const bool parsed = VisitRegText(
         text,
         [&seen](RegFileEntry& entry, std::string& message) {
-            seen.push_back(Utf16ToUtf8(entry.kind == RegFileEntry::Kind::Key ? entry.keyPath : entry.value.name));
+            seen.push_back(Utf16ToUtf8(entry.kind == RegFileEntry::Kind::Key ? entry.keyPath() : entry.value.name));
             if (entry.value.name != u"refused") return true;
             message = "not wanted";
             return false;
@@ -372,6 +492,97 @@ TEST(RegFileWriter, LaysValuesOutAsRegExportDoes) {
     EXPECT_EQ(Utf16ToUtf8(FormatRegValue(escaped, u"\n")),
               "\"a\\\"b\"=hex(12345):00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,\\\n"
               "  14,15,16,17");
+}
+
+
+struct EscapeCase {
+    const char* what;
+    RegValue value;
+    const char* line;  // as reg export writes it
+};
+
+TEST(RegFileWriter, EscapesWhatTheReaderUnescapesAsRegExportDoes) {
+    const EscapeCase cases[] = {
+        {"line feed in a name", RegValue{u"a\nb", REG_SZ, Wide(u"x")}, R"("a\nb"="x")"},
+        {"carriage return in a name", RegValue{u"c\rd", REG_SZ, Wide(u"plain")}, R"("c\rd"="plain")"},
+        {"quote and backslash in a name", RegValue{u"q\"\\", REG_SZ, Wide(u"v")}, R"("q\"\\"="v")"},
+        {"line breaks in a string", RegValue{u"s", REG_SZ, Wide(u"x\ny\rz")}, R"("s"="x\ny\rz")"},
+        {"line break in the name of binary data", RegValue{u"b\n", REG_BINARY, Bytes({1})}, R"("b\n"=hex:01)"},
+        {"line break in the name of a dword", RegValue{u"\r\n", REG_DWORD, Bytes({1, 0, 0, 0})},
+         R"("\r\n"=dword:00000001)"},
+    };
+    for (const EscapeCase& c : cases) {
+        EXPECT_EQ(Utf16ToUtf8(FormatRegValue(c.value)), c.line) << c.what;
+        MemoryRegistry registry;
+        ASSERT_EQ(Import(std::string("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\T]\r\n") +
+                             c.line + "\r\n",
+                         registry),
+                  "")
+            << c.what;
+        const RegKey* key = registry.FindKey(u"HKCU\\T");
+        ASSERT_NE(key, nullptr) << c.what;
+        ASSERT_EQ(key->ValueCount(), 1u) << c.what;
+        EXPECT_EQ(key->ValueAt(0), c.value) << c.what;
+    }
+}
+
+// Found by fuzzing: a value name holding a line feed was read, then written
+// unescaped, and the saved hive no longer parsed.
+TEST(RegFileWriter, AHiveWithLineBreaksInNamesAndDataReadsBackAsItWasWritten) {
+    const std::string file =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_CURRENT_USER\\T]\r\n"
+        "\"\\n\"=hex:01\r\n"
+        "\"two\\nlines\"=\"a\\r\\nb\"\r\n"
+        "\r\n";
+    MemoryRegistry first;
+    ASSERT_EQ(Import(file, first), "");
+    RegWriteOptions options;
+    options.skipEmptyTop = true;
+    std::u16string written = RegFileHeader(options);
+    std::string error;
+    ASSERT_TRUE(AppendReadableRegKey(written, u"HKEY_CURRENT_USER", first.Hive(RegRoot::CurrentUser), options, error))
+        << error;
+    EXPECT_EQ(Utf16ToUtf8(written), file);
+    std::u16string text;
+    ASSERT_TRUE(DecodeRegFileBytes(EncodeUtf16LeWithBom(written), RegFileRule::Hive, text, error)) << error;
+    MemoryRegistry second;
+    ASSERT_TRUE(ImportRegText(text, second, error)) << error;
+    EXPECT_TRUE(SameContent(second.Hive(RegRoot::CurrentUser), first.Hive(RegRoot::CurrentUser)));
+}
+
+TEST(RegFileWriter, RefusesToWriteForReadingWhatWouldNotReadBack) {
+    struct Case {
+        const char* what;
+        std::u16string key;   // created in the registry
+        const char* refusal;  // empty when the hive is written
+    };
+    const Case cases[] = {
+        {"512 levels", Utf8ToUtf16(Nested("HKEY_CURRENT_USER", 512)), ""},
+        {"513 levels", Utf8ToUtf16(Nested("HKEY_CURRENT_USER", 513)), "is nested 513 levels deep"},
+        {"a line feed in a key name", u"HKEY_CURRENT_USER\\Software\\a\nb", "has a line break in its name"},
+        {"a carriage return in a key name", u"HKEY_CURRENT_USER\\Software\\a\rb", ""},
+    };
+    for (const Case& c : cases) {
+        MemoryRegistry registry;
+        ASSERT_TRUE(registry.EnsureKey(c.key)) << c.what;
+        ASSERT_TRUE(registry.PutValue(u"HKCU\\Before", RegValue{u"v", REG_SZ, Wide(u"x")})) << c.what;
+        std::u16string text = u"kept";
+        std::string error;
+        const bool written =
+            AppendReadableRegKey(text, u"HKEY_CURRENT_USER", registry.Hive(RegRoot::CurrentUser), {}, error);
+        if (*c.refusal == '\0') {
+            ASSERT_TRUE(written) << c.what << ": " << error;
+            MemoryRegistry readBack;
+            ASSERT_TRUE(ImportRegText(RegFileHeader() + text.substr(4), readBack, error)) << c.what << ": " << error;
+            EXPECT_TRUE(SameContent(readBack.Hive(RegRoot::CurrentUser), registry.Hive(RegRoot::CurrentUser)))
+                << c.what;
+        } else {
+            EXPECT_FALSE(written) << c.what;
+            EXPECT_NE(error.find(c.refusal), std::string::npos) << c.what << ": " << error.substr(0, 300);
+            EXPECT_EQ(text, u"kept") << c.what;
+        }
+    }
 }
 
 // The hive files are written straight into a buffer: the same bytes as the text

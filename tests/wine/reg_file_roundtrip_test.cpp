@@ -122,6 +122,7 @@ RegKey OrdinaryTree() {
     top.SetValue(Value(u"", REG_SZ, Wide(u"default text")));
     top.SetValue(Value(u"quotes \"and\" \\slashes\\", REG_SZ, Wide(u"C:\\Program Files\\\"x\"\\")));
     top.SetValue(Value(u"empty", REG_SZ, Wide(u"")));
+    top.SetValue(Value(u"line\nbreaks\r", REG_SZ, Wide(u"one\r\ntwo\n")));
     top.SetValue(Value(u"accents", REG_SZ, Wide(u"Gr\u00FC\u00DFe \u20AC \u4E2D\u6587")));
     top.SetValue(Value(u"expand", REG_EXPAND_SZ, Wide(u"%SystemRoot%\\system32")));
     top.SetValue(Value(u"multi", REG_MULTI_SZ, Wide(std::u16string(u"one\0two\0", 8))));

@@ -19,7 +19,11 @@ private:
 
 std::unique_ptr<LiveRegistry> LiveRegistry::Open(const LiveRegistryOptions& options, std::string& error) {
     const std::string directory = options.folder.empty() ? DefaultRegistryFolder() : options.folder;
-    std::unique_ptr<RegistryFolder> folder = RegistryFolder::Open(directory, error);
+    RegistryFolder::OpenOptions open;
+    open.lockTimeout = std::chrono::milliseconds(static_cast<long long>(options.lockTimeoutSeconds * 1000));
+    // Like a package manager: say who holds the folder, then wait up to the limit.
+    open.onWaiting = [](const std::string& notice) { RegistryFolder::PrintNotice("qzreg: " + notice); };
+    std::unique_ptr<RegistryFolder> folder = RegistryFolder::Open(directory, error, open);
     if (!folder) return nullptr;
     for (const std::string& file : options.imports) {
         if (!ImportRegFile(file, folder->registry(), error)) return nullptr;

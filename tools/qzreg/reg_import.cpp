@@ -3,19 +3,30 @@
 
 #include "registry/memory_registry.h"
 #include "registry/reg_file.h"
+#ifndef _WIN32
+#include "registry/registry_folder.h"
+#endif
 #include "tools/qzreg/live_registry.h"
 
 namespace qz {
 
 bool ImportRegFile(const std::string& file, MemoryRegistry& registry, std::string& error) {
+    std::string bytes;
+#ifdef _WIN32
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         error = "cannot read " + file;
         return false;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+#else
+    // Only a regular file of bounded size: a FIFO or /dev/zero must not hang the command.
+    if (!ReadRegFileToImport(file, bytes, error)) return false;
+#endif
+    // Read as regedit reads an import: UTF-16 after its BOM, UTF-8 after its BOM, else the ANSI code page.
+    std::u16string text;
     std::string why;
-    if (!ImportRegText(DecodeRegFileBytes(bytes), registry, why)) {
+    if (!DecodeRegFileBytes(bytes, RegFileRule::Import, text, why) || !ImportRegText(text, registry, why)) {
         error = file + ": " + why;
         return false;
     }
