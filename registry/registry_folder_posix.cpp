@@ -272,8 +272,10 @@ struct Written {
 // Writes content to a new temporary file ".<fileName>.XXXXXX" in the folder,
 // flushed to disk, with the permissions of the file it is to replace (a new file
 // is readable by all). Its name in temporary; on failure nothing is left behind.
+// The checksum, a pass over every byte, is taken only when asked for (a journal
+// needs it).
 bool WriteTemporaryFile(const std::string& directory, const std::string& fileName, const Content& content,
-                        std::string& temporary, Written& written, std::string& error) {
+                        bool checksum, std::string& temporary, Written& written, std::string& error) {
     const std::string path = JoinPath(directory, fileName);
     std::string pattern = JoinPath(directory, TemporaryPrefix(fileName) + "XXXXXX");
     std::vector<char> name(pattern.begin(), pattern.end());
@@ -300,7 +302,7 @@ bool WriteTemporaryFile(const std::string& directory, const std::string& fileNam
                     return;
                 }
                 written.size += bytes.size();
-                written.checksum = Checksum(written.checksum, bytes);
+                if (checksum) written.checksum = Checksum(written.checksum, bytes);
             },
             contentError);
     } catch (...) {
@@ -855,24 +857,29 @@ bool RegistryFolder::Save(std::string& error) {
         return false;
     };
     try {
+        // Each hive is compared with the file in place, then written to a
+        // temporary file, as it is produced: no hive is held whole. The changed
+        // ones are known first, so that a save of one hive (a rename alone, no
+        // journal) does not checksum it.
+        std::vector<const Hive*> changed;
         for (const Hive& hive : kHives) {
-            // Compared with the file in place, then written to a temporary file,
-            // as it is produced: no hive is held whole.
-            const std::string path = JoinPath(directory_, hive.fileName);
-            const Content content = HiveContent(registry_, hive.root);
             bool same = false;
-            if (!FileHolds(path, content, same, error)) return discard(nullptr);
-            if (same) continue;
+            if (!FileHolds(JoinPath(directory_, hive.fileName), HiveContent(registry_, hive.root), same, error))
+                return false;
+            if (!same) changed.push_back(&hive);
+        }
+        if (changed.empty()) return true;
+        for (const Hive* hive : changed) {
             Replacement replacement;
-            replacement.hiveFile = hive.fileName;
+            replacement.hiveFile = hive->fileName;
             Written written;
-            if (!WriteTemporaryFile(directory_, hive.fileName, content, replacement.temporary, written, error))
+            if (!WriteTemporaryFile(directory_, hive->fileName, HiveContent(registry_, hive->root), changed.size() > 1,
+                                    replacement.temporary, written, error))
                 return discard(nullptr);
             replacement.size = written.size;
             replacement.checksum = written.checksum;
             replacements.push_back(std::move(replacement));
         }
-        if (replacements.empty()) return true;
 
         // One file: its rename alone is atomic.
         if (replacements.size() == 1) {
@@ -888,8 +895,8 @@ bool RegistryFolder::Save(std::string& error) {
         std::string journalTemporary;
         const std::string journal = JournalText(replacements);
         Written journalWritten;
-        if (!WriteTemporaryFile(directory_, kJournalFileName, BytesContent(journal), journalTemporary, journalWritten,
-                                error))
+        if (!WriteTemporaryFile(directory_, kJournalFileName, BytesContent(journal), false, journalTemporary,
+                                journalWritten, error))
             return discard(nullptr);
         if (!RenameInFolder(directory_, journalTemporary, kJournalFileName, error)) return discard(&journalTemporary);
         std::string syncError;
