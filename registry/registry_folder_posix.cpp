@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -72,9 +74,10 @@ std::string Seconds(milliseconds duration) {
 }
 
 // The 64-bit FNV-1a hash: enough to tell a journal's new file from anything
-// else that might stand under its name.
-std::uint64_t Checksum(const std::string& bytes) {
-    std::uint64_t hash = 0xcbf29ce484222325ull;
+// else that might stand under its name. Taken a block at a time: start from
+// kChecksumStart and feed each block in turn.
+constexpr std::uint64_t kChecksumStart = 0xcbf29ce484222325ull;
+std::uint64_t Checksum(std::uint64_t hash, std::string_view bytes) {
     for (const char c : bytes) {
         hash ^= static_cast<unsigned char>(c);
         hash *= 0x100000001b3ull;
@@ -122,17 +125,41 @@ std::string Size(std::uint64_t bytes) {
 
 enum class Links { Refuse, Follow };
 
-// Reads a regular file whole, at most limit bytes. A missing file gives true
-// with exists false. Nothing that is not a regular file is read: opening with
-// O_NONBLOCK keeps a FIFO from blocking the open, and fstat then refuses it, a
-// device such as /dev/zero, or a directory, before a byte is read.
-bool ReadRegularFile(const std::string& path, Links links, std::uint64_t limit, std::string& bytes, bool& exists,
-                     std::string& error) {
-    bytes.clear();
+std::string TooLarge(const std::string& path, std::uint64_t limit) {
+    return path + " is larger than " + Size(limit) + ", the most that is read of such a file";
+}
+
+// A descriptor closed when it goes out of scope.
+struct FileDescriptor {
+    int fd = -1;
+    FileDescriptor() = default;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Reads up to size bytes, fewer at the end of the file; -1 with errno set.
+ssize_t ReadSome(int fd, char* buffer, std::size_t size) {
+    ssize_t got;
+    do {
+        got = ::read(fd, buffer, size);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+// Opens a regular file of at most limit bytes for reading. A missing file gives
+// true with exists false. Nothing that is not a regular file is opened for
+// reading: opening with O_NONBLOCK keeps a FIFO from blocking the open, and
+// fstat then refuses it, a device such as /dev/zero, or a directory, before a
+// byte is read.
+bool OpenRegularFile(const std::string& path, Links links, std::uint64_t limit, FileDescriptor& file,
+                     std::uint64_t& size, bool& exists, std::string& error) {
     exists = false;
     const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (links == Links::Refuse ? O_NOFOLLOW : 0);
-    const int fd = ::open(path.c_str(), flags);
-    if (fd < 0) {
+    file.fd = ::open(path.c_str(), flags);
+    if (file.fd < 0) {
         const int saved = errno;
         if (saved == ENOENT) return true;
         if (saved == ELOOP && links == Links::Refuse) {
@@ -145,46 +172,64 @@ bool ReadRegularFile(const std::string& path, Links links, std::uint64_t limit, 
     }
     exists = true;
     struct stat info {};
-    if (::fstat(fd, &info) != 0) {
+    if (::fstat(file.fd, &info) != 0) {
         error = "cannot read " + path + ": " + ErrnoText(errno);
-        ::close(fd);
         return false;
     }
     if (!S_ISREG(info.st_mode)) {
         error = path + " is " + FileKind(info.st_mode) + ", not a regular file; it is not read";
-        ::close(fd);
         return false;
     }
-    const std::string tooLarge = path + " is larger than " + Size(limit) + ", the most that is read of such a file";
     if (static_cast<std::uint64_t>(info.st_size) > limit) {
-        error = tooLarge;
-        ::close(fd);
+        error = TooLarge(path, limit);
         return false;
     }
-    bytes.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[65536];
-    while (true) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            error = "cannot read " + path + ": " + ErrnoText(errno);
-            ::close(fd);
-            return false;
-        }
-        if (got == 0) break;
-        // A file that grows while it is read is held to the same limit.
-        if (bytes.size() + static_cast<std::size_t>(got) > limit) {
-            error = tooLarge;
-            ::close(fd);
-            return false;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
+    size = static_cast<std::uint64_t>(info.st_size);
     return true;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
+// Reads an open file on, a block at a time, handing each to take until take
+// returns false or the file ends. A file that grows while it is read is held
+// to the same limit. False with error set when reading fails.
+bool ReadBlocks(const FileDescriptor& file, const std::string& path, std::uint64_t limit,
+                const std::function<bool(std::string_view)>& take, std::string& error) {
+    std::vector<char> block(1 << 20);
+    std::uint64_t total = 0;
+    while (true) {
+        const ssize_t got = ReadSome(file.fd, block.data(), block.size());
+        if (got < 0) {
+            error = "cannot read " + path + ": " + ErrnoText(errno);
+            return false;
+        }
+        if (got == 0) return true;
+        total += static_cast<std::uint64_t>(got);
+        if (total > limit) {
+            error = TooLarge(path, limit);
+            return false;
+        }
+        if (!take(std::string_view(block.data(), static_cast<std::size_t>(got)))) return true;
+    }
+}
+
+// Reads a regular file whole, at most limit bytes (see OpenRegularFile).
+bool ReadRegularFile(const std::string& path, Links links, std::uint64_t limit, std::string& bytes, bool& exists,
+                     std::string& error) {
+    bytes.clear();
+    FileDescriptor file;
+    std::uint64_t size = 0;
+    if (!OpenRegularFile(path, links, limit, file, size, exists, error)) return false;
+    if (!exists) return true;
+    bytes.reserve(static_cast<std::size_t>(size));
+    return ReadBlocks(
+        file, path, limit,
+        [&bytes](std::string_view block) {
+            bytes.append(block.data(), block.size());
+            return true;
+        },
+        error);
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -206,11 +251,31 @@ bool SyncDirectory(const std::string& directory, std::string& error) {
     return synced;
 }
 
-// Writes bytes to a new temporary file ".<fileName>.XXXXXX" in the folder,
+// A file's content, produced in order and handed to a consumer block by block:
+// a hive is never held whole in memory, neither to compare nor to write. False,
+// with error set, when it cannot be produced.
+using Content = std::function<bool(const std::function<void(std::string_view)>& put, std::string& error)>;
+
+Content BytesContent(const std::string& bytes) {
+    return [&bytes](const std::function<void(std::string_view)>& put, std::string&) {
+        put(bytes);
+        return true;
+    };
+}
+
+// What a file was written with: its size and checksum, for the journal.
+struct Written {
+    std::uint64_t size = 0;
+    std::uint64_t checksum = kChecksumStart;
+};
+
+// Writes content to a new temporary file ".<fileName>.XXXXXX" in the folder,
 // flushed to disk, with the permissions of the file it is to replace (a new file
 // is readable by all). Its name in temporary; on failure nothing is left behind.
-bool WriteTemporaryFile(const std::string& directory, const std::string& fileName, const std::string& bytes,
-                        std::string& temporary, std::string& error) {
+// The checksum, a pass over every byte, is taken only when asked for (a journal
+// needs it).
+bool WriteTemporaryFile(const std::string& directory, const std::string& fileName, const Content& content,
+                        bool checksum, std::string& temporary, Written& written, std::string& error) {
     const std::string path = JoinPath(directory, fileName);
     std::string pattern = JoinPath(directory, TemporaryPrefix(fileName) + "XXXXXX");
     std::vector<char> name(pattern.begin(), pattern.end());
@@ -223,8 +288,36 @@ bool WriteTemporaryFile(const std::string& directory, const std::string& fileNam
     const std::string created = name.data();
     struct stat info {};
     const mode_t mode = ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? (info.st_mode & 07777) : 0644;
-    bool ok = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    int saved = errno;
+    // Written as it is produced; the first failure stops the writing.
+    written = Written{};
+    int writeError = 0;
+    std::string contentError;
+    bool produced = false;
+    try {
+        produced = content(
+            [&](std::string_view bytes) {
+                if (writeError != 0) return;
+                if (!WriteAll(fd, bytes)) {
+                    writeError = errno;
+                    return;
+                }
+                written.size += bytes.size();
+                if (checksum) written.checksum = Checksum(written.checksum, bytes);
+            },
+            contentError);
+    } catch (...) {
+        ::close(fd);
+        ::unlink(created.c_str());
+        throw;
+    }
+    if (!produced) {
+        ::close(fd);
+        ::unlink(created.c_str());
+        error = "cannot write " + path + ": " + contentError;
+        return false;
+    }
+    bool ok = writeError == 0 && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    int saved = writeError != 0 ? writeError : errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
         saved = errno;
@@ -362,14 +455,24 @@ bool ParseJournal(const std::string& path, const std::string& text, std::vector<
 
 // Whether the file at path holds exactly the content a replacement names.
 bool Holds(const std::string& path, const Replacement& replacement, std::string& error, bool& failed) {
-    std::string bytes;
-    bool exists = false;
     failed = false;
-    if (!ReadRegularFile(path, Links::Refuse, RegistryFolder::kMaxHiveFileSize, bytes, exists, error)) {
+    FileDescriptor file;
+    std::uint64_t size = 0;
+    bool exists = false;
+    Written read;
+    if (!OpenRegularFile(path, Links::Refuse, RegistryFolder::kMaxHiveFileSize, file, size, exists, error) ||
+        (exists && !ReadBlocks(
+                       file, path, RegistryFolder::kMaxHiveFileSize,
+                       [&read](std::string_view block) {
+                           read.size += block.size();
+                           read.checksum = Checksum(read.checksum, block);
+                           return true;
+                       },
+                       error))) {
         failed = true;
         return false;
     }
-    return exists && bytes.size() == replacement.size && Checksum(bytes) == replacement.checksum;
+    return exists && read.size == replacement.size && read.checksum == replacement.checksum;
 }
 
 // Finishes the save a journal records, or discards it when it never reached
@@ -530,17 +633,61 @@ bool Lock(int fd, const std::string& directory, const std::string& lockPath,
 
 // ---- hive files -----------------------------------------------------------------
 
-bool HiveBytes(const MemoryRegistry& registry, RegRoot root, const std::string& path, std::string& bytes,
-               std::string& error) {
-    RegWriteOptions options;
-    options.skipVolatile = true;
-    options.skipEmptyTop = true;
-    std::u16string text = RegFileHeader(options);
-    if (!AppendReadableRegKey(text, RootName(root), registry.Hive(root), options, error)) {
-        error = "cannot write " + path + ": " + error;
+// A hive file's content: the hive as AppendReadableRegKey writes it, produced
+// block by block.
+Content HiveContent(const MemoryRegistry& registry, RegRoot root) {
+    return [&registry, root](const std::function<void(std::string_view)>& put, std::string& error) {
+        RegWriteOptions options;
+        options.skipVolatile = true;
+        options.skipEmptyTop = true;
+        return WriteRegFile(RootName(root), registry.Hive(root), options, put, error);
+    };
+}
+
+// Whether the file at path holds exactly the content, compared block by block as
+// it is produced. False with error set when the file cannot be read (as
+// ReadRegularFile reads the folder's files) or the content cannot be produced.
+bool FileHolds(const std::string& path, const Content& content, bool& same, std::string& error) {
+    same = false;
+    FileDescriptor file;
+    std::uint64_t size = 0;
+    bool exists = false;
+    if (!OpenRegularFile(path, Links::Refuse, RegistryFolder::kMaxHiveFileSize, file, size, exists, error))
+        return false;
+    if (!exists) return true;
+    bool equal = true;
+    std::uint64_t produced = 0;
+    std::vector<char> buffer;
+    std::string readError;
+    std::string contentError;
+    const bool made = content(
+        [&](std::string_view bytes) {
+            produced += bytes.size();
+            if (!equal || produced > size) {
+                equal = false;
+                return;
+            }
+            buffer.resize(bytes.size());
+            std::size_t got = 0;
+            while (got < bytes.size()) {
+                const ssize_t now = ReadSome(file.fd, buffer.data() + got, bytes.size() - got);
+                if (now < 0 && readError.empty()) readError = "cannot read " + path + ": " + ErrnoText(errno);
+                if (now <= 0) break;
+                got += static_cast<std::size_t>(now);
+            }
+            equal = got == bytes.size() && std::memcmp(buffer.data(), bytes.data(), got) == 0;
+        },
+        contentError);
+    if (!made) {
+        error = "cannot write " + path + ": " + contentError;
         return false;
     }
-    bytes = EncodeUtf16LeWithBom(text);
+    if (!readError.empty()) {
+        error = readError;
+        return false;
+    }
+    char extra;
+    same = equal && produced == size && ReadSome(file.fd, &extra, 1) == 0;
     return true;
 }
 
@@ -550,38 +697,87 @@ RegRoot HiveOf(const std::u16string& keyPath) {
     return parsed && parsed->root == RegRoot::CurrentUser ? RegRoot::CurrentUser : RegRoot::LocalMachine;
 }
 
+// Reads, decodes and parses each hive file a block at a time and applies each
+// entry as it comes into registry, a registry of the folder's own: a file that
+// is refused (not a hive file, malformed, a key of another hive) fails the open,
+// and the registry goes with the folder, so nothing of any file is seen. No
+// file is held whole, as bytes, as text or as a list of entries.
 bool LoadHives(const std::string& directory, MemoryRegistry& registry, std::string& error) {
-    // Every file is checked before anything is applied.
-    std::vector<std::vector<RegFileEntry>> parsed;
     for (const Hive& hive : kHives) {
         const std::string path = JoinPath(directory, hive.fileName);
-        std::string bytes;
+        FileDescriptor file;
+        std::uint64_t size = 0;
         bool exists = false;
-        if (!ReadRegularFile(path, Links::Refuse, RegistryFolder::kMaxHiveFileSize, bytes, exists, error))
+        if (!OpenRegularFile(path, Links::Refuse, RegistryFolder::kMaxHiveFileSize, file, size, exists, error))
             return false;
-        std::vector<RegFileEntry> entries;
-        if (exists) {
-            std::u16string text;
-            std::string problem;
-            if (!DecodeRegFileBytes(bytes, RegFileRule::Hive, text, problem) ||
-                !ParseRegText(text, entries, problem)) {
-                error = path + ": " + problem;
+        if (!exists) continue;
+
+        RegFileDecoder decoder(RegFileRule::Hive);
+        std::vector<char> block(1 << 20);
+        std::uint64_t total = 0;
+        std::string readError;
+        std::string decodeError;
+        bool decoded = true;
+        bool ended = false;
+        // The next piece of text, until the end of the file, a failure to read,
+        // or the decoder's refusal of the bytes.
+        const RegTextSource text = [&](std::u16string& out) {
+            if (ended) return false;
+            const ssize_t got = ReadSome(file.fd, block.data(), block.size());
+            if (got < 0) {
+                readError = "cannot read " + path + ": " + ErrnoText(errno);
+                ended = true;
                 return false;
             }
-        }
-        // Once per section (its entries share their path), not once per value.
-        const std::u16string* checked = nullptr;
-        for (const RegFileEntry& entry : entries) {
-            if (entry.key.get() == checked) continue;
-            if (HiveOf(entry.keyPath()) != hive.root) {
-                error = path + ": line " + std::to_string(entry.line) + ": the key belongs to another hive";
+            // A file that grows while it is read is held to the same limit.
+            total += static_cast<std::uint64_t>(got);
+            if (total > RegistryFolder::kMaxHiveFileSize) {
+                readError = TooLarge(path, RegistryFolder::kMaxHiveFileSize);
+                ended = true;
                 return false;
             }
-            checked = entry.key.get();
+            if (got == 0) {
+                decoded = decoder.Finish(out, decodeError);
+                ended = true;
+                return decoded;
+            }
+            decoder.Feed(std::string_view(block.data(), static_cast<std::size_t>(got)), out);
+            if (decoder.Refused()) {
+                decoded = decoder.Finish(out, decodeError);
+                ended = true;
+                return false;
+            }
+            return true;
+        };
+        RegEntryApplier applier(registry);
+        const auto apply = [&hive, &applier](RegFileEntry& entry, std::string& message) {
+            // Values belong to the key above them, checked already.
+            if ((entry.kind == RegFileEntry::Kind::Key || entry.kind == RegFileEntry::Kind::DeleteKey) &&
+                HiveOf(entry.keyPath()) != hive.root) {
+                message = "the key belongs to another hive";
+                return false;
+            }
+            applier.Apply(entry);
+            return true;
+        };
+        std::string parseError;
+        const bool parsed = VisitRegText(text, apply, parseError);
+        // The bytes are judged before the text, as if the file had been decoded
+        // whole before it was parsed: a parse that stopped early reads on.
+        std::u16string rest;
+        while (!ended) {
+            rest.clear();
+            text(rest);
         }
-        parsed.push_back(std::move(entries));
+        if (!readError.empty()) {
+            error = readError;
+            return false;
+        }
+        if (!decoded || !parsed) {
+            error = path + ": " + (!decoded ? decodeError : parseError);
+            return false;
+        }
     }
-    for (const auto& entries : parsed) ApplyRegEntries(entries, registry);
     return true;
 }
 
@@ -661,28 +857,28 @@ bool RegistryFolder::Save(std::string& error) {
         return false;
     };
     try {
-        std::vector<std::string> contents;
+        // Each hive is compared with the file in place, then written to a
+        // temporary file, as it is produced: no hive is held whole. The changed
+        // ones are known first, so that a save of one hive (a rename alone, no
+        // journal) does not checksum it.
+        std::vector<const Hive*> changed;
         for (const Hive& hive : kHives) {
-            const std::string path = JoinPath(directory_, hive.fileName);
-            std::string bytes;
-            if (!HiveBytes(registry_, hive.root, path, bytes, error)) return false;
-            std::string current;
-            bool exists = false;
-            if (!ReadRegularFile(path, Links::Refuse, kMaxHiveFileSize, current, exists, error)) return false;
-            if (exists && current == bytes) continue;
-            Replacement replacement;
-            replacement.hiveFile = hive.fileName;
-            replacement.size = bytes.size();
-            replacement.checksum = Checksum(bytes);
-            replacements.push_back(std::move(replacement));
-            contents.push_back(std::move(bytes));
+            bool same = false;
+            if (!FileHolds(JoinPath(directory_, hive.fileName), HiveContent(registry_, hive.root), same, error))
+                return false;
+            if (!same) changed.push_back(&hive);
         }
-        if (replacements.empty()) return true;
-        for (std::size_t i = 0; i < replacements.size(); ++i) {
-            if (!WriteTemporaryFile(directory_, replacements[i].hiveFile, contents[i], replacements[i].temporary,
-                                    error))
+        if (changed.empty()) return true;
+        for (const Hive* hive : changed) {
+            Replacement replacement;
+            replacement.hiveFile = hive->fileName;
+            Written written;
+            if (!WriteTemporaryFile(directory_, hive->fileName, HiveContent(registry_, hive->root), changed.size() > 1,
+                                    replacement.temporary, written, error))
                 return discard(nullptr);
-            contents[i] = std::string();
+            replacement.size = written.size;
+            replacement.checksum = written.checksum;
+            replacements.push_back(std::move(replacement));
         }
 
         // One file: its rename alone is atomic.
@@ -697,7 +893,10 @@ bool RegistryFolder::Save(std::string& error) {
 
         // More: the journal, once in place and flushed, makes the save happen.
         std::string journalTemporary;
-        if (!WriteTemporaryFile(directory_, kJournalFileName, JournalText(replacements), journalTemporary, error))
+        const std::string journal = JournalText(replacements);
+        Written journalWritten;
+        if (!WriteTemporaryFile(directory_, kJournalFileName, BytesContent(journal), false, journalTemporary,
+                                journalWritten, error))
             return discard(nullptr);
         if (!RenameInFolder(directory_, journalTemporary, kJournalFileName, error)) return discard(&journalTemporary);
         std::string syncError;

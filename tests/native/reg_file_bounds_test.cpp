@@ -41,8 +41,10 @@ RegKey Chain(std::size_t levels) {
     return top;
 }
 
-// Frees the tree on this (small) stack: a key frees what lies below it without recursion.
-void TakeApart(RegKey& top) { top = RegKey(); }
+void TakeApart(RegKey& top) {
+    // RegKey frees a tree of any depth without recursing.
+    top = RegKey();
+}
 
 struct Job {
     const RegKey* tree;

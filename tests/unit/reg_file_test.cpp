@@ -114,7 +114,7 @@ TEST(RegFileReader, ReadsKeysCommentsAndDeletions) {
     EXPECT_NE(registry.FindKey(u"HKCU\\Key]With]Brackets"), nullptr);
     EXPECT_EQ(registry.FindKey(u"HKLM\\Software\\Old"), nullptr);
     ASSERT_NE(registry.FindKey(u"HKCU\\Keep"), nullptr);
-    EXPECT_TRUE(registry.FindKey(u"HKCU\\Keep")->HasValues() == false);
+    EXPECT_FALSE(registry.FindKey(u"HKCU\\Keep")->HasValues());
 }
 
 TEST(RegFileReader, ReadsRegedit4AnsiFiles) {
@@ -186,6 +186,131 @@ TEST(RegFileReader, HiveFilesMustBeWhatTheFolderWritesImportsAreReadAsRegeditRea
         EXPECT_TRUE(DecodeRegFileBytes(c.bytes, RegFileRule::Import, text, error)) << c.what;
         EXPECT_EQ(Utf16ToUtf8(text), Utf16ToUtf8(c.import)) << c.what;
         EXPECT_EQ(DecodeRegFileBytes(c.bytes), c.import) << c.what;
+    }
+}
+
+// Files are decoded a block at a time: wherever the blocks split a character,
+// the text is the one the whole file gives.
+TEST(RegFileReader, DecodesFilesFedInBlocksSplitAnywhere) {
+    const std::u16string text = u"Windows Registry Editor Version 5.00\r\n[HKCU\\\u00E9\u4E2D\U0001F600]\r\n@=\"x\"";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {"UTF-16LE", EncodeUtf16LeWithBom(text), text},
+        {"UTF-16LE with a lone last byte", EncodeUtf16LeWithBom(u"ab") + "c", u"ab"},
+        {"UTF-8", "\xEF\xBB\xBF" + Utf16ToUtf8(text), text},
+        {"UTF-8 cut short at the end", "\xEF\xBB\xBF" "a\xE4\xB8", u"a\uFFFD"},
+        {"UTF-8 cut short before more text", "\xEF\xBB\xBF" "a\xE4\xB8z", u"a\uFFFDz"},
+        {"Windows-1252", "REGEDIT4\r\n\xE9\x80", u"REGEDIT4\r\n\u00E9\u20AC"},
+        {"one byte", "\xFF", u"\u00FF"},
+        {"only a UTF-16 mark", "\xFF\xFE", u""},
+        {"empty", "", u""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DecodeRegFileBytes(c.bytes), c.expected) << c.what;
+        for (std::size_t blockSize = 1; blockSize <= 5; ++blockSize) {
+            for (std::size_t first = 0; first <= c.bytes.size(); ++first) {
+                // A first block of any length, then blocks of one size.
+                RegFileDecoder decoder;
+                std::u16string decoded;
+                std::string error;
+                decoder.Feed(std::string_view(c.bytes).substr(0, first), decoded);
+                for (std::size_t at = first; at < c.bytes.size(); at += blockSize)
+                    decoder.Feed(std::string_view(c.bytes).substr(at, blockSize), decoded);
+                ASSERT_TRUE(decoder.Finish(decoded, error)) << c.what;
+                ASSERT_EQ(decoded, c.expected) << c.what << ", first block " << first << ", then " << blockSize;
+            }
+        }
+    }
+}
+
+// A text that comes in pieces reads as the whole text does, wherever the pieces
+// end (within a line, between CR and LF, at the end of the last line), and
+// errors name the same line.
+TEST(RegFileReader, ReadsTextGivenInPiecesAsTheWholeText) {
+    const std::u16string texts[] = {
+        u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"v\"=hex:01,\\\r\n  02\r\n"
+        u"@=\"x\"\r\n\r\n[-HKEY_CURRENT_USER\\B]\r\n\r\n[HKEY_CURRENT_USER\\C]\r\n\"last\"=dword:00000002",
+        u"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=\"y\"\n\n\n",
+        u"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=hex:01,\\\n",
+        u"REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=dword:zz\n[HKEY_CURRENT_USER\\B]\n",
+        u"\r\n\n",
+        u"",
+    };
+    const auto describe = [](RegFileEntry& entry, std::vector<std::string>& seen) {
+        seen.push_back(std::to_string(static_cast<int>(entry.kind)) + " " + Utf16ToUtf8(entry.keyPath()) + " " +
+                       Utf16ToUtf8(entry.value.name) + " " + std::to_string(entry.value.data.size()) + " line " +
+                       std::to_string(entry.line));
+    };
+    for (const std::u16string& text : texts) {
+        std::vector<std::string> whole;
+        std::string wholeError;
+        const bool wholeParsed = VisitRegText(
+            text,
+            [&](RegFileEntry& entry, std::string&) {
+                describe(entry, whole);
+                return true;
+            },
+            wholeError);
+        for (std::size_t pieceSize = 1; pieceSize <= text.size() + 1; pieceSize += (pieceSize < 8 ? 1 : 13)) {
+            std::size_t at = 0;
+            const RegTextSource source = [&](std::u16string& out) {
+                if (at >= text.size()) return false;
+                out += text.substr(at, pieceSize);
+                at += pieceSize;
+                return true;
+            };
+            std::vector<std::string> pieces;
+            std::string error;
+            const bool parsed = VisitRegText(
+                source,
+                [&](RegFileEntry& entry, std::string&) {
+                    describe(entry, pieces);
+                    return true;
+                },
+                error);
+            EXPECT_EQ(parsed, wholeParsed) << Utf16ToUtf8(text) << " in pieces of " << pieceSize;
+            EXPECT_EQ(error, wholeError) << Utf16ToUtf8(text) << " in pieces of " << pieceSize;
+            EXPECT_EQ(pieces, whole) << Utf16ToUtf8(text) << " in pieces of " << pieceSize;
+        }
+    }
+}
+
+// Hive files are judged a block at a time as they are whole: the same verdict
+// and the same error wherever the blocks split the bytes.
+TEST(RegFileReader, HiveFilesFedInBlocksAreJudgedAsWholeFiles) {
+    const std::u16string good = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\T]\r\n";
+    const std::string cases[] = {
+        EncodeUtf16LeWithBom(good),
+        EncodeUtf16LeWithBom(good) + "x",
+        EncodeUtf16LeWithBom(u"REGEDIT4\r\n[HKEY_CURRENT_USER\\T]\r\n"),
+        EncodeUtf16LeWithBom(u"Windows Registry Editor Version 5.00"),
+        EncodeUtf16LeWithBom(u"Windows Registry Editor Version 5.000\r\n"),
+        "\xEF\xBB\xBF" + Utf16ToUtf8(good),
+        "REGEDIT4\r\n",
+        "REGEDIT",
+        std::string("\xFE\xFF\0W", 4),
+        "\xFF",
+        "",
+    };
+    for (const std::string& bytes : cases) {
+        std::u16string wholeText;
+        std::string wholeError;
+        const bool whole = DecodeRegFileBytes(bytes, RegFileRule::Hive, wholeText, wholeError);
+        for (std::size_t blockSize = 1; blockSize <= 9; blockSize += 4) {
+            RegFileDecoder decoder(RegFileRule::Hive);
+            std::u16string text;
+            std::string error;
+            for (std::size_t at = 0; at < bytes.size(); at += blockSize)
+                decoder.Feed(std::string_view(bytes).substr(at, blockSize), text);
+            const bool accepted = decoder.Finish(text, error);
+            EXPECT_EQ(accepted, whole) << wholeError;
+            EXPECT_EQ(error, wholeError);
+            if (accepted) EXPECT_EQ(text, wholeText);
+        }
     }
 }
 
@@ -283,6 +408,43 @@ TEST(RegFileReader, RefusesMalformedFilesNamingTheLineAndAppliesNothing) {
     }
 }
 
+// Entries reach a visitor one by one as they are read; one it refuses stops the
+// reading there and names the line the entry starts on.
+TEST(RegFileReader, AVisitorSeesEntriesInOrderAndCanStopAtOne) {
+    const std::u16string text =
+        u"Windows Registry Editor Version 5.00\r\n\r\n"
+        u"[HKEY_CURRENT_USER\\A]\r\n"
+        u"\"first\"=dword:00000001\r\n"
+        u"\"refused\"=hex:01,02,\\\r\n"
+        u"  03\r\n"
+        u"\"never seen\"=\"x\"\r\n";
+    std::vector<std::string> seen;
+    std::string error;
+    const bool parsed = VisitRegText(
+        text,
+        [&seen](RegFileEntry& entry, std::string& message) {
+            seen.push_back(Utf16ToUtf8(entry.kind == RegFileEntry::Kind::Key ? entry.keyPath() : entry.value.name));
+            if (entry.value.name != u"refused") return true;
+            message = "not wanted";
+            return false;
+        },
+        error);
+    EXPECT_FALSE(parsed);
+    EXPECT_EQ(error, "line 5: not wanted");
+    EXPECT_EQ(seen, (std::vector<std::string>{"HKEY_CURRENT_USER\\A", "first", "refused"}));
+
+    // A malformed text after accepted entries fails with its own line.
+    seen.clear();
+    EXPECT_FALSE(VisitRegText(text.substr(0, text.find(u"\"refused")) + u"junk\r\n",
+                              [&seen](RegFileEntry&, std::string&) {
+                                  seen.push_back("entry");
+                                  return true;
+                              },
+                              error));
+    EXPECT_EQ(error.rfind("line 5: ", 0), 0u) << error;
+    EXPECT_EQ(seen.size(), 2u);
+}
+
 TEST(RegFileWriter, WritesWhatItReadsBackByteForByte) {
     RegKey top;
     top.name = u"T";
@@ -324,7 +486,14 @@ TEST(RegFileWriter, LaysValuesOutAsRegExportDoes) {
               "\"e\"=hex(2):25,00,41,00,25,00,00,00");
     EXPECT_EQ(Utf16ToUtf8(FormatRegValue(RegValue{u"q", REG_QWORD, Bytes({1})})), "\"q\"=hex(b):01");
     EXPECT_EQ(Utf16ToUtf8(FormatRegValue(RegValue{u"n", REG_NONE, {}})), "\"n\"=hex(0):");
+    // The escapes of a name and the digits of a type count towards the first line's length.
+    RegValue escaped{u"a\"b", 0x12345, {}};
+    for (int i = 0; i < 24; ++i) escaped.data.push_back(static_cast<BYTE>(i));
+    EXPECT_EQ(Utf16ToUtf8(FormatRegValue(escaped, u"\n")),
+              "\"a\\\"b\"=hex(12345):00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,\\\n"
+              "  14,15,16,17");
 }
+
 
 struct EscapeCase {
     const char* what;
@@ -412,6 +581,39 @@ TEST(RegFileWriter, RefusesToWriteForReadingWhatWouldNotReadBack) {
             EXPECT_FALSE(written) << c.what;
             EXPECT_NE(error.find(c.refusal), std::string::npos) << c.what << ": " << error.substr(0, 300);
             EXPECT_EQ(text, u"kept") << c.what;
+        }
+    }
+}
+
+// The hive files are written straight into a buffer: the same bytes as the text
+// AppendRegKey gives, encoded, for every choice of options.
+TEST(RegFileWriter, AnEncodedFileIsTheWrittenTextInUtf16Le) {
+    MemoryRegistry registry;
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"", REG_SZ, Wide(u"default")}));
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"q\"uote", REG_SZ, Wide(u"C:\\x\"y\"")}));
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B\\C", RegValue{u"bin", REG_BINARY, Bytes({1, 2, 3})}));
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\D", RegValue{u"\u00E9t\u00E9", REG_DWORD, Bytes({1, 0, 0, 0})}));
+    ASSERT_TRUE(
+        registry.PutValue(u"HKCU\\Top value", RegValue{u"x", REG_MULTI_SZ, Wide(std::u16string(u"a\0b\0", 4))}));
+    HKEY key = nullptr;
+    ASSERT_EQ(registry.CreateKeyEx(HKEY_CURRENT_USER, "A\\Fleeting\\Inner", REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                                   &key),
+              ERROR_SUCCESS);
+    registry.CloseKey(key);
+    const RegKey& hive = registry.Hive(RegRoot::CurrentUser);
+    for (const char16_t* newline : {u"\r\n", u"\n"}) {
+        for (bool skipVolatile : {false, true}) {
+            for (bool skipEmptyTop : {false, true}) {
+                RegWriteOptions options;
+                options.newline = newline;
+                options.skipVolatile = skipVolatile;
+                options.skipEmptyTop = skipEmptyTop;
+                std::u16string text = RegFileHeader(options);
+                AppendRegKey(text, u"HKEY_CURRENT_USER", hive, options);
+                EXPECT_EQ(EncodeRegFile(u"HKEY_CURRENT_USER", hive, options), EncodeUtf16LeWithBom(text))
+                    << Utf16ToUtf8(text);
+                EXPECT_EQ(text.find(u"Fleeting") == std::u16string::npos, skipVolatile) << Utf16ToUtf8(text);
+            }
         }
     }
 }
