@@ -174,9 +174,11 @@ void ImportRegFixture(const std::string& relativePath) {
         }
         std::fclose(out);
     }
-    const int exitCode = RunWindowsCommand("reg import " + Quoted(importPath));
+    const std::string outputPath = ScratchFilePath("import", ".txt");
+    const int exitCode = RunWindowsCommand("reg import " + Quoted(importPath), outputPath);
     DeleteFileA(importPath.c_str());
-    EXPECT_EQ(exitCode, 0) << "reg import of " << relativePath << " failed";
+    EXPECT_EQ(exitCode, 0) << "reg import of " << relativePath << " failed; it printed: " << ReadWholeFile(outputPath);
+    DeleteFileA(outputPath.c_str());
 }
 
 std::string ExportKey(const std::string& key) {

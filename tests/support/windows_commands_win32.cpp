@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -62,8 +63,19 @@ int RunWindowsCommand(const std::string& commandLine, const std::string& stdoutP
     const std::wstring wideLine = WideFromUtf8(commandLine);
     std::vector<wchar_t> mutableLine(wideLine.begin(), wideLine.end());
     mutableLine.push_back(L'\0');
-    const BOOL started = ::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                          nullptr, nullptr, &startup, &process);
+    // Under a loaded machine Wine now and then fails to start a process at all
+    // (CreateProcessW returns FALSE; the program never ran). Such a start is tried
+    // again, so that one refused start does not fail a test; the failure is shown.
+    BOOL started = FALSE;
+    for (int attempt = 1; attempt <= 3 && !started; ++attempt) {
+        started = ::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                   nullptr, &startup, &process);
+        if (!started) {
+            std::fprintf(stderr, "could not start (error %lu, attempt %d of 3): %s\n", ::GetLastError(), attempt,
+                         commandLine.c_str());
+            ::Sleep(500);
+        }
+    }
     int exitCode = -1;
     if (started) {
         ::WaitForSingleObject(process.hProcess, INFINITE);

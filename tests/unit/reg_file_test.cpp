@@ -309,7 +309,9 @@ TEST(RegFileReader, HiveFilesFedInBlocksAreJudgedAsWholeFiles) {
             const bool accepted = decoder.Finish(text, error);
             EXPECT_EQ(accepted, whole) << wholeError;
             EXPECT_EQ(error, wholeError);
-            if (accepted) EXPECT_EQ(text, wholeText);
+            if (accepted) {
+                EXPECT_EQ(text, wholeText);
+            }
         }
     }
 }
