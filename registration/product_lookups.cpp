@@ -9,6 +9,7 @@
 #include "registry/reg_tree.h"
 #include "resources/resource_ids.h"
 #include "text/code_page.h"
+#include "text/utf16_data.h"
 
 namespace qz {
 namespace {
@@ -39,27 +40,6 @@ void ReportMissingInstallation(const char* valueName, const char* why) {
     ReportRegistrationErrorOnce("installation directory",
                                 "The installation directory of the modelling system was not found: " +
                                     SystemDirKeyName() + ", value " + valueName + " " + why);
-}
-
-// Registry data is not always NUL-terminated (binary data, or a string that
-// fills the buffer exactly): string data is read as text only as far as its size
-// and its first NUL.
-std::u16string WideTextOfData(const std::vector<BYTE>& data, DWORD size) {
-    std::u16string text;
-    for (DWORD i = 0; i + 1 < size; i += 2) {
-        const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (c == u'\0') break;
-        text.push_back(c);
-    }
-    return text;
-}
-
-// Data of any other type is taken as text all the same: its bytes in the system
-// code page, up to the first NUL.
-std::u16string CodePageTextOfData(const std::vector<BYTE>& data, DWORD size) {
-    std::string narrow;
-    for (DWORD i = 0; i < size && data[i] != 0; ++i) narrow.push_back(static_cast<char>(data[i]));
-    return NarrowToWide(narrow);
 }
 
 bool IsTextType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
@@ -116,7 +96,7 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
 
     // Whatever the stored type, the data is taken as text; only text counts as
     // an installation, and an expandable one is expanded as Windows would.
-    const std::u16string wide = IsWideStringType(type) ? WideTextOfData(data, size) : CodePageTextOfData(data, size);
+    const std::u16string wide = IsWideStringType(type) ? Utf16TextOfData(data.data(), size) : CodePageTextOfData(data.data(), size);
     // Every step that needs this directory asks for it; a value that cannot be
     // used says so once per pass, not once per step.
     const std::string unusableTopic = std::string("unusable directory ") + valueName;
@@ -190,7 +170,7 @@ int IsCurrentApplicationVersion() {
     // newer build (OVX Application 3805) is another version, a differently
     // written one (ovx application 3800) is this one.
     const std::u16string current =
-        IsWideStringType(type) ? WideTextOfData(data, size) : CodePageTextOfData(data, size);
+        IsWideStringType(type) ? Utf16TextOfData(data.data(), size) : CodePageTextOfData(data.data(), size);
     return RegistryNamesEqual(current, expected) ? 1 : 0;
 }
 

@@ -9,6 +9,7 @@
 #include "registration/product_lookups.h"
 #include "registry/reg_tree.h"
 #include "resources/resource_ids.h"
+#include "text/utf16_data.h"
 
 namespace qz {
 namespace {
@@ -27,13 +28,7 @@ std::u16string ReadDefaultText(HKEY key) {
     DWORD type = REG_NONE;
     if (Registry().QueryValueExW(key, u"", &type, data.data(), &size) != ERROR_SUCCESS) return std::u16string();
     if (type != REG_SZ && type != REG_EXPAND_SZ) return std::u16string();
-    std::u16string text;
-    for (DWORD i = 0; i + 1 < size; i += 2) {
-        const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (c == u'\0') break;
-        text.push_back(c);
-    }
-    return text;
+    return Utf16TextOfData(data.data(), size);
 }
 
 // Creates root\path and sets its default value; any failure shows failureMessage.

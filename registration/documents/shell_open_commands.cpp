@@ -10,6 +10,7 @@
 #include "registration/environment.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
+#include "text/utf16_data.h"
 
 namespace qz {
 namespace {
@@ -75,16 +76,10 @@ std::string ReadBinText(const UniqueKey& dirKey) {
         return std::string();
     std::u16string wide;
     if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
-        for (DWORD i = 0; i + 1 < size; i += 2) {
-            const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-            if (c == u'\0') break;
-            wide.push_back(c);
-        }
+        wide = Utf16TextOfData(data.data(), size);
     } else {
         if (size > kBinValueCapacity) return std::string();
-        std::string narrow;
-        for (DWORD i = 0; i < size && data[i] != 0; ++i) narrow.push_back(static_cast<char>(data[i]));
-        wide = NarrowToWide(narrow);
+        wide = CodePageTextOfData(data.data(), size);
     }
     std::string text;
     if (!Utf16ToUtf8Exact(wide, text)) return std::string();

@@ -6,17 +6,14 @@
 
 #include "registry/reg_file.h"
 #include "text/code_page.h"
+#include "text/utf16_data.h"
 
 namespace qz {
 namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::u16string TextOf(const std::vector<BYTE>& data) {
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < data.size(); i += 2) text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
-    return text;
-}
+std::u16string TextOf(const std::vector<BYTE>& data) { return Utf16OfData(data.data(), data.size()); }
 
 Json DataAsJson(const RegValue& value) {
     switch (value.type) {

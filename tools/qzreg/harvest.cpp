@@ -4,6 +4,7 @@
 #include "registry/overlay_registry.h"
 #include "registry/registry_changes.h"
 #include "text/code_page.h"
+#include "text/utf16_data.h"
 #include "tools/qzreg/change_report.h"
 #include "tools/qzreg/live_registry.h"
 #include "tools/qzreg/wix_source.h"
@@ -28,15 +29,7 @@ std::vector<BYTE> StringData(const std::u16string& text) {
     return data;
 }
 
-std::u16string TextOfStringData(const std::vector<BYTE>& data) {
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-        const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (c == u'\0') break;
-        text.push_back(c);
-    }
-    return text;
-}
+std::u16string TextOfStringData(const std::vector<BYTE>& data) { return Utf16TextOfData(data.data(), data.size()); }
 
 // Every text the machine state gives a directory, paired with its property
 // reference; directories the machine state lacks get the reference itself.
