@@ -80,7 +80,10 @@ int RunWindowsCommand(const std::string& commandLine, const std::string& stdoutP
     if (started) {
         ::WaitForSingleObject(process.hProcess, INFINITE);
         DWORD code = 0;
-        if (::GetExitCodeProcess(process.hProcess, &code)) exitCode = static_cast<int>(code);
+        if (::GetExitCodeProcess(process.hProcess, &code))
+            exitCode = static_cast<int>(code);
+        else
+            std::fprintf(stderr, "no exit code (error %lu): %s\n", ::GetLastError(), commandLine.c_str());
         ::CloseHandle(process.hThread);
         ::CloseHandle(process.hProcess);
     }
