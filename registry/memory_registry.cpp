@@ -13,9 +13,6 @@ constexpr REGSAM kGenericExecute = 0x20000000u;
 constexpr REGSAM kGenericAll = 0x10000000u;
 constexpr REGSAM kMaximumAllowed = 0x02000000u;
 constexpr LONG kErrorNoAccess = 998;  // ERROR_NOACCESS: a size without a buffer
-// Windows refuses a key name component or a value name longer than these.
-constexpr std::size_t kMaxKeyNameLength = 255;
-constexpr std::size_t kMaxValueNameLength = 16383;
 
 const std::u16string kSoftware = u"Software";
 const std::u16string kClasses = u"Classes";
@@ -41,7 +38,6 @@ LONG SplitRelativePath(const char16_t* path, std::vector<std::u16string>& out) {
     while (!rest.empty()) {
         const std::size_t next = rest.find(u'\\');
         const std::u16string_view component = rest.substr(0, next);
-        if (component.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
         out.emplace_back(component);
         if (next == std::u16string_view::npos) break;
         rest = rest.substr(next + 1);
@@ -180,6 +176,10 @@ LONG MemoryRegistry::OpenOrCreate(HKEY root, const char16_t* path, DWORD options
     RegKey* parent = base.parent;
     const bool makeVolatile = (options & REG_OPTION_VOLATILE) != 0;
     for (const std::u16string& component : components) {
+        // A name that is too long fails where the walk reaches it: the keys
+        // created above it stay, as they do when advapi32 creates a path one
+        // key at a time.
+        if (component.size() > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
         RegKey* child = key->FindSubkey(component);
         if (child == nullptr) {
             if (!create) return ERROR_FILE_NOT_FOUND;

@@ -15,8 +15,6 @@ namespace {
 
 constexpr LONG kErrorNoAccess = 998;          // ERROR_NOACCESS: a size without a buffer
 constexpr REGSAM kMaximumAllowed = 0x02000000u;
-constexpr DWORD kMaxKeyNameLength = 255;      // characters, without the NUL
-constexpr DWORD kMaxValueNameLength = 16383;  // characters, without the NUL
 // advapi32 converts a narrow key path into the thread's static UTF-16 buffer of
 // MAX_PATH characters and a NUL: a longer path fails with ERROR_MORE_DATA before
 // the registry sees it, however short each of its names. The wide calls take

@@ -7,8 +7,6 @@
 namespace qz {
 namespace {
 
-constexpr DWORD kMaxValueNameLength = 16383;
-constexpr DWORD kMaxKeyNameLength = 255;
 constexpr DWORD kFirstDataGuess = 4096;
 
 const std::u16string kMachine = u"HKEY_LOCAL_MACHINE";

@@ -60,10 +60,9 @@ std::vector<BYTE> Utf16Bytes(std::u16string_view text, bool terminate) {
 std::string Narrow(std::u16string_view text) { return Utf16ToUtf8(text); }
 
 // A text for a message: the whole of a short one, the start of a long one.
-std::string Shortened(std::u16string_view text) {
-    constexpr std::size_t kShown = 200;
-    if (text.size() <= kShown) return Narrow(text);
-    return Narrow(text.substr(0, kShown)) + "...";
+std::string Shortened(std::u16string_view text, std::size_t shown = 200) {
+    if (text.size() <= shown) return Narrow(text);
+    return Narrow(text.substr(0, shown)) + "...";
 }
 
 // Levels below the hive's root key; HKEY_CLASSES_ROOT lies two levels down.
@@ -241,6 +240,15 @@ private:
             return Fail("the key is nested " + std::to_string(depth) + " levels deep; keys nest at most " +
                         std::to_string(kMaxKeyDepth) + " levels");
         }
+        // A registry refuses longer names, and a key it cannot name is one that no
+        // registry call could open, enumerate or remove.
+        for (const std::u16string& component : parsed->components) {
+            if (component.size() > kMaxKeyNameLength) {
+                return Fail("the key name \"" + Shortened(component, 40) + "\" has " +
+                            std::to_string(component.size()) + " characters; a key name holds at most " +
+                            std::to_string(kMaxKeyNameLength));
+            }
+        }
         RegFileEntry entry;
         entry.kind = remove ? RegFileEntry::Kind::DeleteKey : RegFileEntry::Kind::Key;
         entry.key = std::make_shared<const std::u16string>(path);
@@ -300,6 +308,10 @@ private:
     State QuotedValueName() {
         std::u16string name;
         if (!ReadQuoted(name)) return State::Error;
+        if (name.size() > kMaxValueNameLength) {
+            return Fail("the value name \"" + Shortened(name, 40) + "\" has " + std::to_string(name.size()) +
+                        " characters; a value name holds at most " + std::to_string(kMaxValueNameLength));
+        }
         const State next = StartValue();
         pending_.value.name = std::move(name);
         return next;

@@ -23,6 +23,12 @@
 
 namespace qz {
 
+// The longest names a registry call takes, in UTF-16 code units without the
+// NUL: a key name (one part of a path) of 256, one more than the 255 Windows
+// documents, as advapi32 takes it; a value name of 16383.
+inline constexpr DWORD kMaxKeyNameLength = 256;
+inline constexpr DWORD kMaxValueNameLength = 16383;
+
 class RegistryApi {
 public:
     virtual ~RegistryApi() = default;

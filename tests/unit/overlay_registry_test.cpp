@@ -110,6 +110,44 @@ TEST_P(OverlayRegistryTest, ReadsAfterWritesAnswerAsTheRegistryWouldAndTheBaseSt
     EXPECT_EQ(overlay.OpenHandleCount(), 0u);
 }
 
+// Names of the longest length a registry takes, already in the base: the
+// overlay reads them through, and a pass removes them with their parent.
+TEST_P(OverlayRegistryTest, TheLongestNamesInTheBaseReadThroughAndGo) {
+    const std::u16string keyName(kMaxKeyNameLength, u'k');
+    const std::u16string valueName(kMaxValueNameLength, u'v');
+    const std::string longPath = std::string(kScratch) + "\\Long";
+    const BYTE data[] = {42};
+    {
+        UniqueKey parent(*base_);
+        ASSERT_EQ(base_->CreateKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), 0, KEY_ALL_ACCESS, parent.put()),
+                  ERROR_SUCCESS);
+        UniqueKey child(*base_);
+        ASSERT_EQ(base_->CreateKeyExW(parent.get(), keyName.c_str(), 0, KEY_ALL_ACCESS, child.put()), ERROR_SUCCESS);
+        ASSERT_EQ(base_->SetValueExW(child.get(), valueName.c_str(), REG_BINARY, data, 1), ERROR_SUCCESS);
+    }
+
+    OverlayRegistry overlay(*base_);
+    {
+        UniqueKey parent(overlay);
+        ASSERT_EQ(overlay.OpenKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), KEY_READ, parent.put()), ERROR_SUCCESS);
+        char16_t name[kMaxKeyNameLength + 1];
+        DWORD length = kMaxKeyNameLength + 1;
+        ASSERT_EQ(overlay.EnumKeyExW(parent.get(), 0, name, &length), ERROR_SUCCESS);
+        EXPECT_EQ(std::u16string(name, length), keyName);
+        UniqueKey child(overlay);
+        ASSERT_EQ(overlay.OpenKeyExW(parent.get(), keyName.c_str(), KEY_READ, child.put()), ERROR_SUCCESS);
+        BYTE read = 0;
+        DWORD size = 1;
+        EXPECT_EQ(overlay.QueryValueExW(child.get(), valueName.c_str(), nullptr, &read, &size), ERROR_SUCCESS);
+        EXPECT_EQ(read, 42);
+    }
+    EXPECT_EQ(DeleteRegistryTree(overlay, HKEY_LOCAL_MACHINE, longPath), 1);
+    EXPECT_EQ(Read(overlay, HKEY_LOCAL_MACHINE, longPath, ""), "<no key>");
+    UniqueKey stillThere(*base_);
+    EXPECT_EQ(base_->OpenKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), KEY_READ, stillThere.put()), ERROR_SUCCESS)
+        << "the base stays as it was";
+}
+
 TEST_P(OverlayRegistryTest, SnapshotsListExactlyThePassesChanges) {
     OverlayRegistry overlay(*base_);
     RunPass(overlay);

@@ -354,6 +354,46 @@ TEST(RegFileReader, RefusesKeysNestedDeeperThanWindowsAllows) {
     }
 }
 
+struct NameLengthCase {
+    const char* what;
+    std::string section;  // the lines after the header
+    const char* refusal;  // how the message starts; empty when accepted
+    const char* says;     // what else it says
+};
+
+// Names a registry call would refuse: no registry could hold, open or remove
+// such a key or value, so a file that has one is refused whole.
+TEST(RegFileReader, RefusesNamesLongerThanARegistryTakes) {
+    const std::string longestKey(256, 'k');
+    const std::string longestValue(16383, 'v');
+    const NameLengthCase cases[] = {
+        {"a key name of 256", "[HKEY_CURRENT_USER\\A\\" + longestKey + "]", "", ""},
+        {"a key name of 257", "[HKEY_CURRENT_USER\\A\\" + longestKey + "k]", "line 3: the key name \"kkk",
+         "\" has 257 characters; a key name holds at most 256"},
+        {"a long name above a short one", "[HKEY_LOCAL_MACHINE\\Software\\" + longestKey + "kk\\short]",
+         "line 3: the key name \"kkk", "has 258 characters"},
+        {"a removal", "[-HKEY_CURRENT_USER\\" + longestKey + "k]", "line 3: the key name \"kkk", "has 257"},
+        {"a value name of 16383", "[HKEY_CURRENT_USER\\A]\r\n\"" + longestValue + "\"=\"x\"", "", ""},
+        {"a value name of 16384", "[HKEY_CURRENT_USER\\A]\r\n\"" + longestValue + "v\"=\"x\"",
+         "line 4: the value name \"vvv", "\" has 16384 characters; a value name holds at most 16383"},
+    };
+    for (const NameLengthCase& c : cases) {
+        MemoryRegistry registry;
+        std::string error;
+        const bool imported = ImportRegText(
+            Utf8ToUtf16("Windows Registry Editor Version 5.00\r\n\r\n" + c.section + "\r\n"), registry, error);
+        if (*c.refusal == '\0') {
+            EXPECT_TRUE(imported) << c.what << ": " << error;
+            EXPECT_NE(registry.FindKey(u"HKCU\\A"), nullptr) << c.what;
+        } else {
+            EXPECT_FALSE(imported) << c.what;
+            EXPECT_EQ(error.rfind(c.refusal, 0), 0u) << c.what << ": " << error.substr(0, 300);
+            EXPECT_NE(error.find(c.says), std::string::npos) << c.what << ": " << error.substr(0, 300);
+            EXPECT_EQ(registry.FindKey(u"HKCU\\A"), nullptr) << c.what;
+        }
+    }
+}
+
 struct MalformedCase {
     const char* what;
     const char* text;

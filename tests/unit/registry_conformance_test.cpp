@@ -440,6 +440,40 @@ TEST_P(RegistryConformance, ValueNamesHaveALimit) {
     EXPECT_EQ(size, 1u);
 }
 
+// A key name holds at most 256 characters (one more than the 255 Windows
+// documents, as advapi32 under Wine has it); a longer one is refused, on its own
+// or as a part of a path. A path is created one key at a time: the keys above
+// the refused name stay.
+TEST_P(RegistryConformance, KeyNamesHaveALimit) {
+    const std::string longest(256, 'k');
+    const std::string tooLong(257, 'l');
+    { UniqueKey key = Create(scratch(), longest); }
+    { UniqueKey key = Open(scratch(), longest); }
+    UniqueKey refused(reg());
+    EXPECT_EQ(reg().CreateKeyEx(scratch(), tooLong.c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, refused.put()),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(OpenStatus(scratch(), tooLong), ERROR_INVALID_PARAMETER);
+    const std::u16string wideTooLong(257, u'w');
+    EXPECT_EQ(reg().CreateKeyExW(scratch(), (u"parent\\" + wideTooLong).c_str(), REG_OPTION_NON_VOLATILE,
+                                 KEY_ALL_ACCESS, refused.put()),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(OpenStatusW(scratch(), wideTooLong), ERROR_INVALID_PARAMETER);
+    { UniqueKey parent = Open(scratch(), "parent"); }
+    EXPECT_EQ(SubkeyCount(scratch()), 2u);
+
+    // Both enumerations give the longest name whole to a buffer of 257.
+    char name[258];
+    DWORD length = 257;
+    ASSERT_EQ(reg().EnumKeyEx(scratch(), 0, name, &length), ERROR_SUCCESS);
+    EXPECT_EQ(std::string(name, length), longest);
+    char16_t wideName[258];
+    length = 257;
+    ASSERT_EQ(reg().EnumKeyExW(scratch(), 0, wideName, &length), ERROR_SUCCESS);
+    EXPECT_EQ(length, 256u);
+    length = 256;
+    EXPECT_EQ(reg().EnumKeyExW(scratch(), 0, wideName, &length), ERROR_MORE_DATA);
+}
+
 TEST_P(RegistryConformance, ValuesOfEveryTypeAreStoredAsTypedBytes) {
     struct Case {
         const char* name;
