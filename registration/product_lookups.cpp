@@ -113,6 +113,9 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
         return std::string();
     }
     if (!CanBeADirectoryPath(text)) {
+        // Data that is not text has been reported as such; its bytes read as
+        // text (a number's bytes, say) are no directory and need no second box.
+        if (!IsTextType(type)) return std::string();
         // Such a text must never reach a command line: the pass fails instead.
         ReportRegistrationErrorOnce(unusableTopic, "The value " + std::string(valueName) + " of " +
                                                        SystemDirKeyName() + " cannot be a directory path: " + text);

@@ -58,8 +58,8 @@ std::vector<std::u16string> Repeated(int count, const std::u16string& name) {
 std::vector<std::u16string> NumberedLevels(int count) {
     std::vector<std::u16string> names;
     for (int level = 0; level < count; ++level) {
-        char name[16];
-        std::snprintf(name, sizeof name, "Level%02d_abcde", level);
+        char name[32];
+        std::snprintf(name, sizeof name, "Level%02d_abcde", level % 100);
         names.emplace_back(name, name + 13);
     }
     return names;
@@ -250,6 +250,15 @@ std::vector<RealMachineState> MakeStates() {
         s.boxes = {MissingInstallationBox("bin", "(the value is not text)")};
     }
     {
+        // A number's bytes read as text are a control character: one box says
+        // the value is not text, and no second one shows that character.
+        RealMachineState& s = add("SystemBinADword");
+        s.seedValues = {{kDirKey, "bin", REG_DWORD, {1, 0, 0, 0}}};
+        s.boxes = {MissingInstallationBox("bin", "(the value is not text)")};
+        s.registered = {ServerCommandWithoutBin()};
+        s.absentAfterRegistration = {kVersionVerb};
+    }
+    {
         RealMachineState& s = add("SystemBinTooLong");
         s.seedValues = {{kDirKey, "bin", REG_SZ, StringData(u"C:\\" + std::u16string(5000, u'x'))}};
         s.boxes = {MissingInstallationBox("bin", "(the value is too long)")};
@@ -365,7 +374,9 @@ void CheckUnregistration(const RealMachineState& state, RegistryProbe& probe, co
     EXPECT_TRUE(probe.KeyExists(kProductKey));
     EXPECT_TRUE(probe.KeyExists(kUserSettingsKey));
     EXPECT_TRUE(probe.KeyExists(kOtherProductKey));
-    if (!state.lastProduct) EXPECT_EQ(probe.Text(kOptionsKey, "pwk"), "Pellwick");
+    if (!state.lastProduct) {
+        EXPECT_EQ(probe.Text(kOptionsKey, "pwk"), "Pellwick");
+    }
 
     // Shared keys go only while this version is current; the library ones only with the last product.
     for (const char* key : {kDocumentType, kApplicationProgId, kDocumentClass, kLibraryClass, kAsciiSuffix}) {
