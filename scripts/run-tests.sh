@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds both builds and runs every test: the native build (g++ with
-# AddressSanitizer and UndefinedBehaviorSanitizer) and the Windows DLL under Wine.
+# AddressSanitizer and UndefinedBehaviorSanitizer), the Windows DLL under Wine,
+# and the fuzz targets over their seed corpora.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,3 +16,7 @@ for preset in native windows; do
   echo "== $preset: tests"
   ctest --preset "$preset"
 done
+# The fuzz targets build (clang, libFuzzer, ASan, UBSan) and pass over their seed
+# corpora once: a reader change that breaks them or crashes on a seed shows here.
+echo "== fuzz: build, and each target over its seed corpus once"
+scripts/fuzz.sh --replay
