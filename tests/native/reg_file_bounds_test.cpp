@@ -15,10 +15,10 @@
 
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "registry/memory_registry.h"
 #include "registry/reg_file.h"
+#include "tests/support/memory_guard.h"
 
 namespace qz {
 namespace {
@@ -88,22 +88,6 @@ TEST(RegFileWriterDepth, WritesAnyDepthOnASmallStackAndTheCheckedWriterRefusesIt
 }
 
 
-// Ends this process once it holds more than `megabytes` of memory.
-void StopGrowingPast(long megabytes) {
-    std::thread([megabytes] {
-        const long pageSize = sysconf(_SC_PAGESIZE);
-        while (true) {
-            long pages = 0;
-            long resident = 0;
-            if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-                if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-                std::fclose(statm);
-            }
-            if (resident * pageSize > megabytes * 1024 * 1024) _exit(98);
-            usleep(10 * 1000);
-        }
-    }).detach();
-}
 
 TEST(RegFileReaderMemory, ManyValuesUnderOneLongKeyPathCostNoMoreThanTheFile) {
     // A key path of 256 KiB of text (512 levels of 255 characters, as deep and
@@ -117,7 +101,7 @@ TEST(RegFileReaderMemory, ManyValuesUnderOneLongKeyPathCostNoMoreThanTheFile) {
     const pid_t child = fork();
     if (child == 0) {
         alarm(60);
-        StopGrowingPast(1024);
+        test::StopGrowingPast(1024);
         std::vector<RegFileEntry> entries;
         std::string error;
         if (!ParseRegText(text, entries, error)) _exit(1);

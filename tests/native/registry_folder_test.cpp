@@ -24,13 +24,13 @@
 #include <iterator>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "module/platform_pass.h"
 #include "text/code_page.h"
 #include "registry/reg_file.h"
 #include "registry/registry_folder.h"
+#include "tests/support/memory_guard.h"
 
 namespace qz {
 namespace {
@@ -507,24 +507,6 @@ TEST_F(RegistryFolderTest, TheModulesPassWaitsForTheLockTimeoutFromTheEnvironmen
 
 // ---- hostile files --------------------------------------------------------------------
 
-// Ends this process once it holds more than `megabytes` of memory: an open that
-// read an endless file would otherwise take the machine's memory with it. (A
-// limit on the address space would not do: AddressSanitizer reserves terabytes.)
-void StopGrowingPast(long megabytes) {
-    std::thread([megabytes] {
-        const long pageSize = sysconf(_SC_PAGESIZE);
-        while (true) {
-            long pages = 0;
-            long resident = 0;
-            if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-                if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-                std::fclose(statm);
-            }
-            if (resident * pageSize > megabytes * 1024 * 1024) _exit(98);
-            usleep(10 * 1000);
-        }
-    }).detach();
-}
 
 struct HostileCase {
     const char* what;
@@ -590,7 +572,7 @@ TEST_F(RegistryFolderTest, RefusesWhatIsNotARegularFileOrIsTooLargeAndLeavesItAl
         // test instead of hanging it.
         const int code = InChild([&] {
             alarm(5);
-            StopGrowingPast(512);
+            test::StopGrowingPast(512);
             std::string error;
             auto folder = RegistryFolder::Open(dir_, error);
             WriteBytes(said, error);
