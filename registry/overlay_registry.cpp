@@ -49,7 +49,8 @@ std::u16string OverlayRegistry::Folded(const KeyPath& path) {
     return folded;
 }
 
-bool OverlayRegistry::FullPath(HKEY key, const char16_t* path, KeyPath& out) const {
+bool OverlayRegistry::FullPath(HKEY key, const char16_t* path, KeyPath& out, std::size_t& loadedDepth) const {
+    loadedDepth = 0;
     if (key == HKEY_LOCAL_MACHINE) {
         out = {kMachine};
     } else if (key == HKEY_CURRENT_USER) {
@@ -60,6 +61,7 @@ bool OverlayRegistry::FullPath(HKEY key, const char16_t* path, KeyPath& out) con
         const auto found = handles_.find(key);
         if (found == handles_.end()) return false;
         out = found->second;
+        loadedDepth = out.size();
     }
     if (path == nullptr) return true;
     std::u16string_view rest = path;
@@ -73,21 +75,28 @@ bool OverlayRegistry::FullPath(HKEY key, const char16_t* path, KeyPath& out) con
     return true;
 }
 
+const RegKey& OverlayRegistry::ShadowHive(const KeyPath& path) const {
+    return shadow_.Hive(path[0] == kUser ? RegRoot::CurrentUser : RegRoot::LocalMachine);
+}
+
 const RegKey* OverlayRegistry::ShadowKey(const KeyPath& path) const {
-    const RegKey* key = &shadow_.Hive(path[0] == kUser ? RegRoot::CurrentUser : RegRoot::LocalMachine);
+    const RegKey* key = &ShadowHive(path);
     for (std::size_t i = 1; i < path.size() && key != nullptr; ++i) key = key->FindSubkey(path[i]);
     return key;
 }
 
-LONG OverlayRegistry::LoadAlong(const KeyPath& path) {
-    KeyPath prefix;
-    for (const std::u16string& component : path) {
-        prefix.push_back(component);
-        const RegKey* key = ShadowKey(prefix);
+LONG OverlayRegistry::LoadAlong(const KeyPath& path, std::size_t loadedDepth) {
+    if (loadedDepth >= path.size()) return ERROR_SUCCESS;
+    KeyPath prefix(path.begin(), path.begin() + loadedDepth);
+    // Keys keep their address while they exist: the walk holds on to the last one.
+    const RegKey* key = loadedDepth > 0 ? ShadowKey(prefix) : nullptr;
+    if (loadedDepth > 0 && key == nullptr) return ERROR_SUCCESS;  // gone: the shadow answers for it
+    for (std::size_t i = loadedDepth; i < path.size(); ++i) {
+        prefix.push_back(path[i]);
+        key = i == 0 ? &ShadowHive(path) : key->FindSubkey(path[i]);
         if (key == nullptr) break;  // nothing below a missing key exists either
         // The names as the registry keeps them, not as this caller spelled them.
-        prefix.back() = key->name.empty() ? component : key->name;
-        if (prefix.size() == 1) prefix.back() = component;
+        if (i > 0) prefix.back() = key->name;
         if (loaded_.count(Folded(prefix)) != 0) continue;
         if (const LONG status = LoadKey(prefix); status != ERROR_SUCCESS) return status;
     }
@@ -140,13 +149,15 @@ LONG OverlayRegistry::LoadKey(const KeyPath& path) {
     return ERROR_SUCCESS;
 }
 
-void OverlayRegistry::RecordCreated(const KeyPath& path) {
+void OverlayRegistry::RecordCreated(const KeyPath& path, std::size_t loadedDepth) {
     KeyPath prefix;
-    for (const std::u16string& component : path) {
-        prefix.push_back(component);
-        const RegKey* key = ShadowKey(prefix);
+    const RegKey* key = nullptr;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        prefix.push_back(path[i]);
+        key = i == 0 ? &ShadowHive(path) : key->FindSubkey(path[i]);
         if (key == nullptr) return;
-        if (prefix.size() > 1) prefix.back() = key->name;
+        if (i > 0) prefix.back() = key->name;
+        if (i < loadedDepth) continue;
         const std::u16string folded = Folded(prefix);
         if (loaded_.count(folded) == 0) loaded_[folded] = {prefix, BaseState{}};
     }
@@ -154,31 +165,31 @@ void OverlayRegistry::RecordCreated(const KeyPath& path) {
 
 void OverlayRegistry::Remember(HKEY handle, KeyPath path) {
     // Keep the stored names along the path, for snapshots and later relative opens.
-    KeyPath actual;
-    for (const std::u16string& component : path) {
-        actual.push_back(component);
-        if (actual.size() > 1) {
-            if (const RegKey* key = ShadowKey(actual)) actual.back() = key->name;
-        }
+    const RegKey* key = nullptr;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        key = i == 0 ? &ShadowHive(path) : key != nullptr ? key->FindSubkey(path[i]) : nullptr;
+        if (i > 0 && key != nullptr) path[i] = key->name;
     }
-    handles_[handle] = std::move(actual);
+    handles_[handle] = std::move(path);
 }
 
 LONG OverlayRegistry::CreateKeyExW(HKEY root, const char16_t* path, DWORD options, REGSAM access, HKEY* out) {
     KeyPath full;
-    if (!FullPath(root, path, full)) return ERROR_INVALID_HANDLE;
-    if (const LONG status = LoadAlong(full); status != ERROR_SUCCESS) return status;
+    std::size_t loadedDepth = 0;
+    if (!FullPath(root, path, full, loadedDepth)) return ERROR_INVALID_HANDLE;
+    if (const LONG status = LoadAlong(full, loadedDepth); status != ERROR_SUCCESS) return status;
     const LONG status = shadow_.CreateKeyExW(root, path, options, access, out);
     if (status != ERROR_SUCCESS) return status;
-    RecordCreated(full);
+    RecordCreated(full, loadedDepth);
     Remember(*out, std::move(full));
     return ERROR_SUCCESS;
 }
 
 LONG OverlayRegistry::OpenKeyExW(HKEY root, const char16_t* path, REGSAM access, HKEY* out) {
     KeyPath full;
-    if (!FullPath(root, path, full)) return ERROR_INVALID_HANDLE;
-    if (const LONG status = LoadAlong(full); status != ERROR_SUCCESS) return status;
+    std::size_t loadedDepth = 0;
+    if (!FullPath(root, path, full, loadedDepth)) return ERROR_INVALID_HANDLE;
+    if (const LONG status = LoadAlong(full, loadedDepth); status != ERROR_SUCCESS) return status;
     const LONG status = shadow_.OpenKeyExW(root, path, access, out);
     if (status == ERROR_SUCCESS) Remember(*out, std::move(full));
     return status;
@@ -207,9 +218,10 @@ LONG OverlayRegistry::EnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* n
 
 LONG OverlayRegistry::DeleteKeyW(HKEY root, const char16_t* path) {
     KeyPath full;
-    if (!FullPath(root, path, full)) return ERROR_INVALID_HANDLE;
+    std::size_t loadedDepth = 0;
+    if (!FullPath(root, path, full, loadedDepth)) return ERROR_INVALID_HANDLE;
     // Loading the key lists its subkeys: a key that has any is refused, as the registry refuses it.
-    if (const LONG status = LoadAlong(full); status != ERROR_SUCCESS) return status;
+    if (const LONG status = LoadAlong(full, loadedDepth); status != ERROR_SUCCESS) return status;
     return shadow_.DeleteKeyW(root, path);
 }
 

@@ -65,13 +65,20 @@ private:
         std::vector<RegValue> values;
     };
 
-    // The full path of a root or of a handle this overlay gave out, with path appended.
-    bool FullPath(HKEY key, const char16_t* path, KeyPath& out) const;
-    // Loads every key along the path that exists in the shadow and is not loaded yet.
-    LONG LoadAlong(const KeyPath& path);
+    // The full path of a root or of a handle this overlay gave out, with path
+    // appended; loadedDepth is how many of its first components are loaded
+    // already (a handle's whole path: opening it loaded every key along it).
+    bool FullPath(HKEY key, const char16_t* path, KeyPath& out, std::size_t& loadedDepth) const;
+    // Loads every key along the path below loadedDepth that exists in the shadow
+    // and is not loaded yet. Each call walks the path once, so that a walk down a
+    // deep tree key by key costs in proportion to its depth, not its square.
+    LONG LoadAlong(const KeyPath& path, std::size_t loadedDepth);
     LONG LoadKey(const KeyPath& path);
-    // Marks keys along the path that the shadow has and nobody loaded: created here.
-    void RecordCreated(const KeyPath& path);
+    // Marks keys along the path, below loadedDepth, that the shadow has and
+    // nobody loaded: created here.
+    void RecordCreated(const KeyPath& path, std::size_t loadedDepth);
+    // The shadow's hive for a path's first component.
+    const RegKey& ShadowHive(const KeyPath& path) const;
     const RegKey* ShadowKey(const KeyPath& path) const;
     static std::u16string Joined(const KeyPath& path);
     static std::u16string Folded(const KeyPath& path);
