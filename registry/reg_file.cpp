@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "text/code_page.h"
+#include "text/utf16_data.h"
 #include "registry/memory_registry.h"
 
 namespace qz {
@@ -44,17 +45,6 @@ int HexDigit(char16_t c) {
 
 bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
     return text.size() >= prefix.size() && RegistryNamesEqual(text.substr(0, prefix.size()), prefix);
-}
-
-std::vector<BYTE> Utf16Bytes(std::u16string_view text, bool terminate) {
-    std::vector<BYTE> bytes;
-    bytes.reserve((text.size() + 1) * 2);
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<BYTE>(c & 0xFF));
-        bytes.push_back(static_cast<BYTE>(c >> 8));
-    }
-    if (terminate) bytes.insert(bytes.end(), {0, 0});
-    return bytes;
 }
 
 std::string Narrow(std::u16string_view text) { return Utf16ToUtf8(text); }
@@ -367,7 +357,7 @@ private:
         if (!ReadQuoted(text)) return State::Error;
         if (!OnlyCommentLeft(rest_)) return Fail("text after the closing \"");
         pending_.value.type = REG_SZ;
-        pending_.value.data = Utf16Bytes(text, true);
+        pending_.value.data = Utf16Data(text, true);
         return State::SetValue;
     }
 
@@ -432,7 +422,7 @@ private:
         if (!unicode_ && pending_.kind == RegFileEntry::Kind::Value && hexData_ &&
             (value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ)) {
             const std::string narrow(value.data.begin(), value.data.end());
-            value.data = Utf16Bytes(NarrowToWide(narrow), false);
+            value.data = Utf16Data(NarrowToWide(narrow), false);
         }
         if (!Emit(pending_)) return State::Error;
         pending_ = RegFileEntry();

@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace qz {
 
@@ -17,6 +19,10 @@ std::u16string Utf16OfData(const unsigned char* data, std::size_t size);
 // The code units up to the first NUL: the text a string value holds, or the
 // first string of a multi-string.
 std::u16string Utf16TextOfData(const unsigned char* data, std::size_t size);
+
+// Text as the registry's string data: its code units little-endian, and a
+// terminating NUL unless terminate is false.
+std::vector<unsigned char> Utf16Data(std::u16string_view text, bool terminate = true);
 
 // The bytes up to the first NUL as text in the system code page: how data of a
 // type that is not a string reads as text.

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "registry/reg_file.h"
+#include "text/utf16_data.h"
 #include "registry/registry_folder.h"
 
 // ---- kill points ----------------------------------------------------------------
@@ -107,16 +108,6 @@ std::vector<std::string> FileNames(const std::string& directory) {
     return names;
 }
 
-std::vector<BYTE> Wide(const std::u16string& text) {
-    std::vector<BYTE> bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<BYTE>(c & 0xFF));
-        bytes.push_back(static_cast<BYTE>(c >> 8));
-    }
-    bytes.insert(bytes.end(), {0, 0});
-    return bytes;
-}
-
 std::vector<BYTE> Dword(DWORD number) {
     return {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8), static_cast<BYTE>(number >> 16),
             static_cast<BYTE>(number >> 24)};
@@ -143,7 +134,7 @@ std::vector<long> Generations(const MemoryRegistry& registry) {
 void Pass(MemoryRegistry& registry, long generation) {
     for (const char16_t* key : kMarkerKeys) {
         registry.PutValue(key, RegValue{u"generation", REG_DWORD, Dword(static_cast<DWORD>(generation))});
-        registry.PutValue(key, RegValue{u"bulk", REG_SZ, Wide(std::u16string(64, static_cast<char16_t>(u'a' + generation % 26)))});
+        registry.PutValue(key, RegValue{u"bulk", REG_SZ, Utf16Data(std::u16string(64, static_cast<char16_t>(u'a' + generation % 26)))});
     }
 }
 
@@ -172,7 +163,7 @@ protected:
                                         std::u16string(1, static_cast<char16_t>(u'0' + i / 26 % 10)) +
                                         std::u16string(1, static_cast<char16_t>(u'0' + i / 260 % 10)) +
                                         std::u16string(1, static_cast<char16_t>(u'0' + i / 2600 % 10));
-            const RegValue value{name, REG_SZ, Wide(std::u16string(90, static_cast<char16_t>(u'a' + i % 26)))};
+            const RegValue value{name, REG_SZ, Utf16Data(std::u16string(90, static_cast<char16_t>(u'a' + i % 26)))};
             folder->registry().PutValue(u"HKLM\\Software\\Bulk\\Key " + std::u16string(1, u'A' + i % 20), value);
             folder->registry().PutValue(u"HKCU\\Software\\Bulk\\Key " + std::u16string(1, u'A' + i % 20), value);
         }
@@ -369,8 +360,8 @@ void SeedFolder(const std::string& folder) {
     if (open == nullptr) _exit(20);
     for (const char16_t* name : {u"bin", u"help", u"lib"})
         open->registry().PutValue(u"HKLM\\Software\\Corvalen\\ZURedore\\38.0\\Dir",
-                                  RegValue{name, REG_SZ, Wide(std::u16string(u"C:\\ZURedore\\") + name)});
-    open->registry().PutValue(u"HKCU\\Software\\Other", RegValue{u"v", REG_SZ, Wide(u"x")});
+                                  RegValue{name, REG_SZ, Utf16Data(std::u16string(u"C:\\ZURedore\\") + name)});
+    open->registry().PutValue(u"HKCU\\Software\\Other", RegValue{u"v", REG_SZ, Utf16Data(u"x")});
     if (!open->Save(error)) _exit(21);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "tests/support/test_services.h"
+#include "text/utf16_data.h"
 
 namespace qz::test {
 
@@ -303,16 +304,7 @@ bool SameKeyPath(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::vector<BYTE> StringData(const std::u16string& text) {
-    std::vector<BYTE> bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<BYTE>(c & 0xFF));
-        bytes.push_back(static_cast<BYTE>(c >> 8));
-    }
-    bytes.push_back(0);
-    bytes.push_back(0);
-    return bytes;
-}
+std::vector<BYTE> StringData(const std::u16string& text) { return Utf16Data(text); }
 
 const std::vector<RealMachineState>& RealMachineStates() {
     static const std::vector<RealMachineState> states = MakeStates();

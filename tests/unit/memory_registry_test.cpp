@@ -7,22 +7,13 @@
 
 #include "text/code_page.h"
 #include "registry/memory_registry.h"
+#include "text/utf16_data.h"
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
 namespace qz {
 namespace {
-
-std::vector<BYTE> Wide(std::u16string_view text) {
-    std::vector<BYTE> bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<BYTE>(c & 0xFF));
-        bytes.push_back(static_cast<BYTE>(c >> 8));
-    }
-    bytes.insert(bytes.end(), {0, 0});
-    return bytes;
-}
 
 TEST(MemoryRegistry, ACopyIsAnIndependentSnapshotWithoutHandles) {
     MemoryRegistry registry;
@@ -45,7 +36,7 @@ TEST(MemoryRegistry, ACopyIsAnIndependentSnapshotWithoutHandles) {
 
 TEST(MemoryRegistry, DirectAccessByFullPath) {
     MemoryRegistry registry;
-    EXPECT_TRUE(registry.PutValue(u"HKCR\\.ovxf", RegValue{u"", REG_SZ, Wide(u"OVX.Document")}));
+    EXPECT_TRUE(registry.PutValue(u"HKCR\\.ovxf", RegValue{u"", REG_SZ, Utf16Data(u"OVX.Document")}));
     EXPECT_NE(registry.FindKey(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\classes\\.OVXF"), nullptr);
     EXPECT_FALSE(registry.EnsureKey(u"HKEY_USERS\\x"));
     EXPECT_FALSE(registry.EnsureKey(u"HKCU\\a\\\\b"));
@@ -118,16 +109,16 @@ TEST(MemoryRegistry, HandlesToRemovedKeysAnswerThatTheKeyIsDeleted) {
 
 TEST(MemoryRegistry, ValuesPutByPathAfterTheKeyWentGoToTheNewKey) {
     MemoryRegistry registry;
-    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"first", REG_SZ, Wide(u"1")}));
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"first", REG_SZ, Utf16Data(u"1")}));
     ASSERT_TRUE(registry.RemoveTree(u"HKCU\\A"));
-    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"second", REG_SZ, Wide(u"2")}));
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"second", REG_SZ, Utf16Data(u"2")}));
     const RegKey* key = registry.FindKey(u"HKCU\\A\\B");
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(key->ValueCount(), 1u);
     EXPECT_NE(key->FindValue(u"second"), nullptr);
 
     ASSERT_EQ(registry.DeleteKeyW(HKEY_CURRENT_USER, u"A\\B"), ERROR_SUCCESS);
-    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"third", REG_SZ, Wide(u"3")}));
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"third", REG_SZ, Utf16Data(u"3")}));
     key = registry.FindKey(u"HKCU\\A\\B");
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(key->ValueCount(), 1u);
@@ -175,7 +166,7 @@ TEST(MemoryRegistry, StringsTheNarrowCodePageCannotShowReadAsQuestionMarks) {
     ASSERT_EQ(registry.EnumKeyExW(HKEY_CURRENT_USER, 0, wideName, &length), ERROR_SUCCESS);
     EXPECT_EQ(std::u16string(wideName, length), u"\u4E2D");
 
-    ASSERT_TRUE(registry.PutValue(u"HKCU\\Plain", RegValue{u"v", REG_SZ, Wide(u"\u4E2D\u00E9\u20AC")}));
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\Plain", RegValue{u"v", REG_SZ, Utf16Data(u"\u4E2D\u00E9\u20AC")}));
     ASSERT_EQ(registry.OpenKeyEx(HKEY_CURRENT_USER, "Plain", KEY_READ, &key), ERROR_SUCCESS);
     BYTE data[16];
     DWORD size = sizeof data;

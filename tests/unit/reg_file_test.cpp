@@ -9,6 +9,7 @@
 #include "text/code_page.h"
 #include "registry/memory_registry.h"
 #include "registry/reg_file.h"
+#include "text/utf16_data.h"
 
 namespace qz {
 namespace {
@@ -16,16 +17,6 @@ namespace {
 std::vector<BYTE> Bytes(std::initializer_list<int> values) {
     std::vector<BYTE> bytes;
     for (int v : values) bytes.push_back(static_cast<BYTE>(v));
-    return bytes;
-}
-
-std::vector<BYTE> Wide(std::u16string_view text, bool terminate = true) {
-    std::vector<BYTE> bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<BYTE>(c & 0xFF));
-        bytes.push_back(static_cast<BYTE>(c >> 8));
-    }
-    if (terminate) bytes.insert(bytes.end(), {0, 0});
     return bytes;
 }
 
@@ -45,15 +36,15 @@ struct ValueCase {
 
 TEST(RegFileReader, ReadsEveryValueTypeAndSpelling) {
     const ValueCase cases[] = {
-        {"string", R"("s"="abc")", u"s", REG_SZ, Wide(u"abc")},
-        {"escapes", R"("s"="C:\\dir\\ \"q\"")", u"s", REG_SZ, Wide(u"C:\\dir\\ \"q\"")},
-        {"line break escapes", R"("s"="a\nb\r")", u"s", REG_SZ, Wide(u"a\nb\r")},
-        {"empty string", R"("s"="")", u"s", REG_SZ, Wide(u"")},
-        {"non-ASCII", "\"s\"=\"Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\"", u"s", REG_SZ, Wide(u"Gr\u00FC\u00DF \u20AC")},
-        {"default value", R"(@="d")", u"", REG_SZ, Wide(u"d")},
-        {"escaped name", R"("a\"b\\c"="x")", u"a\"b\\c", REG_SZ, Wide(u"x")},
-        {"blanks around =", "\"s\"  =\t\"x\"", u"s", REG_SZ, Wide(u"x")},
-        {"comment after data", R"("s"="x" ; note)", u"s", REG_SZ, Wide(u"x")},
+        {"string", R"("s"="abc")", u"s", REG_SZ, Utf16Data(u"abc")},
+        {"escapes", R"("s"="C:\\dir\\ \"q\"")", u"s", REG_SZ, Utf16Data(u"C:\\dir\\ \"q\"")},
+        {"line break escapes", R"("s"="a\nb\r")", u"s", REG_SZ, Utf16Data(u"a\nb\r")},
+        {"empty string", R"("s"="")", u"s", REG_SZ, Utf16Data(u"")},
+        {"non-ASCII", "\"s\"=\"Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\"", u"s", REG_SZ, Utf16Data(u"Gr\u00FC\u00DF \u20AC")},
+        {"default value", R"(@="d")", u"", REG_SZ, Utf16Data(u"d")},
+        {"escaped name", R"("a\"b\\c"="x")", u"a\"b\\c", REG_SZ, Utf16Data(u"x")},
+        {"blanks around =", "\"s\"  =\t\"x\"", u"s", REG_SZ, Utf16Data(u"x")},
+        {"comment after data", R"("s"="x" ; note)", u"s", REG_SZ, Utf16Data(u"x")},
         {"dword", R"("d"=dword:0000002a)", u"d", REG_DWORD, Bytes({0x2a, 0, 0, 0})},
         {"dword, short and upper case", R"("d"=DWORD:FfFf)", u"d", REG_DWORD, Bytes({0xff, 0xff, 0, 0})},
         {"dword, largest", R"("d"=dword:ffffffff)", u"d", REG_DWORD, Bytes({0xff, 0xff, 0xff, 0xff})},
@@ -62,10 +53,10 @@ TEST(RegFileReader, ReadsEveryValueTypeAndSpelling) {
         {"empty binary", R"("b"=hex:)", u"b", REG_BINARY, Bytes({})},
         {"none", R"("n"=hex(0):)", u"n", REG_NONE, Bytes({})},
         {"sz as hex", R"("s"=hex(1):41,00,00,00)", u"s", REG_SZ, Bytes({0x41, 0, 0, 0})},
-        {"expand sz", R"("e"=hex(2):25,00,41,00,25,00,00,00)", u"e", REG_EXPAND_SZ, Wide(u"%A%")},
+        {"expand sz", R"("e"=hex(2):25,00,41,00,25,00,00,00)", u"e", REG_EXPAND_SZ, Utf16Data(u"%A%")},
         {"big endian", R"("x"=hex(5):12,34,56,78)", u"x", REG_DWORD_BIG_ENDIAN, Bytes({0x12, 0x34, 0x56, 0x78})},
         {"multi sz", R"("m"=hex(7):61,00,00,00,62,00,00,00,00,00)", u"m", REG_MULTI_SZ,
-         Wide(std::u16string(u"a\0b\0", 4))},
+         Utf16Data(std::u16string(u"a\0b\0", 4))},
         {"resource list", R"("r"=hex(8):01)", u"r", REG_RESOURCE_LIST, Bytes({1})},
         {"qword", R"("q"=hex(b):01,02,03,04,05,06,07,08)", u"q", REG_QWORD, Bytes({1, 2, 3, 4, 5, 6, 7, 8})},
         {"private type", R"("p"=hex(1234abcd):09)", u"p", 0x1234abcd, Bytes({9})},
@@ -91,8 +82,8 @@ TEST(RegFileReader, ReadsEveryValueTypeAndSpelling) {
 
 TEST(RegFileReader, ReadsKeysCommentsAndDeletions) {
     MemoryRegistry registry;
-    ASSERT_TRUE(registry.PutValue(u"HKLM\\Software\\Old\\Deep\\Deeper", RegValue{u"v", REG_SZ, Wide(u"x")}));
-    ASSERT_TRUE(registry.PutValue(u"HKCU\\Keep", RegValue{u"gone", REG_SZ, Wide(u"x")}));
+    ASSERT_TRUE(registry.PutValue(u"HKLM\\Software\\Old\\Deep\\Deeper", RegValue{u"v", REG_SZ, Utf16Data(u"x")}));
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\Keep", RegValue{u"gone", REG_SZ, Utf16Data(u"x")}));
     ASSERT_EQ(Import("\n"
                      "Windows Registry Editor Version 5.00\n"
                      "; a comment\n"
@@ -131,9 +122,9 @@ TEST(RegFileReader, ReadsRegedit4AnsiFiles) {
     ASSERT_TRUE(ImportRegText(DecodeRegFileBytes(bytes), registry, error)) << error;
     const RegKey* key = registry.FindKey(u"HKCU\\Caf\u00E9");
     ASSERT_NE(key, nullptr);
-    EXPECT_EQ(key->FindValue(u"")->data, Wide(u"\u20AC 5"));
-    EXPECT_EQ(key->FindValue(u"e")->data, Wide(u"%A%"));
-    EXPECT_EQ(key->FindValue(u"m")->data, Wide(std::u16string(u"a\0\u00E9\0", 4)));
+    EXPECT_EQ(key->FindValue(u"")->data, Utf16Data(u"\u20AC 5"));
+    EXPECT_EQ(key->FindValue(u"e")->data, Utf16Data(u"%A%"));
+    EXPECT_EQ(key->FindValue(u"m")->data, Utf16Data(std::u16string(u"a\0\u00E9\0", 4)));
     EXPECT_EQ(key->FindValue(u"b")->data, Bytes({0xe9}));
 }
 
@@ -490,16 +481,16 @@ TEST(RegFileReader, AVisitorSeesEntriesInOrderAndCanStopAtOne) {
 TEST(RegFileWriter, WritesWhatItReadsBackByteForByte) {
     RegKey top;
     top.name = u"T";
-    top.SetValue(RegValue{u"", REG_SZ, Wide(u"default")});
-    top.SetValue(RegValue{u"escapes \"\\", REG_SZ, Wide(u"\\\\server\\\"share\"")});
-    top.SetValue(RegValue{u"no terminator", REG_SZ, Wide(u"abc", false)});
+    top.SetValue(RegValue{u"", REG_SZ, Utf16Data(u"default")});
+    top.SetValue(RegValue{u"escapes \"\\", REG_SZ, Utf16Data(u"\\\\server\\\"share\"")});
+    top.SetValue(RegValue{u"no terminator", REG_SZ, Utf16Data(u"abc", false)});
     top.SetValue(RegValue{u"odd size", REG_SZ, Bytes({0x41, 0x00, 0x42})});
-    top.SetValue(RegValue{u"inner nul", REG_SZ, Wide(std::u16string(u"a\0b", 3))});
-    top.SetValue(RegValue{u"line breaks", REG_SZ, Wide(u"one\r\ntwo")});
+    top.SetValue(RegValue{u"inner nul", REG_SZ, Utf16Data(std::u16string(u"a\0b", 3))});
+    top.SetValue(RegValue{u"line breaks", REG_SZ, Utf16Data(u"one\r\ntwo")});
     top.SetValue(RegValue{u"no data", REG_SZ, Bytes({})});
     top.SetValue(RegValue{u"dword", REG_DWORD, Bytes({1, 0, 0, 0x80})});
     top.SetValue(RegValue{u"short dword", REG_DWORD, Bytes({1, 2})});
-    top.SetValue(RegValue{u"multi", REG_MULTI_SZ, Wide(std::u16string(u"x\0y\0", 4))});
+    top.SetValue(RegValue{u"multi", REG_MULTI_SZ, Utf16Data(std::u16string(u"x\0y\0", 4))});
     top.SetValue(RegValue{u"qword", REG_QWORD, Bytes({1, 2, 3, 4, 5, 6, 7, 8})});
     top.SetValue(RegValue{u"\u4E2D", 0xABCDEF, Bytes({0xff})});
     RegKey sub;
@@ -524,7 +515,7 @@ TEST(RegFileWriter, LaysValuesOutAsRegExportDoes) {
               "  17,18,19,1a,1b,1c,1d");
     EXPECT_EQ(Utf16ToUtf8(FormatRegValue(RegValue{u"", REG_DWORD, Bytes({0xef, 0xbe, 0xad, 0xde})})),
               "@=dword:deadbeef");
-    EXPECT_EQ(Utf16ToUtf8(FormatRegValue(RegValue{u"e", REG_EXPAND_SZ, Wide(u"%A%")})),
+    EXPECT_EQ(Utf16ToUtf8(FormatRegValue(RegValue{u"e", REG_EXPAND_SZ, Utf16Data(u"%A%")})),
               "\"e\"=hex(2):25,00,41,00,25,00,00,00");
     EXPECT_EQ(Utf16ToUtf8(FormatRegValue(RegValue{u"q", REG_QWORD, Bytes({1})})), "\"q\"=hex(b):01");
     EXPECT_EQ(Utf16ToUtf8(FormatRegValue(RegValue{u"n", REG_NONE, {}})), "\"n\"=hex(0):");
@@ -545,10 +536,10 @@ struct EscapeCase {
 
 TEST(RegFileWriter, EscapesWhatTheReaderUnescapesAsRegExportDoes) {
     const EscapeCase cases[] = {
-        {"line feed in a name", RegValue{u"a\nb", REG_SZ, Wide(u"x")}, R"("a\nb"="x")"},
-        {"carriage return in a name", RegValue{u"c\rd", REG_SZ, Wide(u"plain")}, R"("c\rd"="plain")"},
-        {"quote and backslash in a name", RegValue{u"q\"\\", REG_SZ, Wide(u"v")}, R"("q\"\\"="v")"},
-        {"line breaks in a string", RegValue{u"s", REG_SZ, Wide(u"x\ny\rz")}, R"("s"="x\ny\rz")"},
+        {"line feed in a name", RegValue{u"a\nb", REG_SZ, Utf16Data(u"x")}, R"("a\nb"="x")"},
+        {"carriage return in a name", RegValue{u"c\rd", REG_SZ, Utf16Data(u"plain")}, R"("c\rd"="plain")"},
+        {"quote and backslash in a name", RegValue{u"q\"\\", REG_SZ, Utf16Data(u"v")}, R"("q\"\\"="v")"},
+        {"line breaks in a string", RegValue{u"s", REG_SZ, Utf16Data(u"x\ny\rz")}, R"("s"="x\ny\rz")"},
         {"line break in the name of binary data", RegValue{u"b\n", REG_BINARY, Bytes({1})}, R"("b\n"=hex:01)"},
         {"line break in the name of a dword", RegValue{u"\r\n", REG_DWORD, Bytes({1, 0, 0, 0})},
          R"("\r\n"=dword:00000001)"},
@@ -608,7 +599,7 @@ TEST(RegFileWriter, RefusesToWriteForReadingWhatWouldNotReadBack) {
     for (const Case& c : cases) {
         MemoryRegistry registry;
         ASSERT_TRUE(registry.EnsureKey(c.key)) << c.what;
-        ASSERT_TRUE(registry.PutValue(u"HKCU\\Before", RegValue{u"v", REG_SZ, Wide(u"x")})) << c.what;
+        ASSERT_TRUE(registry.PutValue(u"HKCU\\Before", RegValue{u"v", REG_SZ, Utf16Data(u"x")})) << c.what;
         std::u16string text = u"kept";
         std::string error;
         const bool written =
@@ -631,12 +622,12 @@ TEST(RegFileWriter, RefusesToWriteForReadingWhatWouldNotReadBack) {
 // AppendRegKey gives, encoded, for every choice of options.
 TEST(RegFileWriter, AnEncodedFileIsTheWrittenTextInUtf16Le) {
     MemoryRegistry registry;
-    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"", REG_SZ, Wide(u"default")}));
-    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"q\"uote", REG_SZ, Wide(u"C:\\x\"y\"")}));
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"", REG_SZ, Utf16Data(u"default")}));
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B", RegValue{u"q\"uote", REG_SZ, Utf16Data(u"C:\\x\"y\"")}));
     ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\B\\C", RegValue{u"bin", REG_BINARY, Bytes({1, 2, 3})}));
     ASSERT_TRUE(registry.PutValue(u"HKCU\\A\\D", RegValue{u"\u00E9t\u00E9", REG_DWORD, Bytes({1, 0, 0, 0})}));
     ASSERT_TRUE(
-        registry.PutValue(u"HKCU\\Top value", RegValue{u"x", REG_MULTI_SZ, Wide(std::u16string(u"a\0b\0", 4))}));
+        registry.PutValue(u"HKCU\\Top value", RegValue{u"x", REG_MULTI_SZ, Utf16Data(std::u16string(u"a\0b\0", 4))}));
     HKEY key = nullptr;
     ASSERT_EQ(registry.CreateKeyEx(HKEY_CURRENT_USER, "A\\Fleeting\\Inner", REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
                                    &key),
@@ -662,7 +653,7 @@ TEST(RegFileWriter, AnEncodedFileIsTheWrittenTextInUtf16Le) {
 
 TEST(RegFileWriter, CanLeaveOutVolatileKeysAndAnEmptyTop) {
     MemoryRegistry registry;
-    ASSERT_TRUE(registry.PutValue(u"HKCU\\Lasting", RegValue{u"v", REG_SZ, Wide(u"x")}));
+    ASSERT_TRUE(registry.PutValue(u"HKCU\\Lasting", RegValue{u"v", REG_SZ, Utf16Data(u"x")}));
     HKEY key = nullptr;
     ASSERT_EQ(registry.CreateKeyEx(HKEY_CURRENT_USER, "Fleeting\\Inner", REG_OPTION_VOLATILE, KEY_ALL_ACCESS, &key),
               ERROR_SUCCESS);

@@ -14,6 +14,7 @@
 #include "text/code_page.h"
 #include "registry/memory_registry.h"
 #include "registry/reg_file.h"
+#include "text/utf16_data.h"
 #include "tests/support/windows_commands.h"
 
 namespace qz {
@@ -21,16 +22,6 @@ namespace {
 
 const std::u16string kTop = u"HKEY_CURRENT_USER\\Software\\QzRoundTrip";
 constexpr const wchar_t* kTopRelative = L"Software\\QzRoundTrip";
-
-std::vector<BYTE> Wide(std::u16string_view text, bool terminate = true) {
-    std::vector<BYTE> bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<BYTE>(c & 0xFF));
-        bytes.push_back(static_cast<BYTE>(c >> 8));
-    }
-    if (terminate) bytes.insert(bytes.end(), {0, 0});
-    return bytes;
-}
 
 std::vector<BYTE> Bytes(std::initializer_list<int> values) {
     std::vector<BYTE> bytes;
@@ -119,13 +110,13 @@ protected:
 RegKey OrdinaryTree() {
     RegKey top;
     top.name = u"QzRoundTrip";
-    top.SetValue(Value(u"", REG_SZ, Wide(u"default text")));
-    top.SetValue(Value(u"quotes \"and\" \\slashes\\", REG_SZ, Wide(u"C:\\Program Files\\\"x\"\\")));
-    top.SetValue(Value(u"empty", REG_SZ, Wide(u"")));
-    top.SetValue(Value(u"line\nbreaks\r", REG_SZ, Wide(u"one\r\ntwo\n")));
-    top.SetValue(Value(u"accents", REG_SZ, Wide(u"Gr\u00FC\u00DFe \u20AC \u4E2D\u6587")));
-    top.SetValue(Value(u"expand", REG_EXPAND_SZ, Wide(u"%SystemRoot%\\system32")));
-    top.SetValue(Value(u"multi", REG_MULTI_SZ, Wide(std::u16string(u"one\0two\0", 8))));
+    top.SetValue(Value(u"", REG_SZ, Utf16Data(u"default text")));
+    top.SetValue(Value(u"quotes \"and\" \\slashes\\", REG_SZ, Utf16Data(u"C:\\Program Files\\\"x\"\\")));
+    top.SetValue(Value(u"empty", REG_SZ, Utf16Data(u"")));
+    top.SetValue(Value(u"line\nbreaks\r", REG_SZ, Utf16Data(u"one\r\ntwo\n")));
+    top.SetValue(Value(u"accents", REG_SZ, Utf16Data(u"Gr\u00FC\u00DFe \u20AC \u4E2D\u6587")));
+    top.SetValue(Value(u"expand", REG_EXPAND_SZ, Utf16Data(u"%SystemRoot%\\system32")));
+    top.SetValue(Value(u"multi", REG_MULTI_SZ, Utf16Data(std::u16string(u"one\0two\0", 8))));
     top.SetValue(Value(u"dword", REG_DWORD, Bytes({0x78, 0x56, 0x34, 0x12})));
     top.SetValue(Value(u"big endian", REG_DWORD_BIG_ENDIAN, Bytes({0x12, 0x34, 0x56, 0x78})));
     top.SetValue(Value(u"qword", REG_QWORD, Bytes({1, 2, 3, 4, 5, 6, 7, 8})));
@@ -139,7 +130,7 @@ RegKey OrdinaryTree() {
     top.SetValue(Value(u"private type", 0x1234, Bytes({9, 8, 7})));
     RegKey child;
     child.name = u"Child \u00C9t\u00E9";
-    child.SetValue(Value(u"", REG_SZ, Wide(u"child default")));
+    child.SetValue(Value(u"", REG_SZ, Utf16Data(u"child default")));
     RegKey grandchild;
     grandchild.name = u"Grand";
     child.AddSubkey(grandchild);
@@ -176,8 +167,8 @@ TEST_F(RegFileRoundTrip, DataThatNoQuotedStringHoldsSurvivesAsHex) {
     // (String data without its terminator, or of an odd size, is written as hex
     // too, but Wine's importer does not give it back as written: like Windows'
     // RegSetValueExW it adds a terminator the data lacks. Our own reader keeps it.)
-    top.SetValue(Value(u"inner nul", REG_SZ, Wide(std::u16string(u"a\0b", 3))));
-    top.SetValue(Value(u"line breaks", REG_SZ, Wide(u"one\r\ntwo\n")));
+    top.SetValue(Value(u"inner nul", REG_SZ, Utf16Data(std::u16string(u"a\0b", 3))));
+    top.SetValue(Value(u"line breaks", REG_SZ, Utf16Data(u"one\r\ntwo\n")));
     top.SetValue(Value(u"no data", REG_SZ, Bytes({})));
     top.SetValue(Value(u"short dword", REG_DWORD, Bytes({1, 2})));
     top.SetValue(Value(u"long dword", REG_DWORD, Bytes({1, 2, 3, 4, 5})));
@@ -215,7 +206,7 @@ TEST_F(RegFileRoundTrip, Regedit4FilesMeanTheSameToOurReaderAndToWine) {
     named.name = u"QzRoundTrip";
     EXPECT_EQ(Text(named), Text(wine));
     ASSERT_NE(wine.FindValue(u"multi"), nullptr);
-    EXPECT_EQ(wine.FindValue(u"multi")->data, Wide(std::u16string(u"a\0\u00E9\0", 4)));
+    EXPECT_EQ(wine.FindValue(u"multi")->data, Utf16Data(std::u16string(u"a\0\u00E9\0", 4)));
 }
 
 }  // namespace

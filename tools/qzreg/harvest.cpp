@@ -18,17 +18,6 @@ namespace {
 
 const std::u16string kSystemDirKey = Utf8ToUtf16(kHarvestDirectoryKey);
 
-std::vector<BYTE> StringData(const std::u16string& text) {
-    std::vector<BYTE> data;
-    for (char16_t c : text) {
-        data.push_back(static_cast<BYTE>(c & 0xFF));
-        data.push_back(static_cast<BYTE>(c >> 8));
-    }
-    data.push_back(0);
-    data.push_back(0);
-    return data;
-}
-
 std::u16string TextOfStringData(const std::vector<BYTE>& data) { return Utf16TextOfData(data.data(), data.size()); }
 
 // Every text the machine state gives a directory, paired with its property
@@ -49,7 +38,7 @@ std::vector<std::pair<std::u16string, std::u16string>> PrepareDirectories(Memory
         RegValue placeholder;
         placeholder.name = Utf8ToUtf16(directory.valueName);
         placeholder.type = REG_SZ;
-        placeholder.data = StringData(reference);
+        placeholder.data = Utf16Data(reference);
         base.PutValue(kSystemDirKey, placeholder);
     }
     // The longest first, so that a directory inside another is replaced whole.
@@ -68,7 +57,7 @@ void Substitute(RegValue& value, const std::vector<std::pair<std::u16string, std
             changed = true;
         }
     }
-    if (changed) value.data = StringData(text);
+    if (changed) value.data = Utf16Data(text);
 }
 
 }  // namespace
