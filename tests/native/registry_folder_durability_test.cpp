@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "registry/reg_file.h"
+#include "tests/support/folder_files.h"
 #include "text/utf16_data.h"
 #include "registry/registry_folder.h"
 
@@ -88,25 +89,10 @@ extern "C" int unlink(const char* path) {
 namespace qz {
 namespace {
 
+using test::FileNames;
+using test::ReadBytes;
+
 using Clock = std::chrono::steady_clock;
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> FileNames(const std::string& directory) {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(directory.c_str())) {
-        while (const dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 std::vector<BYTE> Dword(DWORD number) {
     return {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8), static_cast<BYTE>(number >> 16),
