@@ -6,7 +6,8 @@
 
 #include "module/module_strings.h"
 #include "module/platform_pass.h"
-#include "module/registration_steps.h"
+#include "module/registration_driver.h"
+#include "registration/registration_steps.h"
 #include "registry/registry_table.h"
 #include "registry/registry_table_adapters.h"
 #include "text/code_page.h"

@@ -3,7 +3,7 @@
 // the native build. Missing entries read as empty.
 #pragma once
 
-#include "module/module_state.h"
+#include "registration/module_state.h"
 
 namespace qz {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "module/module_state.h"
+#include "registration/module_state.h"
 
 namespace qz {
 

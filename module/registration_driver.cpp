@@ -1,13 +1,10 @@
-#include "module/module_state.h"
-#include "module/registration_steps.h"
+#include "module/registration_driver.h"
+
+#include "registration/module_state.h"
+#include "registration/registration_steps.h"
 
 namespace qz {
 namespace {
-
-struct RegistrationStep {
-    const char* name;
-    void (*run)(int registerFlag, const std::string& modulePath);
-};
 
 // The thirteen steps, in the one order both modes use. The application class
 // comes last: in unregister mode it removes the CurVer key, and every earlier
@@ -34,15 +31,14 @@ const RegistrationStep kRegistrationSteps[] = {
 
 }  // namespace
 
-// Every step runs exactly once, whatever the ones before it did.
+const RegistrationStep* RegistrationSteps(int& count) {
+    count = static_cast<int>(sizeof kRegistrationSteps / sizeof kRegistrationSteps[0]);
+    return kRegistrationSteps;
+}
+
 void RunRegistrationSteps(int registerFlag) {
     const std::string& modulePath = ModulePath();
-    int number = 0;
-    for (const RegistrationStep& step : kRegistrationSteps) {
-        ++number;
-        if (CurrentServices().stepStarted) CurrentServices().stepStarted(number, step.name);
-        step.run(registerFlag, modulePath);
-    }
+    for (const RegistrationStep& step : kRegistrationSteps) step.run(registerFlag, modulePath);
 }
 
 }  // namespace qz

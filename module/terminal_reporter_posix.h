@@ -3,7 +3,7 @@
 // (stdin and stderr both terminals); scripts and tests are never held up.
 #pragma once
 
-#include "module/module_state.h"
+#include "registration/module_state.h"
 
 namespace qz {
 

@@ -2,8 +2,9 @@
 // things that belong to this product version alone and that no step removes
 // itself. The shared classes-root keys are left to the steps, which remove them
 // only while this version is the current one.
-#include "module/module_state.h"
-#include "module/registration_steps.h"
+#include "module/registration_driver.h"
+#include "registration/module_state.h"
+#include "registration/registration_steps.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 
@@ -12,8 +13,7 @@ namespace qz {
 void RemoveProductKeys() {
     // The product settings key with everything below it. Software\Corvalen\<product>
     // itself stays: other versions of the product may live under it.
-    (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\Corvalen\\" + LoadProductString(IDS_PRODUCT_KEY_NAME) +
-                                                     "\\" + SystemVersionString());
+    (void)DeleteRegistryTree(HKEY_LOCAL_MACHINE, ProductSettingsKeyPath());
 
     RemoveShellVerbs();
 
@@ -34,7 +34,7 @@ void RemoveProductKeys() {
 void RemoveShellVerbs() {
     // This version's own Open verb. The shell open commands write every verb with a
     // "command" subkey, so the verb goes as a tree: a single-key delete would refuse it.
-    const std::string verb = "Open " + LoadProductString(IDS_PRODUCT_NAME) + " V12";
+    const std::string verb = VersionedOpenVerbName(ProductVersionLabel());
     (void)DeleteRegistryTree(HKEY_CLASSES_ROOT, LoadProductString(IDS_LANGUAGE_DOC_NAME) + "\\shell\\" + verb);
 }
 

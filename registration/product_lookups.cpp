@@ -1,10 +1,8 @@
 #include "registration/product_lookups.h"
 
-#include <cstdio>
 #include <optional>
 #include <vector>
 
-#include "module/registration_steps.h"
 #include "registration/environment.h"
 #include "registry/reg_tree.h"
 #include "resources/resource_ids.h"
@@ -13,9 +11,6 @@
 
 namespace qz {
 namespace {
-
-constexpr int kSystemVersionMajor = 38;
-constexpr int kSystemVersionMinor = 0;
 
 // Directory and CurVer texts are read whole up to this many UTF-16 characters
 // (data of other types up to this many bytes); a longer value counts as missing.
@@ -124,20 +119,6 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
     return text;
 }
 
-std::string SystemVersionString() {
-    char text[32];
-    std::snprintf(text, sizeof text, "%d.%d", kSystemVersionMajor, kSystemVersionMinor);
-    return text;
-}
-
-std::string SystemDirKeyPath() { return "Software\\Corvalen\\ZURedore\\" + SystemVersionString() + "\\Dir"; }
-
-std::string SystemOptionsKeyPath() {
-    return "Software\\Corvalen\\ZURedore\\" + SystemVersionString() + "\\Options";
-}
-
-std::string SystemOptionsSubkeyPath() { return "ZURedore\\" + SystemVersionString() + "\\Options"; }
-
 int CountSystemOptionsValues() {
     RegistryApi& registry = Registry();
     UniqueKey key(registry);
@@ -148,12 +129,6 @@ int CountSystemOptionsValues() {
     DWORD values = 0;
     if (registry.QueryInfoKeyW(key.get(), &subKeys, &values) != ERROR_SUCCESS) return 0;
     return static_cast<int>(values);
-}
-
-std::string CurrentVersionProgId() {
-    // The digit groups are joined as text and a literal "0" follows: 38, 0 -> 3800.
-    return LoadProductString(IDS_APPLICATION_PROGID) + " " + LoadProductString(IDS_VERSION_MAJOR) +
-           LoadProductString(IDS_VERSION_MINOR) + "0";
 }
 
 int IsCurrentApplicationVersion() {

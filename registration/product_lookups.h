@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "module/module_state.h"
+#include "registration/module_state.h"
+#include "registration/product_keys.h"
 #include "registry/registry_helpers.h"
 #include "text/code_page.h"
 
@@ -37,16 +38,8 @@ std::string GetInstallDirectory(InstallDirectoryKind kind);
 // character, < > |): it must never reach a command line.
 bool CanBeADirectoryPath(const std::string& text);
 
-std::string SystemVersionString();       // "38.0"
-std::string SystemDirKeyPath();          // Software\Corvalen\ZURedore\38.0\Dir
-std::string SystemOptionsKeyPath();      // Software\Corvalen\ZURedore\38.0\Options
-std::string SystemOptionsSubkeyPath();   // ZURedore\38.0\Options
-
 // Number of values (not subkeys) of the system Options key; 0 when it cannot be read.
 int CountSystemOptionsValues();
-
-// The versioned application ProgID this version writes: OVX Application 3800.
-std::string CurrentVersionProgId();
 
 // 1 when HKCR\[application ProgID]\CurVer is missing or names this product
 // version (the whole ProgID, without regard to letter case).

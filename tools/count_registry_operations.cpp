@@ -14,9 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "module/module_state.h"
 #include "module/module_strings.h"
-#include "module/registration_steps.h"
+#include "module/registration_driver.h"
+#include "registration/module_state.h"
+#include "registration/registration_steps.h"
 #include "registry/fault_injecting_registry.h"
 #include "registry/memory_registry.h"
 #include "registry/reg_file.h"
@@ -58,6 +59,16 @@ void PrintCounts(const char* title, const qz::FaultInjectingRegistry& registry, 
 
 }  // namespace
 
+// The driver's steps, one by one in its order, each marking where its calls begin.
+void RunStepsCountingEach(int registerFlag, qz::FaultInjectingRegistry& registry, std::vector<PassPart>& parts) {
+    int count = 0;
+    const qz::RegistrationStep* steps = qz::RegistrationSteps(count);
+    for (int i = 0; i < count; ++i) {
+        parts.push_back(PassPart{std::to_string(i + 1) + " " + steps[i].name, registry.Calls().size()});
+        steps[i].run(registerFlag, qz::ModulePath());
+    }
+}
+
 int main(int argc, char** argv) {
     const std::string seedPath = argc > 1 ? argv[1] : "tests/e2e/fixtures/settings_seed.reg";
     std::ifstream in(seedPath, std::ios::binary);
@@ -80,17 +91,14 @@ int main(int argc, char** argv) {
     services.registry = &registry;
     services.reporter = &reporter;
     services.strings = &qz::ModuleStrings();
-    services.stepStarted = [&](int number, const char* name) {
-        parts.push_back(PassPart{std::to_string(number) + " " + name, registry.Calls().size()});
-    };
     qz::ScopedServices scoped(services);
 
     std::printf("seed: %s\n", seedPath.c_str());
     qz::ModulePath() = "C:\\Program Files\\Orvantis Test\\qzproduct.dll";
     parts.push_back(PassPart{"RegisterApplicationName", 0});
     qz::RegisterApplicationName();
-    qz::RunRegistrationSteps(1);
-    PrintCounts("register pass (RegisterApplicationName + RunRegistrationSteps(1)):", registry, parts,
+    RunStepsCountingEach(qz::kRegister, registry, parts);
+    PrintCounts("register pass (RegisterApplicationName + RunRegistrationSteps(kRegister)):", registry, parts,
                 reporter.count);
     const int registerBoxes = reporter.count;
 
@@ -99,8 +107,8 @@ int main(int argc, char** argv) {
     parts.assign(1, PassPart{"RemoveProductKeys", 0});
     qz::ModulePath().clear();
     qz::RemoveProductKeys();
-    qz::RunRegistrationSteps(0);
-    PrintCounts("unregister pass (RemoveProductKeys + RunRegistrationSteps(0)):", registry, parts,
+    RunStepsCountingEach(qz::kUnregister, registry, parts);
+    PrintCounts("unregister pass (RemoveProductKeys + RunRegistrationSteps(kUnregister)):", registry, parts,
                 reporter.count);
 
     const bool leaked = memory.OpenHandleCount() != 0;

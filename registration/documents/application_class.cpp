@@ -4,8 +4,8 @@
 #include <array>
 #include <string>
 
-#include "module/module_state.h"
-#include "module/registration_steps.h"
+#include "registration/module_state.h"
+#include "registration/registration_steps.h"
 #include "registration/documents/host_command.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
@@ -46,9 +46,7 @@ std::array<ApplicationClassEntry, 10> ApplicationClassEntries(const ApplicationC
 ApplicationClassTexts LoadApplicationClassTexts(bool withServerCommand) {
     ApplicationClassTexts texts;
     texts.progId = LoadProductString(IDS_APPLICATION_PROGID);
-    // The digit groups are joined as text and a literal "0" follows: 38, 0 -> 3800.
-    texts.versionedProgId = texts.progId + " " + LoadProductString(IDS_VERSION_MAJOR) +
-                            LoadProductString(IDS_VERSION_MINOR) + "0";
+    texts.versionedProgId = CurrentVersionProgId();
     texts.classId = LoadProductString(IDS_APPLICATION_CLSID);
     if (!withServerCommand) return texts;
     // The path is quoted: an installation directory with spaces must still name one program.
@@ -74,8 +72,7 @@ void RegisterApplicationClass(int registerFlag) {
     RegistryApi& registry = Registry();
     for (const ApplicationClassEntry& entry : ApplicationClassEntries(texts)) {
         UniqueKey key(registry);
-        if (registry.CreateKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(entry.keyPath).c_str(), REG_OPTION_NON_VOLATILE,
-                                 KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
+        if (CreateRegistryKey(HKEY_CLASSES_ROOT, entry.keyPath, key) != ERROR_SUCCESS) {
             ReportRegistrationError("Unable to create Application key entry");
             continue;
         }

@@ -3,8 +3,8 @@
 #include <array>
 #include <string>
 
-#include "module/module_state.h"
-#include "module/registration_steps.h"
+#include "registration/module_state.h"
+#include "registration/registration_steps.h"
 #include "registration/documents/host_command.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
@@ -63,8 +63,7 @@ void RegisterDocumentObjectClass(int registerFlag, const std::string& modulePath
     for (const DocumentObjectClassEntry& entry : entries) {
         const std::string keyPath = objectClassKey + "\\" + entry.subkey;
         UniqueKey key(registry);
-        if (registry.CreateKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(keyPath).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                 key.put()) != ERROR_SUCCESS) {
+        if (CreateRegistryKey(HKEY_CLASSES_ROOT, keyPath, key) != ERROR_SUCCESS) {
             ReportRegistrationError("Unable to create Key " + keyPath);
             continue;
         }
@@ -76,9 +75,7 @@ void RegisterDocumentObjectClass(int registerFlag, const std::string& modulePath
     const std::string libraryIconKey = "CLSID\\" + LoadProductString(IDS_LIBRARY_CLSID) + "\\DefaultIcon";
     UniqueKey key(registry);
     // The library class's icon key is best effort: a failure to create it is not reported.
-    if (registry.CreateKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(libraryIconKey).c_str(), REG_OPTION_NON_VOLATILE,
-                             KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
-        return;
+    if (CreateRegistryKey(HKEY_CLASSES_ROOT, libraryIconKey, key) != ERROR_SUCCESS) return;
     const std::string libraryIcon = modulePath + ",0";
     if (!SetRegistryString(key.get(), "", libraryIcon))
         ReportRegistrationError("Unable to create Value " + libraryIcon);

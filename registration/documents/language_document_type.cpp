@@ -5,8 +5,8 @@
 #include <array>
 #include <string>
 
-#include "module/module_state.h"
-#include "module/registration_steps.h"
+#include "registration/module_state.h"
+#include "registration/registration_steps.h"
 #include "registration/documents/host_command.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
@@ -37,30 +37,25 @@ std::string LanguageOpenCommand() {
     return command;
 }
 
-bool CreateClassesRootKey(UniqueKey& key, const std::string& path) {
-    return Registry().CreateKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(path).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                  key.put()) == ERROR_SUCCESS;
-}
-
 // Everything below the document class id key, written while that key is held open.
 void RegisterLanguageDocumentSubkeys(const std::string& documentKey, const std::string& modulePath,
                                      const std::string& openCommand) {
     RegistryApi& registry = Registry();
     {
         UniqueKey key(registry);
-        if (!CreateClassesRootKey(key, documentKey + "\\DefaultIcon") ||
+        if (CreateRegistryKey(HKEY_CLASSES_ROOT, documentKey + "\\DefaultIcon", key) != ERROR_SUCCESS ||
             !SetRegistryString(key.get(), "", modulePath + ",1"))
             ReportRegistrationError("Unable to create document Default Icon");
     }
     {
         UniqueKey key(registry);
-        if (!CreateClassesRootKey(key, documentKey + "\\Application") ||
-            !SetRegistryString(key.get(), "ApplicationName", LoadProductString(IDS_PRODUCT_NAME) + " V12"))
+        if (CreateRegistryKey(HKEY_CLASSES_ROOT, documentKey + "\\Application", key) != ERROR_SUCCESS ||
+            !SetRegistryString(key.get(), "ApplicationName", LoadProductString(IDS_PRODUCT_NAME) + " " + ProductVersionLabel()))
             ReportRegistrationError("Unable to create document Application");
     }
     {
         UniqueKey key(registry);
-        if (!CreateClassesRootKey(key, documentKey + "\\Insertable"))
+        if (CreateRegistryKey(HKEY_CLASSES_ROOT, documentKey + "\\Insertable", key) != ERROR_SUCCESS)
             ReportRegistrationError("Unable to create document insertable key");
     }
 
@@ -68,7 +63,7 @@ void RegisterLanguageDocumentSubkeys(const std::string& documentKey, const std::
     RegisterShellOpenCommands(shellKeyPrefix);
     for (const LanguageShellVerb& verb : LanguageShellVerbs(openCommand)) {
         UniqueKey key(registry);
-        if (!CreateClassesRootKey(key, shellKeyPrefix + verb.subkey)) {
+        if (CreateRegistryKey(HKEY_CLASSES_ROOT, shellKeyPrefix + verb.subkey, key) != ERROR_SUCCESS) {
             ReportRegistrationError("Error creating shell key");
             continue;
         }
@@ -96,7 +91,7 @@ void RegisterLanguageDocumentType(int registerFlag, const std::string& modulePat
     RegistryApi& registry = Registry();
     {
         UniqueKey classIdHandle(registry);
-        if (!CreateClassesRootKey(classIdHandle, classIdKey)) {
+        if (CreateRegistryKey(HKEY_CLASSES_ROOT, classIdKey, classIdHandle) != ERROR_SUCCESS) {
             ReportRegistrationError("Error creating document key");
         } else {
             if (!SetRegistryString(classIdHandle.get(), "", classId))
@@ -107,7 +102,7 @@ void RegisterLanguageDocumentType(int registerFlag, const std::string& modulePat
 
     const std::string typeName = LoadProductString(IDS_LANGUAGE_TYPE_NAME);
     UniqueKey key(registry);
-    if (!CreateClassesRootKey(key, documentKey)) return;  // not reported
+    if (CreateRegistryKey(HKEY_CLASSES_ROOT, documentKey, key) != ERROR_SUCCESS) return;  // not reported
     if (!SetRegistryString(key.get(), "", typeName))
         ReportRegistrationError("Unable to assign value to document class name");
 }

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "module/module_state.h"
-#include "module/registration_steps.h"
+#include "registration/module_state.h"
+#include "registration/registration_steps.h"
 #include "registration/product_lookups.h"
 #include "registry/reg_tree.h"
 #include "resources/resource_ids.h"
@@ -15,11 +15,6 @@ namespace qz {
 namespace {
 
 constexpr DWORD kDefaultTextCapacity = 1024;  // UTF-16 characters
-
-bool CreateKey(UniqueKey& key, HKEY root, const std::string& path) {
-    return Registry().CreateKeyExW(root, Utf8ToUtf16(path).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, key.put()) ==
-           ERROR_SUCCESS;
-}
 
 // The default value of an open key as UTF-16 text; empty when it is missing or not text.
 std::u16string ReadDefaultText(HKEY key) {
@@ -35,7 +30,7 @@ std::u16string ReadDefaultText(HKEY key) {
 void WriteDefaultValue(HKEY root, const std::string& path, const std::string& value,
                        const std::string& failureMessage) {
     UniqueKey key(Registry());
-    if (!CreateKey(key, root, path) || !SetRegistryString(key.get(), "", value))
+    if (CreateRegistryKey(root, path, key) != ERROR_SUCCESS || !SetRegistryString(key.get(), "", value))
         ReportRegistrationError(failureMessage);
 }
 
@@ -83,10 +78,9 @@ void RegisterSuffixSetting(int registerFlag) {
     // The Suffix key lies under the product settings key, which the unregistration removes whole.
     if (registerFlag == 0) return;
 
-    const std::string path = "Software\\Corvalen\\" + LoadProductString(IDS_PRODUCT_KEY_NAME) + "\\" +
-                             SystemVersionString() + "\\Suffix";
     UniqueKey key(Registry());
-    if (!CreateKey(key, HKEY_LOCAL_MACHINE, path)) return;  // not reported
+    if (CreateRegistryKey(HKEY_LOCAL_MACHINE, ProductSettingsKeyPath("Suffix"), key) != ERROR_SUCCESS)
+        return;  // not reported
     const std::string data =
         LoadProductString(IDS_ASCII_SUFFIX) + "," + LoadProductString(IDS_LANGUAGE_DOC_NAME);
     if (!SetRegistryString(key.get(), "ASCII", data))
@@ -108,7 +102,7 @@ void RegisterLibraryDocumentClass(int registerFlag) {
 
     const std::string typeName = LoadProductString(IDS_LIBRARY_TYPE_NAME);
     UniqueKey key(Registry());
-    if (!CreateKey(key, HKEY_CLASSES_ROOT, libraryDocName)) return;  // not reported
+    if (CreateRegistryKey(HKEY_CLASSES_ROOT, libraryDocName, key) != ERROR_SUCCESS) return;  // not reported
     if (!SetRegistryString(key.get(), "", typeName))
         ReportRegistrationError("Unable to assign value to library class name");
 }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "module/module_state.h"
-#include "module/registration_steps.h"
+#include "registration/module_state.h"
+#include "registration/registration_steps.h"
 #include "registration/environment.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
@@ -110,12 +110,11 @@ void RegisterVersionOpenCommand(const UniqueKey& systemKey, const std::u16string
         return;
     }
 
-    const std::string verbName = "Open " + product.name + " " + VersionLabel(binText);
+    const std::string verbName = VersionedOpenVerbName(VersionLabel(binText));
     const std::string commandKeyPath = shellKeyPrefix + verbName + "\\command";
     UniqueKey commandKey(registry);
     // A verb key that cannot be created is passed over without a message.
-    if (registry.CreateKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(commandKeyPath).c_str(), REG_OPTION_NON_VOLATILE,
-                              KEY_ALL_ACCESS, commandKey.put()) == ERROR_SUCCESS) {
+    if (CreateRegistryKey(HKEY_CLASSES_ROOT, commandKeyPath, commandKey) == ERROR_SUCCESS) {
         if (!SetRegistryString(commandKey.get(), "", VersionedOpenCommand(binText, product.abbreviation)))
             ReportRegistrationError("Unable to create shell document registry entry");
         commandKey.reset();

@@ -7,23 +7,13 @@
 
 #include <cstring>
 
-#include "module/module_state.h"
-#include "module/registration_steps.h"
+#include "registration/module_state.h"
+#include "registration/registration_steps.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 
 namespace qz {
 namespace {
-
-// "<company>\<product key name>\<version>\<leaf>" under HKEY_LOCAL_MACHINE.
-std::string ProductSettingsSubkey(const char* leaf) {
-    return "Software\\Corvalen\\" + LoadProductString(IDS_PRODUCT_KEY_NAME) + "\\" + SystemVersionString() + "\\" +
-           leaf;
-}
-
-LONG CreateKey(HKEY root, const std::string& path, UniqueKey& key) {
-    return Registry().CreateKeyExW(root, Utf8ToUtf16(path).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, key.put());
-}
 
 // A 32-bit number in the machine's byte order, 4 bytes.
 LONG SetRegistryDword(HKEY key, const char* valueName, DWORD number) {
@@ -52,7 +42,7 @@ DWORD ProductSwitchValue(const std::string& text) {
 void RegisterCustomizationKey(int registerFlag, const std::string& modulePath) {
     if (registerFlag == 0) return;
     UniqueKey key(Registry());
-    if (CreateKey(HKEY_LOCAL_MACHINE, ProductSettingsSubkey("Customization"), key) != ERROR_SUCCESS) {
+    if (CreateRegistryKey(HKEY_LOCAL_MACHINE, ProductSettingsKeyPath("Customization"), key) != ERROR_SUCCESS) {
         ReportRegistrationError("Unable to open customization  key");
         return;
     }
@@ -62,11 +52,11 @@ void RegisterCustomizationKey(int registerFlag, const std::string& modulePath) {
 
 void RegisterZozViewClass(int registerFlag) {
     if (registerFlag == 0) return;
-    const std::string path = ProductSettingsSubkey("ZOZView");
+    const std::string path = ProductSettingsKeyPath("ZOZView");
     // Named "DLL" like the Customization value, although it holds a class id.
     const std::string classId = LoadProductString(IDS_LANGUAGE_CLSID);
     UniqueKey key(Registry());
-    if (CreateKey(HKEY_LOCAL_MACHINE, path, key) != ERROR_SUCCESS) {
+    if (CreateRegistryKey(HKEY_LOCAL_MACHINE, path, key) != ERROR_SUCCESS) {
         ReportRegistrationError("Unable to open ZOZ CLSID key");
         return;
     }
@@ -77,7 +67,7 @@ void RegisterZozViewClass(int registerFlag) {
 void RegisterGuiDefaults(int registerFlag) {
     if (registerFlag == 0) return;
     UniqueKey key(Registry());
-    if (CreateKey(HKEY_LOCAL_MACHINE, ProductSettingsSubkey("GUIDefaults"), key) != ERROR_SUCCESS) {
+    if (CreateRegistryKey(HKEY_LOCAL_MACHINE, ProductSettingsKeyPath("GUIDefaults"), key) != ERROR_SUCCESS) {
         ReportRegistrationError("Unable to open GUI defaults key");
         return;
     }
@@ -91,10 +81,8 @@ void RegisterGuiDefaults(int registerFlag) {
 }
 
 void RegisterIniSettings() {
-    const std::string path = "Software\\Corvalen\\" + LoadProductString(IDS_PRODUCT_KEY_NAME) + "\\" +
-                             SystemVersionString() + "\\IniSettings";
     UniqueKey key(Registry());
-    if (CreateKey(HKEY_CURRENT_USER, path, key) != ERROR_SUCCESS) {
+    if (CreateRegistryKey(HKEY_CURRENT_USER, UserSettingsKeyPath(), key) != ERROR_SUCCESS) {
         ReportRegistrationError("Unable to create What's new OVX key");
         return;
     }

@@ -4,19 +4,13 @@
 // in register mode only and go with that key on unregistration.
 #include "registration/settings/libraries.h"
 
-#include "module/module_state.h"
-#include "module/registration_steps.h"
+#include "registration/module_state.h"
+#include "registration/registration_steps.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 
 namespace qz {
 namespace {
-
-// Written "SOFTWARE" here and "Software" elsewhere: one key, as key names ignore case.
-std::string LibrarySettingsKeyPath(const char* leaf) {
-    return "SOFTWARE\\Corvalen\\" + LoadProductString(IDS_PRODUCT_KEY_NAME) + "\\" + SystemVersionString() + "\\" +
-           leaf;
-}
 
 bool IsNoneWord(const std::string& text) {
     if (text.size() != 4) return false;
@@ -52,7 +46,7 @@ std::vector<std::string> DefaultLibraryNames(const std::string& list) {
 }
 
 void RegisterDefaultLibraries(int registerFlag) {
-    const std::string path = LibrarySettingsKeyPath("Default Libraries");
+    const std::string path = ProductSettingsKeyPath("Default Libraries");
     if (registerFlag == 0) return;
 
     const std::string list = WithoutLeadingWhiteSpace(LoadProductString(IDS_DEFAULT_LIBRARY));
@@ -62,8 +56,7 @@ void RegisterDefaultLibraries(int registerFlag) {
 
     const std::string directory = GetInstallDirectory(InstallDirectoryKind::Lib) + "\\";
     UniqueKey key(Registry());
-    if (Registry().CreateKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(path).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                               key.put()) != ERROR_SUCCESS) {
+    if (CreateRegistryKey(HKEY_LOCAL_MACHINE, path, key) != ERROR_SUCCESS) {
         ReportRegistrationError("Unable to create default library key");
         return;
     }
@@ -74,16 +67,14 @@ void RegisterDefaultLibraries(int registerFlag) {
 }
 
 void RegisterScriptLibrary(int registerFlag) {
-    const std::string path = LibrarySettingsKeyPath("Script Library");
+    const std::string path = ProductSettingsKeyPath("Script Library");
     if (registerFlag == 0) return;
 
     // No "none" test here: an empty name is written as it is.
     const std::string fileName = WithoutLeadingWhiteSpace(LoadProductString(IDS_SCRIPT_LIBRARY));
     UniqueKey key(Registry());
     // A missing Script Library key is passed over without a box.
-    if (Registry().CreateKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(path).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                               key.put()) != ERROR_SUCCESS)
-        return;
+    if (CreateRegistryKey(HKEY_LOCAL_MACHINE, path, key) != ERROR_SUCCESS) return;
     if (SetRegistryString(key.get(), "Default", fileName) == 0)
         ReportRegistrationError("Unable to create script library entry");
 }

@@ -5,8 +5,8 @@
 // product settings key and go with it on unregistration.
 #include <cstdio>
 
-#include "module/module_state.h"
-#include "module/registration_steps.h"
+#include "registration/module_state.h"
+#include "registration/registration_steps.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 
@@ -50,10 +50,7 @@ const HelpMenuLine HelpMenuLines[] = {
     {"8", "ABOUT,&About Orvantis", 0, ""},
 };
 
-std::string MenusKeyPath(const char* leaf) {
-    return "Software\\Corvalen\\" + LoadProductString(IDS_PRODUCT_KEY_NAME) + "\\" + SystemVersionString() +
-           "\\Menus\\" + leaf;
-}
+std::string MenusKeyPath(const char* leaf) { return ProductSettingsKeyPath(std::string("Menus\\") + leaf); }
 
 }  // namespace
 
@@ -61,8 +58,7 @@ void RegisterHelpMenu(int registerFlag) {
     if (registerFlag == 0) return;
     {
         UniqueKey key(Registry());
-        if (Registry().CreateKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(MenusKeyPath("Help")).c_str(), REG_OPTION_NON_VOLATILE,
-                                   KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
+        if (CreateRegistryKey(HKEY_LOCAL_MACHINE, MenusKeyPath("Help"), key) != ERROR_SUCCESS) {
             ReportRegistrationError("Unable to create Menu Help key");
         } else {
             for (const HelpMenuLine& line : HelpMenuLines) {
@@ -85,8 +81,7 @@ void RegisterHelpMenu(int registerFlag) {
 void RegisterMenuCustomization(int registerFlag, const char* const lines[], int count) {
     if (registerFlag == 0) return;
     UniqueKey key(Registry());
-    if (Registry().CreateKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(MenusKeyPath("Customization")).c_str(), REG_OPTION_NON_VOLATILE,
-                               KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
+    if (CreateRegistryKey(HKEY_LOCAL_MACHINE, MenusKeyPath("Customization"), key) != ERROR_SUCCESS) {
         ReportRegistrationError("Unable to create menu customization key");
         return;
     }

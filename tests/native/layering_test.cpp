@@ -1,6 +1,9 @@
 // The includes run one way: text conversion at the bottom, the registry layer
-// and the resources above it, the module and its steps above those, the hosts
-// on top. A source that reaches upward fails here with its file and line.
+// and the resources above it, the registration steps (with the services and
+// product knowledge they share) above those, the module's driver and exports
+// above the steps, the hosts on top. The hosts run the module they load, so
+// they never include its steps or its driver. A source that reaches upward
+// fails here with its file and line.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -19,8 +22,9 @@ const Rule kRules[] = {
     {"text", {"registry/", "resources/", "module/", "registration/", "tools/"}},
     {"registry", {"module/", "registration/", "resources/", "tools/"}},
     {"resources", {"registry/", "module/", "registration/", "tools/"}},
-    {"registration", {"tools/"}},
+    {"registration", {"module/", "tools/"}},
     {"module", {"tools/"}},
+    {"tools/qzreg", {"module/", "registration/"}},
 };
 
 TEST(Layering, NoIncludeRunsUpward) {

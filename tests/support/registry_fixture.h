@@ -31,7 +31,7 @@
 #include <optional>
 #include <string>
 
-#include "module/module_state.h"
+#include "registration/module_state.h"
 #include "registry/fault_injecting_registry.h"
 #include "registry/memory_registry.h"
 #include "tests/support/test_services.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "module/module_state.h"
+#include "registration/module_state.h"
 
 namespace qz::test {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "module/registration_steps.h"
+#include "registration/registration_steps.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
 #include "tests/support/registry_fixture.h"
@@ -59,7 +59,7 @@ class ApplicationClassTest : public test::RegistryFixture {};
 
 TEST_F(ApplicationClassTest, RegisterCreatesWritesAndClosesTheTenRowsInOrder) {
     Seed(kSystemDir);
-    RegisterApplicationClass(1);
+    RegisterApplicationClass(kRegister);
 
     std::vector<std::string> expected;
     for (const Row& row : kRows) {
@@ -112,7 +112,7 @@ TEST_P(ApplicationServerCommand, QuotesTheExecutablePathAndCarriesBothSwitches) 
     if (c.seed != nullptr) Seed(c.seed);
     if (c.abbreviation != nullptr) strings.Set(IDS_PRODUCT_ABBREV, c.abbreviation);
     if (c.hostBaseName != nullptr) strings.Set(IDS_HOST_BASE_NAME, c.hostBaseName);
-    RegisterApplicationClass(1);
+    RegisterApplicationClass(kRegister);
     EXPECT_EQ(StringValue(kLocalServer, ""), c.expected);
     EXPECT_EQ(reporter.messages, c.boxes);
 }
@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ApplicationServerCommand, ::testing::ValuesIn(kS
 TEST_F(ApplicationClassTest, ALongBinDirectoryIsStoredWhole) {
     Seed("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir]\n\"bin\"=\"C:\\\\" +
          std::string(300, 'd') + "\\\\bin\"\n");
-    RegisterApplicationClass(1);
+    RegisterApplicationClass(kRegister);
     EXPECT_EQ(StringValue(kLocalServer, ""),
               "\"C:\\" + std::string(300, 'd') + "\\bin\\Tessaryn.exe\" /ovx /Automation");
     EXPECT_EQ(reporter.messages, Messages{});
@@ -189,7 +189,7 @@ TEST_P(ApplicationClassFailure, ReportsEachFailedRowAndGoesOnWithTheNext) {
     Seed(kSystemDir);
     RegistryFault& fault = registry.Fail(c.op, c.key);
     if (c.subtree) fault.Subtree();
-    RegisterApplicationClass(1);
+    RegisterApplicationClass(kRegister);
 
     EXPECT_EQ(reporter.messages, c.expected);
     if (c.missingKey != nullptr) {
@@ -209,16 +209,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, ApplicationClassFailure, ::testing::ValuesIn(kFa
 TEST_F(ApplicationClassTest, TheClassKeyKeepsAnExistingDefaultValue) {
     Seed(std::string(kSystemDir) +
          "\n[HKEY_CLASSES_ROOT\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}]\n@=\"Kept\"\n");
-    RegisterApplicationClass(1);
+    RegisterApplicationClass(kRegister);
     EXPECT_EQ(StringValue(kClassKey, ""), "Kept");
 }
 
 TEST_F(ApplicationClassTest, RegisteringTwiceEqualsRegisteringOnceAndTakesOverTheCurVer) {
     Seed(std::string(kSystemDir) +
          "\n[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n");
-    RegisterApplicationClass(1);
+    RegisterApplicationClass(kRegister);
     const std::string once = Export("HKLM\\Software\\Classes");
-    RegisterApplicationClass(1);
+    RegisterApplicationClass(kRegister);
     EXPECT_EQ(Export("HKLM\\Software\\Classes"), once);
     EXPECT_EQ(StringValue(kCurVer, ""), "OVX Application 3800");
     EXPECT_EQ(reporter.messages, Messages{});
@@ -249,12 +249,12 @@ class ApplicationClassUnregister : public ApplicationClassTest,
 TEST_P(ApplicationClassUnregister, RemovesThisVersionAndTheReadableProgIdOnlyWhileCurrent) {
     const UnregisterCase& c = GetParam();
     Seed(kSystemDir);
-    RegisterApplicationClass(1);
+    RegisterApplicationClass(kRegister);
     Seed(std::string("REGEDIT4\n") + c.curVer);
     const std::string readableProgId = Export(kProgId);
     registry.ClearCalls();
 
-    RegisterApplicationClass(0);
+    RegisterApplicationClass(kUnregister);
 
     EXPECT_FALSE(KeyExists(kVersionedProgId));
     EXPECT_FALSE(KeyExists(kClassKey));
@@ -276,7 +276,7 @@ TEST_F(ApplicationClassTest, UnregisteringWithNothingRegisteredChangesNothingAnd
     Seed(std::string(kSystemDir) +
          "\n[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n@=\"x\"\n");
     const std::string before = Export("HKLM");
-    RegisterApplicationClass(0);
+    RegisterApplicationClass(kUnregister);
     EXPECT_EQ(Export("HKLM"), before);
     EXPECT_EQ(reporter.messages, Messages{});
 }

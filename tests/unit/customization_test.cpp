@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "module/registration_steps.h"
+#include "registration/registration_steps.h"
 #include "registration/settings/customization.h"
 #include "resources/resource_ids.h"
 #include "tests/support/registry_fixture.h"
@@ -44,10 +44,10 @@ INSTANTIATE_TEST_SUITE_P(Texts, ProductSwitch,
 class CustomizationTest : public test::RegistryFixture {};
 
 TEST_F(CustomizationTest, RegisterWritesTheModulePathClassIdSwitchesAndUserSwitch) {
-    RegisterCustomizationKey(1, "C:\\Program Files\\Orvantis\\qzproduct.dll");
+    RegisterCustomizationKey(kRegister, "C:\\Program Files\\Orvantis\\qzproduct.dll");
     RegisterIniSettings();
-    RegisterZozViewClass(1);
-    RegisterGuiDefaults(1);
+    RegisterZozViewClass(kRegister);
+    RegisterGuiDefaults(kRegister);
 
     EXPECT_EQ(StringValue(kCustomization, "DLL"), "C:\\Program Files\\Orvantis\\qzproduct.dll");
     // Named "DLL" although it holds a class id.
@@ -81,23 +81,23 @@ TEST_F(CustomizationTest, RegisterWritesTheModulePathClassIdSwitchesAndUserSwitc
 TEST_F(CustomizationTest, SwitchesFollowTheStringTable) {
     strings.Set(IDS_CTRL_STREAM_FIXED_ONLY, "1");
     strings.Set(IDS_CUSTOM_MODELING_ON, " TRUE");
-    RegisterGuiDefaults(1);
+    RegisterGuiDefaults(kRegister);
     EXPECT_EQ(DwordValue(kGuiDefaults, "CtrlStreamFixedOnly"), 1u);
     EXPECT_EQ(DwordValue(kGuiDefaults, "CustomModelingOn"), 0u);
 }
 
 TEST_F(CustomizationTest, AModulePathLongerThanAnOldPathBufferIsStoredWhole) {
     const std::string longPath = "C:\\" + std::string(300, 'd') + "\\qzproduct.dll";
-    RegisterCustomizationKey(1, longPath);
+    RegisterCustomizationKey(kRegister, longPath);
     EXPECT_EQ(StringValue(kCustomization, "DLL"), longPath);
 }
 
 TEST_F(CustomizationTest, UnregisterModeTouchesNothing) {
     Seed("REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Corvalen\\Orvantis\\38.0\\IniSettings]\n"
          "\"whatsnew_ovx\"=dword:00000001\n");
-    RegisterCustomizationKey(0, "C:\\x.dll");
-    RegisterZozViewClass(0);
-    RegisterGuiDefaults(0);
+    RegisterCustomizationKey(kUnregister, "C:\\x.dll");
+    RegisterZozViewClass(kUnregister);
+    RegisterGuiDefaults(kUnregister);
     EXPECT_EQ(registry.FormatCalls(), "");
     EXPECT_FALSE(KeyExists(kSettings));
     EXPECT_EQ(DwordValue(kIniSettings, "whatsnew_ovx"), 1u);
@@ -119,10 +119,10 @@ TEST_P(CustomizationFailure, ShowsTheStepsMessage) {
     RegistryFault& fault = registry.Fail(failure.op, failure.keyPath);
     if (failure.valueName != nullptr) fault.OnValue(failure.valueName);
 
-    RegisterCustomizationKey(1, "C:\\m.dll");
+    RegisterCustomizationKey(kRegister, "C:\\m.dll");
     RegisterIniSettings();
-    RegisterZozViewClass(1);
-    RegisterGuiDefaults(1);
+    RegisterZozViewClass(kRegister);
+    RegisterGuiDefaults(kRegister);
 
     EXPECT_EQ(reporter.messages, failure.messages);
     const auto& calls = registry.Calls();
@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CustomizationTest, ARefusedFirstSwitchStillWritesTheSecond) {
     registry.Fail(RegOp::SetValue, kGuiDefaults).OnValue("CtrlStreamFixedOnly");
-    RegisterGuiDefaults(1);
+    RegisterGuiDefaults(kRegister);
     EXPECT_EQ(reporter.messages, Messages{"Unable to enter default control stream connection key"});
     EXPECT_EQ(DwordValue(kGuiDefaults, "CtrlStreamFixedOnly"), std::nullopt);
     EXPECT_EQ(DwordValue(kGuiDefaults, "CustomModelingOn"), 1u);
@@ -162,10 +162,10 @@ TEST_F(CustomizationTest, ARefusedFirstSwitchStillWritesTheSecond) {
 // An account that cannot write the machine's keys still gets its own switch.
 TEST_F(CustomizationTest, ReadOnlyMachineKeysShowEachStepsBoxAndStillWriteTheUserSwitch) {
     registry.Fail(RegOp::CreateKey, "HKEY_LOCAL_MACHINE").Subtree();
-    RegisterCustomizationKey(1, "C:\\m.dll");
+    RegisterCustomizationKey(kRegister, "C:\\m.dll");
     RegisterIniSettings();
-    RegisterZozViewClass(1);
-    RegisterGuiDefaults(1);
+    RegisterZozViewClass(kRegister);
+    RegisterGuiDefaults(kRegister);
     EXPECT_EQ(reporter.messages, (Messages{"Unable to open customization  key", "Unable to open ZOZ CLSID key",
                                            "Unable to open GUI defaults key"}));
     EXPECT_EQ(DwordValue(kIniSettings, "whatsnew_ovx"), 0u);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "module/registration_steps.h"
+#include "registration/registration_steps.h"
 #include "resources/resource_ids.h"
 #include "tests/support/registry_fixture.h"
 
@@ -59,7 +59,7 @@ class DocumentObjectClassTest : public test::RegistryFixture {};
 
 TEST_F(DocumentObjectClassTest, RegisterWritesTheNineRowsThenTheLibraryIconEachKeyClosedBeforeTheNext) {
     Seed(kSystemDir);
-    RegisterDocumentObjectClass(1, kModulePath);
+    RegisterDocumentObjectClass(kRegister, kModulePath);
 
     std::vector<std::string> expected;
     for (const Row& row : kRows) {
@@ -111,7 +111,7 @@ TEST_P(DocumentObjectServerCommand, QuotesTheHostPathAndSwitchesOnlyTheProductHo
     if (c.seed != nullptr) Seed(c.seed);
     if (c.hostBaseName != nullptr) strings.Set(IDS_HOST_BASE_NAME, c.hostBaseName);
     if (c.abbreviation != nullptr) strings.Set(IDS_PRODUCT_ABBREV, c.abbreviation);
-    RegisterDocumentObjectClass(1, kModulePath);
+    RegisterDocumentObjectClass(kRegister, kModulePath);
     EXPECT_EQ(StringValue(kLocalServer, ""), c.expected);
     EXPECT_EQ(reporter.messages, c.boxes);
 }
@@ -174,7 +174,7 @@ TEST_P(DocumentObjectClassFailure, ReportsTheRowAndGoesOn) {
     Seed(kSystemDir);
     RegistryFault& fault = registry.Fail(c.op, c.key);
     if (c.subtree) fault.Subtree();
-    RegisterDocumentObjectClass(1, kModulePath);
+    RegisterDocumentObjectClass(kRegister, kModulePath);
 
     EXPECT_EQ(reporter.messages, c.expected);
     // The last row and the library icon do not depend on the earlier rows.
@@ -200,9 +200,9 @@ TEST_F(DocumentObjectClassTest, RegisteringAgainRewritesTheValuesAndKeepsEveryth
 "1"="131473"
 [HKEY_CLASSES_ROOT\CLSID\{8B371C12-D457-11d1-8A13-006097549CDB}\Implemented Categories]
 )");
-    RegisterDocumentObjectClass(1, kModulePath);
+    RegisterDocumentObjectClass(kRegister, kModulePath);
     const std::string once = Export("HKLM\\Software\\Classes");
-    RegisterDocumentObjectClass(1, kModulePath);
+    RegisterDocumentObjectClass(kRegister, kModulePath);
     EXPECT_EQ(Export("HKLM\\Software\\Classes"), once);
 
     EXPECT_EQ(StringValue(kObjectClass, ""), "Language document");
@@ -232,14 +232,14 @@ class DocumentObjectClassUnregister : public DocumentObjectClassTest,
 TEST_P(DocumentObjectClassUnregister, RemovesBothClassKeysWholeOnlyWhileCurrent) {
     const UnregisterCase& c = GetParam();
     Seed(kSystemDir);
-    RegisterDocumentObjectClass(1, kModulePath);
+    RegisterDocumentObjectClass(kRegister, kModulePath);
     Seed(std::string("REGEDIT4\n") + c.curVer +
          "[HKEY_CLASSES_ROOT\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}\\InprocServer32]\n@=\"lib."
          "dll\"\n");
     const std::string before = Export("HKLM\\Software\\Classes");
     registry.ClearCalls();
 
-    RegisterDocumentObjectClass(0, "");
+    RegisterDocumentObjectClass(kUnregister, "");
 
     if (c.classesRemain) {
         EXPECT_EQ(Export("HKLM\\Software\\Classes"), before);
@@ -259,7 +259,7 @@ TEST_F(DocumentObjectClassTest, UnregisteringWithNothingRegisteredChangesNothing
     Seed(std::string(kSystemDir) +
          "\n[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n@=\"x\"\n");
     const std::string before = Export("HKLM");
-    RegisterDocumentObjectClass(0, "");
+    RegisterDocumentObjectClass(kUnregister, "");
     EXPECT_EQ(Export("HKLM"), before);
     EXPECT_EQ(reporter.messages, Messages{});
 }

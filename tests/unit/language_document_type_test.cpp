@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "module/registration_steps.h"
+#include "registration/registration_steps.h"
 #include "resources/resource_ids.h"
 #include "tests/support/registry_fixture.h"
 
@@ -76,7 +76,7 @@ class LanguageDocumentTypeTest : public test::RegistryFixture {};
 
 TEST_F(LanguageDocumentTypeTest, RegisterRebuildsTheKeyInOrderWithTheClassIdKeyOpenThroughout) {
     Seed(kInstalled);
-    RegisterLanguageDocumentType(1, kModulePath);
+    RegisterLanguageDocumentType(kRegister, kModulePath);
 
     EXPECT_EQ(Export(kDocument), kRegistered);
     EXPECT_EQ(reporter.messages, Messages{});
@@ -137,7 +137,7 @@ TEST_P(LanguageOpenCommand, QuotesTheHostPathAndTheDocument) {
     const OpenCommandCase& c = GetParam();
     Seed(c.seed);
     if (c.hostBaseName != nullptr) strings.Set(IDS_HOST_BASE_NAME, c.hostBaseName);
-    RegisterLanguageDocumentType(1, kModulePath);
+    RegisterLanguageDocumentType(kRegister, kModulePath);
     EXPECT_EQ(StringValue(kOpenCommand, ""), c.expected);
     EXPECT_EQ(StringValue(kEditCommand, ""), "notepad.exe %1");
     EXPECT_EQ(reporter.messages, c.boxes);
@@ -150,7 +150,7 @@ TEST_F(LanguageDocumentTypeTest, ALongBinDirectoryGivesAWholeOpenCommand) {
     const std::string bin = "C:\\" + std::string(400, 'd') + "\\bin";
     Seed("REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir]\n\"bin\"=\"C:\\\\" +
          std::string(400, 'd') + "\\\\bin\"\n");
-    RegisterLanguageDocumentType(1, kModulePath);
+    RegisterLanguageDocumentType(kRegister, kModulePath);
     EXPECT_EQ(StringValue(kOpenCommand, ""), "\"" + bin + "\\Tessaryn.exe\" /ovx \"%1\"");
     EXPECT_EQ(reporter.messages, Messages{});
 }
@@ -253,7 +253,7 @@ TEST_P(LanguageDocumentTypeFailure, ReportsItsOwnMessageAndWritesTheRest) {
     const FailureCase& c = GetParam();
     Seed(kInstalled);
     registry.Fail(c.op, c.key);
-    RegisterLanguageDocumentType(1, kModulePath);
+    RegisterLanguageDocumentType(kRegister, kModulePath);
 
     EXPECT_EQ(reporter.messages, c.expected);
     for (int item = 0; item < kItemCount; ++item) {
@@ -271,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, LanguageDocumentTypeFailure, ::testing::ValuesIn
 TEST_F(LanguageDocumentTypeTest, AFailedClassIdKeyLooksForNoInstalledVersions) {
     Seed(kInstalled);
     registry.Fail(RegOp::CreateKey, "HKCR\\Orvantis Language\\CLSID");
-    RegisterLanguageDocumentType(1, kModulePath);
+    RegisterLanguageDocumentType(kRegister, kModulePath);
     for (const std::string& opened : registry.CallsOf(RegOp::OpenKey))
         EXPECT_EQ(opened.find("ZUREDORE"), std::string::npos) << opened;
 }
@@ -283,9 +283,9 @@ TEST_F(LanguageDocumentTypeTest, RegisteringAgainDropsWhatTheLastRegistrationLef
 [HKEY_CLASSES_ROOT\Orvantis Language\shell\Open Orvantis V7\command]
 @="old"
 )");
-    RegisterLanguageDocumentType(1, kModulePath);
+    RegisterLanguageDocumentType(kRegister, kModulePath);
     EXPECT_EQ(Export(kDocument), kRegistered);
-    RegisterLanguageDocumentType(1, kModulePath);
+    RegisterLanguageDocumentType(kRegister, kModulePath);
     EXPECT_EQ(Export(kDocument), kRegistered);
     EXPECT_EQ(reporter.messages, Messages{});
 }
@@ -311,11 +311,11 @@ class LanguageDocumentTypeUnregister : public LanguageDocumentTypeTest,
 TEST_P(LanguageDocumentTypeUnregister, RemovesTheWholeKeyOnlyWhileCurrent) {
     const UnregisterCase& c = GetParam();
     Seed(kInstalled);
-    RegisterLanguageDocumentType(1, kModulePath);
+    RegisterLanguageDocumentType(kRegister, kModulePath);
     Seed(std::string("REGEDIT4\n") + c.curVer);
     registry.ClearCalls();
 
-    RegisterLanguageDocumentType(0, "");
+    RegisterLanguageDocumentType(kUnregister, "");
 
     if (c.remains) {
         EXPECT_EQ(Export(kDocument), kRegistered);
@@ -332,7 +332,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, LanguageDocumentTypeUnregister, ::testing::Value
 TEST_F(LanguageDocumentTypeTest, UnregisteringWithNothingRegisteredChangesNothingAndShowsNothing) {
     Seed(kInstalled);
     const std::string before = Export("HKLM");
-    RegisterLanguageDocumentType(0, "");
+    RegisterLanguageDocumentType(kUnregister, "");
     EXPECT_EQ(Export("HKLM"), before);
     EXPECT_EQ(reporter.messages, Messages{});
 }

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "module/registration_steps.h"
+#include "registration/registration_steps.h"
 #include "registration/settings/libraries.h"
 #include "resources/resource_ids.h"
 #include "tests/support/registry_fixture.h"
@@ -50,22 +50,22 @@ class LibrariesTest : public test::RegistryFixture {};
 TEST_F(LibrariesTest, WritesEachLibraryWithItsPathInTheLibDirectory) {
     Seed(kLibDirectorySeed);
     strings.Set(IDS_DEFAULT_LIBRARY, ",a.ovxl,, b.ovxl,");
-    RegisterDefaultLibraries(1);
+    RegisterDefaultLibraries(kRegister);
     EXPECT_EQ(Export(kDefaultLibraries),
               "Windows Registry Editor Version 5.00\n\n"
               "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0\\Default Libraries]\n"
               "\" b.ovxl\"=\"C:\\\\ZU\\\\lib\\\\ b.ovxl\"\n"
               "\"a.ovxl\"=\"C:\\\\ZU\\\\lib\\\\a.ovxl\"\n\n");
     // In list order, under one key.
-    const std::string written = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvalen\\Orvantis\\38.0\\Default Libraries";
+    const std::string written = "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0\\Default Libraries";
     EXPECT_EQ(registry.CallsOf(RegOp::SetValue), (Names{written + " -> a.ovxl", written + " ->  b.ovxl"}));
     EXPECT_EQ(registry.CountCalls(RegOp::CreateKey), 1u);
     EXPECT_EQ(reporter.messages, Messages{});
 }
 
 TEST_F(LibrariesTest, ThisProductsLibraryWithoutARecordedLibDirectoryIsABackslashAndTheName) {
-    RegisterDefaultLibraries(1);
-    RegisterScriptLibrary(1);
+    RegisterDefaultLibraries(kRegister);
+    RegisterScriptLibrary(kRegister);
     EXPECT_EQ(StringValue(kDefaultLibraries, "Modeler.ovxl"), "\\Modeler.ovxl");
     // The script library is a file name only.
     EXPECT_EQ(StringValue(kScriptLibrary, "Default"), "modeler.ovxl");
@@ -76,7 +76,7 @@ TEST_F(LibrariesTest, ThisProductsLibraryWithoutARecordedLibDirectoryIsABackslas
 TEST_F(LibrariesTest, NoneInAnyCaseCreatesNoKeyAndShowsNothing) {
     Seed(kLibDirectorySeed);
     strings.Set(IDS_DEFAULT_LIBRARY, " \tNone");
-    RegisterDefaultLibraries(1);
+    RegisterDefaultLibraries(kRegister);
     EXPECT_FALSE(KeyExists(kDefaultLibraries));
     EXPECT_EQ(registry.FormatCalls(), "");
     EXPECT_EQ(reporter.messages, Messages{});
@@ -85,7 +85,7 @@ TEST_F(LibrariesTest, NoneInAnyCaseCreatesNoKeyAndShowsNothing) {
 TEST_F(LibrariesTest, AListOfEmptyNamesStillCreatesTheKeyWithNoValue) {
     Seed(kLibDirectorySeed);
     strings.Set(IDS_DEFAULT_LIBRARY, " ,,");
-    RegisterDefaultLibraries(1);
+    RegisterDefaultLibraries(kRegister);
     EXPECT_TRUE(KeyExists(kDefaultLibraries));
     EXPECT_EQ(registry.CountCalls(RegOp::SetValue), 0u);
     EXPECT_EQ(reporter.messages, Messages{});
@@ -94,14 +94,14 @@ TEST_F(LibrariesTest, AListOfEmptyNamesStillCreatesTheKeyWithNoValue) {
 TEST_F(LibrariesTest, NoneWithATrailingBlankIsALibraryName) {
     Seed(kLibDirectorySeed);
     strings.Set(IDS_DEFAULT_LIBRARY, "none ");
-    RegisterDefaultLibraries(1);
+    RegisterDefaultLibraries(kRegister);
     EXPECT_EQ(StringValue(kDefaultLibraries, "none "), "C:\\ZU\\lib\\none ");
 }
 
 TEST_F(LibrariesTest, TheKeyRefusedShowsOneBoxAndWritesNothing) {
     registry.Fail(RegOp::CreateKey, kDefaultLibraries);
     strings.Set(IDS_DEFAULT_LIBRARY, "a.ovxl,b.ovxl");
-    RegisterDefaultLibraries(1);
+    RegisterDefaultLibraries(kRegister);
     EXPECT_EQ(reporter.messages, Messages{"Unable to create default library key"});
     EXPECT_EQ(registry.CountCalls(RegOp::SetValue), 0u);
 }
@@ -110,7 +110,7 @@ TEST_F(LibrariesTest, EachRefusedEntryShowsABoxAndTheOthersAreStillWritten) {
     registry.Fail(RegOp::SetValue, kDefaultLibraries).OnValue("a.ovxl");
     registry.Fail(RegOp::SetValue, kDefaultLibraries).OnValue("c.ovxl");
     strings.Set(IDS_DEFAULT_LIBRARY, "a.ovxl,b.ovxl,c.ovxl");
-    RegisterDefaultLibraries(1);
+    RegisterDefaultLibraries(kRegister);
     EXPECT_EQ(reporter.messages,
               (Messages{"Unable to create default library entry", "Unable to create default library entry"}));
     EXPECT_EQ(StringValue(kDefaultLibraries, "b.ovxl"), "\\b.ovxl");
@@ -119,33 +119,33 @@ TEST_F(LibrariesTest, EachRefusedEntryShowsABoxAndTheOthersAreStillWritten) {
 
 TEST_F(LibrariesTest, TheScriptLibraryLosesItsLeadingWhiteSpaceOnly) {
     strings.Set(IDS_SCRIPT_LIBRARY, " \t my script.ovxl ");
-    RegisterScriptLibrary(1);
+    RegisterScriptLibrary(kRegister);
     EXPECT_EQ(StringValue(kScriptLibrary, "Default"), "my script.ovxl ");
 }
 
 // No "none" test for the script library: an empty name is written as it is.
 TEST_F(LibrariesTest, AnEmptyScriptLibraryStillWritesAnEmptyDefault) {
     strings.Set(IDS_SCRIPT_LIBRARY, "");
-    RegisterScriptLibrary(1);
+    RegisterScriptLibrary(kRegister);
     EXPECT_EQ(StringValue(kScriptLibrary, "Default"), "");
 }
 
 TEST_F(LibrariesTest, ARefusedScriptLibraryKeyIsSilentARefusedValueIsReported) {
     registry.Fail(RegOp::CreateKey, kScriptLibrary);
-    RegisterScriptLibrary(1);
+    RegisterScriptLibrary(kRegister);
     EXPECT_EQ(reporter.messages, Messages{});
     EXPECT_EQ(registry.CountCalls(RegOp::SetValue), 0u);
 
     registry.ClearFaults();
     registry.Fail(RegOp::SetValue, kScriptLibrary).OnValue("Default");
-    RegisterScriptLibrary(1);
+    RegisterScriptLibrary(kRegister);
     EXPECT_EQ(reporter.messages, Messages{"Unable to create script library entry"});
 }
 
 TEST_F(LibrariesTest, UnregisterModeTouchesNothing) {
     Seed(kLibDirectorySeed);
-    RegisterDefaultLibraries(0);
-    RegisterScriptLibrary(0);
+    RegisterDefaultLibraries(kUnregister);
+    RegisterScriptLibrary(kUnregister);
     EXPECT_EQ(registry.FormatCalls(), "");
     EXPECT_EQ(reporter.messages, Messages{});
 }

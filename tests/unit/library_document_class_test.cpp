@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "module/registration_steps.h"
+#include "registration/registration_steps.h"
 #include "tests/support/registry_fixture.h"
 
 namespace qz {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "module/registration_steps.h"
+#include "registration/registration_steps.h"
 #include "resources/resource_ids.h"
 #include "tests/support/registry_fixture.h"
 
@@ -24,7 +24,7 @@ class MenusTest : public test::RegistryFixture {};
 
 TEST_F(MenusTest, HelpMenuHasItsNineLinesInOrder) {
     Seed(kHelpDirectorySeed);
-    RegisterHelpMenu(1);
+    RegisterHelpMenu(kRegister);
     EXPECT_EQ(Export(kHelp),
               "Windows Registry Editor Version 5.00\n\n"
               "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0\\Menus\\Help]\n"
@@ -47,14 +47,14 @@ TEST_F(MenusTest, HelpMenuHasItsNineLinesInOrder) {
 }
 
 TEST_F(MenusTest, TheShortcutIsSeparatedByOneTabCharacter) {
-    RegisterHelpMenu(1);
+    RegisterHelpMenu(kRegister);
     const std::string line = StringValue(kHelp, "2").value_or("");
     EXPECT_EQ(line.substr(line.find('?')), "?\x09Shift+F1,Enter context help mode");
     EXPECT_EQ(line.find('\\'), std::string::npos);
 }
 
 TEST_F(MenusTest, WithoutAHelpDirectoryThePathsBeginWithTheBackslash) {
-    RegisterHelpMenu(1);
+    RegisterHelpMenu(kRegister);
     EXPECT_EQ(StringValue(kHelp, "0"), "WINHELP,&Orvantis Contents,\\ovx,Display help topics");
     EXPECT_EQ(StringValue(kHelp, "1"), "WINHELP,Pellwick &Contents,\\pwk,Display Pellwick help topics");
 }
@@ -62,13 +62,13 @@ TEST_F(MenusTest, WithoutAHelpDirectoryThePathsBeginWithTheBackslash) {
 TEST_F(MenusTest, HelpFilesAreTheStringTablesBaseNamesAsTheyStand) {
     strings.Set(IDS_HELP_FILE, "main help");
     strings.Set(IDS_COMPANION_HELP_FILE, "extra.chm");
-    RegisterHelpMenu(1);
+    RegisterHelpMenu(kRegister);
     EXPECT_EQ(StringValue(kHelp, "0"), "WINHELP,&Orvantis Contents,\\main help,Display help topics");
     EXPECT_EQ(StringValue(kHelp, "1"), "WINHELP,Pellwick &Contents,\\extra.chm,Display Pellwick help topics");
 }
 
 TEST_F(MenusTest, HelpMenuEndsWithTheUserSwitchAfterClosingItsKey) {
-    RegisterHelpMenu(1);
+    RegisterHelpMenu(kRegister);
     EXPECT_EQ(DwordValue(kIniSettings, "whatsnew_ovx"), 0u);
     const auto& calls = registry.Calls();
     ASSERT_GE(calls.size(), 4u);
@@ -80,7 +80,7 @@ TEST_F(MenusTest, HelpMenuEndsWithTheUserSwitchAfterClosingItsKey) {
 
 TEST_F(MenusTest, ARefusedLineIsSilentAndTheRestAreWritten) {
     registry.Fail(RegOp::SetValue, kHelp).OnValue("4");
-    RegisterHelpMenu(1);
+    RegisterHelpMenu(kRegister);
     EXPECT_EQ(reporter.messages, Messages{});
     EXPECT_EQ(StringValue(kHelp, "4"), std::nullopt);
     EXPECT_EQ(StringValue(kHelp, "8"), "ABOUT,&About Orvantis");
@@ -88,7 +88,7 @@ TEST_F(MenusTest, ARefusedLineIsSilentAndTheRestAreWritten) {
 
 TEST_F(MenusTest, ARefusedHelpKeyStillRunsTheUserSwitch) {
     registry.Fail(RegOp::CreateKey, kHelp);
-    RegisterHelpMenu(1);
+    RegisterHelpMenu(kRegister);
     EXPECT_EQ(reporter.messages, Messages{"Unable to create Menu Help key"});
     EXPECT_EQ(DwordValue(kIniSettings, "whatsnew_ovx"), 0u);
 }
@@ -96,12 +96,12 @@ TEST_F(MenusTest, ARefusedHelpKeyStillRunsTheUserSwitch) {
 TEST_F(MenusTest, BothBoxesInOrderWhenTheUserKeyIsRefusedToo) {
     registry.Fail(RegOp::CreateKey, kHelp);
     registry.Fail(RegOp::CreateKey, kIniSettings);
-    RegisterHelpMenu(1);
+    RegisterHelpMenu(kRegister);
     EXPECT_EQ(reporter.messages, (Messages{"Unable to create Menu Help key", "Unable to create What's new OVX key"}));
 }
 
 TEST_F(MenusTest, ToolsLinesAreNumberedFromZeroWithFourDigits) {
-    RegisterMenuCustomization(1, MenuCustomizationLines, 4);
+    RegisterMenuCustomization(kRegister, MenuCustomizationLines, 4);
     EXPECT_EQ(Export(kCustomization),
               "Windows Registry Editor Version 5.00\n\n"
               "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0\\Menus\\Customization]\n"
@@ -123,31 +123,31 @@ TEST_F(MenusTest, ToolsLinesAreNumberedFromZeroWithFourDigits) {
 
 TEST_F(MenusTest, TheCountDecidesHowManyLinesAndTheKeyIsMadeEvenForNone) {
     const char* const lines[] = {"ADD,a", "ADD,b", "ADD,c"};
-    RegisterMenuCustomization(1, lines, 2);
+    RegisterMenuCustomization(kRegister, lines, 2);
     EXPECT_EQ(StringValue(kCustomization, "0001"), "ADD,b");
     EXPECT_EQ(StringValue(kCustomization, "0002"), std::nullopt);
 
     memory.RemoveTree(u"HKEY_LOCAL_MACHINE\\Software\\Corvalen");
-    RegisterMenuCustomization(1, lines, 0);
+    RegisterMenuCustomization(kRegister, lines, 0);
     EXPECT_EQ(Export(kCustomization),
               "Windows Registry Editor Version 5.00\n\n"
               "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0\\Menus\\Customization]\n\n");
-    RegisterMenuCustomization(1, lines, -3);
+    RegisterMenuCustomization(kRegister, lines, -3);
     EXPECT_TRUE(KeyExists(kCustomization));
     EXPECT_EQ(reporter.messages, Messages{});
 }
 
 TEST_F(MenusTest, TheToolsKeyRefusedShowsItsBox) {
     registry.Fail(RegOp::CreateKey, kCustomization);
-    RegisterMenuCustomization(1, MenuCustomizationLines, 4);
+    RegisterMenuCustomization(kRegister, MenuCustomizationLines, 4);
     EXPECT_EQ(reporter.messages, Messages{"Unable to create menu customization key"});
     EXPECT_EQ(registry.CountCalls(RegOp::SetValue), 0u);
 }
 
 TEST_F(MenusTest, UnregisterModeTouchesNothingNotEvenTheUserSwitch) {
     Seed(kHelpDirectorySeed);
-    RegisterHelpMenu(0);
-    RegisterMenuCustomization(0, MenuCustomizationLines, 4);
+    RegisterHelpMenu(kUnregister);
+    RegisterMenuCustomization(kUnregister, MenuCustomizationLines, 4);
     EXPECT_EQ(registry.FormatCalls(), "");
     EXPECT_FALSE(KeyExists(kIniSettings));
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "module/module_state.h"
+#include "registration/module_state.h"
 #include "registry/fault_injecting_registry.h"
 #include "registry/memory_registry.h"
 #include "registration/product_lookups.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "module/registration_steps.h"
+#include "registration/registration_steps.h"
 #include "text/code_page.h"
 #include "tests/support/registry_fixture.h"
 #ifdef _WIN32

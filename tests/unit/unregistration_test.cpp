@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "module/module_state.h"
-#include "module/registration_steps.h"
+#include "module/registration_driver.h"
+#include "registration/module_state.h"
+#include "registration/registration_steps.h"
 #include "registration/product_lookups.h"
 #include "tests/support/registry_fixture.h"
 
@@ -148,7 +149,7 @@ TEST_F(UnregistrationTest, AWholePassWritesTheExpectedKeysAndTheUnregisterPassRe
     Seed(SourceFile("tests/e2e/fixtures/settings_seed.reg"));
     ModulePath() = "C:\\Program Files\\Orvantis Test\\qzproduct.dll";
     RegisterApplicationName();
-    RunRegistrationSteps(1);
+    RunRegistrationSteps(kRegister);
     EXPECT_EQ(Export("HKLM\\Software\\Corvalen"), SourceFile("tests/e2e/fixtures/settings_registered_hklm.reg"));
     EXPECT_EQ(Export("HKCU\\Software\\Corvalen"), SourceFile("tests/e2e/fixtures/settings_registered_hkcu.reg"));
     EXPECT_TRUE(KeyExists(std::string(kVerbV12) + "\\command"));
@@ -156,7 +157,7 @@ TEST_F(UnregistrationTest, AWholePassWritesTheExpectedKeysAndTheUnregisterPassRe
 
     ModulePath().clear();
     RemoveProductKeys();
-    RunRegistrationSteps(0);
+    RunRegistrationSteps(kUnregister);
     EXPECT_EQ(Export("HKLM\\Software\\Corvalen"), SourceFile("tests/e2e/fixtures/settings_unregistered_hklm.reg"));
     EXPECT_EQ(Export("HKCU\\Software\\Corvalen"), SourceFile("tests/e2e/fixtures/settings_registered_hkcu.reg"));
     EXPECT_EQ(reporter.messages, Messages{});

@@ -1,20 +1,16 @@
-// The registration pass: the driver, the pre-step, the thirteen steps and the
-// error report they all share. Every step takes the register flag first
+// The thirteen registration steps. Every step takes the register flag first
 // (nonzero registers, 0 unregisters) and returns nothing: failures are shown
-// through ReportRegistrationError and the pass goes on.
+// through ReportRegistrationError and the pass goes on. The driver that runs
+// them in their one order lives above them, in module/registration_driver.h.
 #pragma once
 
 #include <string>
 
 namespace qz {
 
-// Shows one "Registration Error" box with this message (never a format string).
-void ReportRegistrationError(const std::string& message);
-
-void RunRegistrationSteps(int registerFlag);
-void RegisterApplicationName();
-void RemoveProductKeys();
-void RemoveShellVerbs();
+// The register flag's two values; any nonzero flag registers.
+inline constexpr int kRegister = 1;
+inline constexpr int kUnregister = 0;
 
 // The four Tools menu lines that step 3 writes.
 extern const char* const MenuCustomizationLines[4];

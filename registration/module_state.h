@@ -4,7 +4,6 @@
 // its own duration with ScopedServices.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "registry/registry_api.h"
@@ -30,8 +29,6 @@ struct ModuleServices {
     RegistryApi* registry = nullptr;
     ErrorReporter* reporter = nullptr;
     StringSource* strings = nullptr;
-    // Told of each driver step as it starts (number from 1, name); tests watch the order with it.
-    std::function<void(int, const char*)> stepStarted;
 };
 
 // The services in force; the exports install the real ones.
@@ -56,6 +53,10 @@ std::string LoadProductString(unsigned id);
 // The module's full file path (UTF-8): filled by DllRegisterServer, empty until then.
 std::string& ModulePath();
 
+// Shows one "Registration Error" box with this message (never a format string)
+// through the reporter in force, and counts it as a failure of the pass.
+void ReportRegistrationError(const std::string& message);
+
 // Counts the failures reported since the last reset: the exports turn a pass
 // that reported any failure into a failure result.
 int ReportedFailureCount();
@@ -65,6 +66,5 @@ void ResetReportedFailureCount();
 // directory, say) once per pass: the first report under a topic shows its box
 // (and fails the pass); later ones under the same topic show nothing.
 void ReportRegistrationErrorOnce(const std::string& topic, const std::string& message);
-
 
 }  // namespace qz

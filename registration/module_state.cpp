@@ -1,5 +1,5 @@
-#include "module/module_state.h"
-#include "module/registration_steps.h"
+#include "registration/module_state.h"
+#include "registration/registration_steps.h"
 
 #include <set>
 
