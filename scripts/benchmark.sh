@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The registry at scale, measured side by side in one run (nothing here is a
-# test; the figures go in the README):
+# test; the figures go in docs/measurements.md):
 #   1. loading and saving a hive file of 10^3 to 10^6 values with the registry
 #      folder of the release build, against Wine's `reg import` plus
 #      `reg export` of the same file in a throwaway prefix of this script's own;
