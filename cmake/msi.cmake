@@ -1,89 +1,69 @@
-# The registration as an MSI package.
+# The product as an MSI package.
 #
-# Both builds: qzreg's WiX writer takes the product version from the project.
-#
-# Windows build: `cmake --build --preset windows --target msi` makes bin/qzproduct.msi in two
-# steps, each a script of its own:
-#   cmake/msi-harvest.sh   runs qzreg.exe harvest --format wxs under Wine, in a throwaway prefix
-#                          (cmake/wine-test-run.sh), against the machine state QZ_MSI_MACHINE_STATE:
-#                          msi/qzproduct.wxs
-#   cmake/wixl-package.sh  builds the package with Debian's wixl, then writes into it what wixl
-#                          0.101 drops (permanent components) or cannot read (component conditions)
-# The Wine end-to-end test of the package (tests/wine/msi_e2e_test.cpp) depends on it and on a
-# second package harvested against the richer seed of the document tests.
-set_property(SOURCE ${CMAKE_SOURCE_DIR}/tools/qzreg/wix_source.cpp APPEND PROPERTY
-  COMPILE_DEFINITIONS QZ_PRODUCT_VERSION="${PROJECT_VERSION}")
-
-# The unit test of the WiX writer is built with the harvest's part of qzreg.
-if(TARGET wix_source_test)
-  foreach(source wix_source harvest registry_diff change_report reg_import)
-    target_sources(wix_source_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qzreg/${source}.cpp)
-  endforeach()
-  target_include_directories(wix_source_test SYSTEM PRIVATE ${QZ_THIRD_PARTY_INCLUDE})
-endif()
-
+# Windows build: the default target makes bin/qzproduct.msi, one package for every machine. It
+# carries no registry rows: its custom action (qzaction.dll, the target qzaction) runs the
+# module's own pass as the package installs, repairs or is removed, on an overlay of that
+# machine's registry, and hands what the pass changes to Windows Installer as temporary rows.
+#   cmake/qzproduct.wxs.in   the package's WiX source; its version, codes and folder derive from
+#                            QZ_PRODUCT_VERSION
+#   cmake/wixl-package.sh    builds it with Debian's wixl and adds the empty Registry and
+#                            RemoveRegistry tables the action writes its rows into
 if(NOT WIN32)
   return()
 endif()
-
-set(QZ_MSI_MACHINE_STATE "${CMAKE_SOURCE_DIR}/scripts/demo-installation.reg" CACHE STRING
-  "The .reg files (;-separated) of the machine state the package's registration is harvested against: \
-the installed versions of the modelling system decide the versioned Open verbs")
 
 find_program(QZ_WIXL wixl)
 find_program(QZ_MSIBUILD msibuild)
 find_program(QZ_MSIINFO msiinfo)
 
-# qz_add_msi_package(TARGET WXS MSI MACHINE_STATE...): a target that makes MSI from the harvest
-# against the given .reg files.
-function(qz_add_msi_package target wxs msi)
-  if(NOT QZ_WIXL OR NOT QZ_MSIBUILD OR NOT QZ_MSIINFO)
-    add_custom_target(${target}
-      COMMAND ${CMAKE_COMMAND} -E echo
-        "${target}: wixl, msibuild and msiinfo were not found: install Debian's wixl and msitools (scripts/setup-debian.sh), then configure again"
-      COMMAND ${CMAKE_COMMAND} -E false
-      VERBATIM)
-    return()
-  endif()
-  add_custom_command(OUTPUT ${wxs}
-    COMMAND ${CMAKE_SOURCE_DIR}/cmake/msi-harvest.sh ${CMAKE_BINARY_DIR} $<TARGET_FILE:qzreg> ${wxs} ${ARGN}
-    DEPENDS qzreg qzproduct ${ARGN}
-            ${CMAKE_SOURCE_DIR}/cmake/msi-harvest.sh ${CMAKE_SOURCE_DIR}/cmake/wine-test-run.sh
-    COMMENT "Harvesting the registration under Wine: ${wxs}"
-    VERBATIM)
-  add_custom_command(OUTPUT ${msi}
-    COMMAND ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
-            --wixl ${QZ_WIXL} --msibuild ${QZ_MSIBUILD} --msiinfo ${QZ_MSIINFO}
-            ${wxs} $<TARGET_FILE_DIR:qzproduct> ${msi}
-    DEPENDS ${wxs} qzproduct ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
-    COMMENT "Building the package with wixl: ${msi}"
-    VERBATIM)
-  add_custom_target(${target} DEPENDS ${msi})
-endfunction()
+# The custom action: mingw, static, one DLL that Windows Installer loads from the Binary table.
+# It runs the module it finds beside itself in that table through the module's host entry point
+# (tools/qzreg/module_library), so the passes exist once, in qzproduct.dll.
+add_library(qzaction SHARED
+  ${CMAKE_SOURCE_DIR}/tools/qzaction/action_win32.cpp
+  ${CMAKE_SOURCE_DIR}/tools/qzaction/msi_session_win32.cpp
+  ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp
+  ${CMAKE_SOURCE_DIR}/tools/qzreg/module_library_win32.cpp
+  ${CMAKE_SOURCE_DIR}/tools/qzreg/registry_diff.cpp)
+set_target_properties(qzaction PROPERTIES PREFIX "" OUTPUT_NAME qzaction)
+# "-lmsi", not "msi": the package target has that name.
+target_link_libraries(qzaction PRIVATE qz_registry -lmsi)
+
+# The package's identity, from the product version: a version of the product is a product of
+# its own beside the others (its own UpgradeCode; a newer build of it replaces an older one),
+# and every code is a name-based UUID, so the same version gives the same codes.
+set(QZ_MSI_MANUFACTURER "Corvalen")
+set(QZ_MSI_PRODUCT_NAME "Orvantis ${QZ_PRODUCT_VERSION}")
+set(qz_msi_namespace "5DB82D13-CBC0-4830-8F23-85C6A10709A6")
+string(UUID QZ_MSI_UPGRADE_CODE NAMESPACE ${qz_msi_namespace} NAME "upgrade:${QZ_PRODUCT_VERSION}" TYPE SHA1 UPPER)
+string(UUID QZ_MSI_PRODUCT_CODE NAMESPACE ${qz_msi_namespace} NAME "product:${PROJECT_VERSION}" TYPE SHA1 UPPER)
+string(UUID QZ_MSI_MODULE_COMPONENT NAMESPACE ${qz_msi_namespace} NAME "module:${QZ_PRODUCT_VERSION}" TYPE SHA1 UPPER)
+string(UUID QZ_MSI_HOST_COMPONENT NAMESPACE ${qz_msi_namespace} NAME "host:${QZ_PRODUCT_VERSION}" TYPE SHA1 UPPER)
+foreach(code QZ_MSI_UPGRADE_CODE QZ_MSI_PRODUCT_CODE QZ_MSI_MODULE_COMPONENT QZ_MSI_HOST_COMPONENT)
+  set(${code} "{${${code}}}")
+endforeach()
+set(QZ_MSI_WXS ${CMAKE_BINARY_DIR}/msi/qzproduct.wxs)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/qzproduct.wxs.in ${QZ_MSI_WXS} @ONLY)
 
 set(QZ_MSI_FILE ${CMAKE_BINARY_DIR}/bin/qzproduct.msi)
-qz_add_msi_package(msi ${CMAKE_BINARY_DIR}/msi/qzproduct.wxs ${QZ_MSI_FILE} ${QZ_MSI_MACHINE_STATE})
-
-# For the tests: a package harvested against the demo's installation (the shipped one itself
-# unless the cache names another machine state), and one harvested against the document tests'
-# seed (other system versions in both registry views, other versions of the product).
-set(QZ_MSI_TEST_DIR ${CMAKE_BINARY_DIR}/msi-tests)
-set(qz_installation_state ${CMAKE_SOURCE_DIR}/scripts/demo-installation.reg)
-if(QZ_MSI_MACHINE_STATE STREQUAL qz_installation_state)
-  set(qz_installation_target msi)
-  set(qz_installation_package ${QZ_MSI_FILE})
+if(NOT QZ_WIXL OR NOT QZ_MSIBUILD OR NOT QZ_MSIINFO)
+  add_custom_target(msi
+    COMMAND ${CMAKE_COMMAND} -E echo
+      "msi: wixl, msibuild and msiinfo were not found: install Debian's wixl and msitools (scripts/setup-debian.sh), then configure again"
+    COMMAND ${CMAKE_COMMAND} -E false
+    VERBATIM)
 else()
-  set(qz_installation_target msi_test_installation)
-  set(qz_installation_package ${QZ_MSI_TEST_DIR}/installation/qzproduct.msi)
-  qz_add_msi_package(msi_test_installation ${QZ_MSI_TEST_DIR}/installation/qzproduct.wxs
-    ${qz_installation_package} ${qz_installation_state})
+  add_custom_command(OUTPUT ${QZ_MSI_FILE}
+    COMMAND ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
+            --wixl ${QZ_WIXL} --msibuild ${QZ_MSIBUILD} --msiinfo ${QZ_MSIINFO}
+            ${QZ_MSI_WXS} $<TARGET_FILE_DIR:qzproduct> ${QZ_MSI_FILE}
+    DEPENDS ${QZ_MSI_WXS} qzproduct qzreg qzaction ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
+    COMMENT "Building the package with wixl: ${QZ_MSI_FILE}"
+    VERBATIM)
+  add_custom_target(msi ALL DEPENDS ${QZ_MSI_FILE})
 endif()
-qz_add_msi_package(msi_test_documents ${QZ_MSI_TEST_DIR}/documents/qzproduct.wxs
-  ${QZ_MSI_TEST_DIR}/documents/qzproduct.msi ${CMAKE_SOURCE_DIR}/tests/e2e/fixtures/documents_seed.reg)
 
 if(TARGET msi_e2e_test)
-  add_dependencies(msi_e2e_test ${qz_installation_target} msi_test_documents)
-  target_compile_definitions(msi_e2e_test PRIVATE
-    QZ_MSI_INSTALLATION_PACKAGE="${qz_installation_package}"
-    QZ_MSI_DOCUMENTS_PACKAGE="${QZ_MSI_TEST_DIR}/documents/qzproduct.msi")
+  add_dependencies(msi_e2e_test msi)
+  target_compile_definitions(msi_e2e_test PRIVATE QZ_MSI_PACKAGE="${QZ_MSI_FILE}")
 endif()

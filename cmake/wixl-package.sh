@@ -42,7 +42,7 @@ source_wxs=$(realpath "$1")
 files_dir=$2
 output=$(realpath -m "$3")
 
-if grep -n -E 'Type="(expandable|binary)"|<MultiStringValue|<RemoveRegistry(Key|Value)' "$source_wxs" >&2; then
+if grep -n -E 'Type="(expandable|binary)"|<MultiStringValue|<RemoveRegistry(Key|Value)[ />]' "$source_wxs" >&2; then
   echo "wixl-package.sh: $source_wxs uses WiX that wixl 0.101 builds wrongly or not at all (lines above)" >&2
   exit 1
 fi
@@ -117,5 +117,16 @@ while IFS=$'\t' read -r kind component text; do
       { echo "wixl-package.sh: $component did not get its condition" >&2; exit 1; } ;;
   esac
 done <"$work/amend.txt"
+
+# The tables a custom action adds temporary rows to must be in the package, even empty.
+tables=$("$msiinfo" tables "$work/package.msi")
+table_queries=()
+grep -qx Registry <<<"$tables" || table_queries+=(-q "CREATE TABLE \`Registry\` (\`Registry\` CHAR(72) NOT NULL, \`Root\` SHORT NOT NULL, \`Key\` CHAR(255) NOT NULL LOCALIZABLE, \`Name\` CHAR(255) LOCALIZABLE, \`Value\` LONGCHAR LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`Registry\`)")
+grep -qx RemoveRegistry <<<"$tables" || table_queries+=(-q "CREATE TABLE \`RemoveRegistry\` (\`RemoveRegistry\` CHAR(72) NOT NULL, \`Root\` SHORT NOT NULL, \`Key\` CHAR(255) NOT NULL LOCALIZABLE, \`Name\` CHAR(255) LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`RemoveRegistry\`)")
+[ ${#table_queries[@]} -eq 0 ] || "$msibuild" "$work/package.msi" "${table_queries[@]}"
+tables=$("$msiinfo" tables "$work/package.msi")
+for table in Registry RemoveRegistry; do
+  grep -qx "$table" <<<"$tables" || { echo "wixl-package.sh: the package has no $table table" >&2; exit 1; }
+done
 
 mv "$work/package.msi" "$output"

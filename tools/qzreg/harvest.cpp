@@ -7,7 +7,6 @@
 #include "text/utf16_data.h"
 #include "tools/qzreg/change_report.h"
 #include "tools/qzreg/live_registry.h"
-#include "tools/qzreg/wix_source.h"
 
 namespace qz {
 
@@ -95,8 +94,6 @@ bool HarvestRegistration(const HarvestOptions& options,
 
     if (format == "json") {
         output = ChangesAsJson(changes);
-    } else if (format == "wxs") {
-        output = HarvestAsWixSource(changes);
     } else {
         // The .reg form of the same: apply the substituted changes to the "before" picture.
         MemoryRegistry harvested = before;

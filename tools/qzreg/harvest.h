@@ -33,8 +33,7 @@ struct DirectoryProperty {
 const std::vector<DirectoryProperty>& HarvestDirectoryProperties();
 
 // Runs one registration pass (runPass gets the overlay and the module path to
-// record) and gives what it writes in the format asked for: "reg", "json" or
-// "wxs". False with error set when the machine state cannot be read or the pass
+// record) and gives what it writes in the format asked for: "reg" or "json". False with error set when the machine state cannot be read or the pass
 // reported a failure.
 bool HarvestRegistration(const HarvestOptions& options,
                          const std::function<int32_t(RegistryApi& overlay, const char* modulePath)>& runPass,

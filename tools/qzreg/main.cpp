@@ -241,10 +241,10 @@ int main(int argc, char** argv) {
     check->add_option("-f,--format", options.format, "reg (default: text) or json")->check(CLI::IsMember(changeFormats));
     check->footer(MachineStateHelp());
 
-    const std::vector<std::string> harvestFormats = {"reg", "wxs", "json"};
+    const std::vector<std::string> harvestFormats = {"reg", "json"};
     CLI::App* harvest = app.add_subcommand(
-        "harvest", "print the registration as data (.reg, WiX source or JSON) without changing any registry");
-    harvest->add_option("-f,--format", options.format, "reg (default), wxs or json")
+        "harvest", "print the registration as data (.reg or JSON) without changing any registry");
+    harvest->add_option("-f,--format", options.format, "reg (default) or json")
         ->check(CLI::IsMember(harvestFormats));
     harvest->footer(HarvestHelp());
 

@@ -1,0 +1,173 @@
+#include "tools/qzaction/installer_rows.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <set>
+
+#include "text/code_page.h"
+#include "text/utf16_data.h"
+
+namespace qz {
+namespace {
+
+int RootColumn(const std::string& hive) {
+    if (hive == "HKEY_CLASSES_ROOT") return 0;
+    if (hive == "HKEY_CURRENT_USER") return 1;
+    return 2;
+}
+
+std::string Text(const std::vector<BYTE>& data) { return Utf16ToUtf8(Utf16TextOfData(data.data(), data.size())); }
+
+std::vector<std::string> Strings(const std::vector<BYTE>& data) {
+    std::vector<std::string> strings;
+    const std::u16string all = Utf16OfData(data.data(), data.size());
+    std::u16string current;
+    for (char16_t c : all) {
+        if (c != u'\0') {
+            current.push_back(c);
+            continue;
+        }
+        if (current.empty()) break;
+        strings.push_back(Utf16ToUtf8(current));
+        current.clear();
+    }
+    if (!current.empty()) strings.push_back(Utf16ToUtf8(current));
+    return strings;
+}
+
+InstallerRow Row(InstallerRow::Table table, const RegistryChange& change, std::string name,
+                 std::optional<std::string> value) {
+    InstallerRow row;
+    row.table = table;
+    row.root = RootColumn(change.hive);
+    row.key = FormattedLiteral(change.key);
+    row.name = std::move(name);
+    row.value = std::move(value);
+    return row;
+}
+
+std::string ValueName(const RegValue& value) { return FormattedLiteral(Utf16ToUtf8(value.name)); }
+
+std::string Describe(const RegistryChange& change) {
+    std::string text = FullKeyName(change);
+    if (change.oldValue) text += ", value \"" + Utf16ToUtf8(change.oldValue->name) + "\"";
+    else if (change.newValue) text += ", value \"" + Utf16ToUtf8(change.newValue->name) + "\"";
+    return text;
+}
+
+}  // namespace
+
+std::string FormattedLiteral(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '[') out += "[\\[]";
+        else if (c == ']') out += "[\\]]";
+        else out.push_back(c);
+    }
+    return out;
+}
+
+std::optional<std::string> RegistryTableValue(const RegValue& value) {
+    switch (value.type) {
+        case REG_SZ: {
+            const std::string text = FormattedLiteral(Text(value.data));
+            return !text.empty() && text[0] == '#' ? "#" + text : text;
+        }
+        case REG_EXPAND_SZ: return "#%" + FormattedLiteral(Text(value.data));
+        case REG_DWORD: {
+            std::uint32_t number = 0;
+            for (std::size_t i = 0; i < 4 && i < value.data.size(); ++i)
+                number |= static_cast<std::uint32_t>(value.data[i]) << (8 * i);
+            // The column reads a signed decimal number.
+            return "#" + std::to_string(static_cast<std::int32_t>(number));
+        }
+        case REG_BINARY: {
+            std::string hex = "#x";
+            char pair[3];
+            for (BYTE b : value.data) {
+                std::snprintf(pair, sizeof pair, "%02X", b);
+                hex += pair;
+            }
+            return hex;
+        }
+        case REG_MULTI_SZ: {
+            // [~] between the strings and at both ends: the strings replace the value.
+            std::string text = "[~]";
+            for (const std::string& s : Strings(value.data)) text += FormattedLiteral(s) + "[~]";
+            return text;
+        }
+        default: return std::nullopt;
+    }
+}
+
+InstallerRows RowsForRegistration(const std::vector<RegistryChange>& changes) {
+    InstallerRows out;
+    std::set<std::string> keysWithValues;
+    for (const RegistryChange& change : changes)
+        if (change.kind == RegistryChange::Kind::SetValue) keysWithValues.insert(FullKeyName(change));
+    for (const RegistryChange& change : changes) {
+        switch (change.kind) {
+            case RegistryChange::Kind::AddKey:
+                // A new key's values create it. One without values of its own gets a "*" row:
+                // created, and taken away again by a rollback (a "+" key would stay).
+                if (keysWithValues.count(FullKeyName(change)) == 0)
+                    out.rows.push_back(Row(InstallerRow::Table::Registry, change, "*", std::nullopt));
+                break;
+            case RegistryChange::Kind::SetValue: {
+                std::optional<std::string> value = RegistryTableValue(*change.newValue);
+                if (!value) {
+                    out.skipped.push_back(Describe(change) + ": a value of type " +
+                                          RegistryTypeName(change.newValue->type) +
+                                          " cannot be written by Windows Installer");
+                    break;
+                }
+                out.rows.push_back(Row(InstallerRow::Table::Registry, change, ValueName(*change.newValue), value));
+                break;
+            }
+            case RegistryChange::Kind::RemoveKey:
+                out.rows.push_back(Row(InstallerRow::Table::RemoveRegistry, change, "-", std::nullopt));
+                break;
+            case RegistryChange::Kind::RemoveValue:
+                out.rows.push_back(
+                    Row(InstallerRow::Table::RemoveRegistry, change, ValueName(*change.oldValue), std::nullopt));
+                break;
+        }
+    }
+    return out;
+}
+
+InstallerRows RowsForUnregistration(const std::vector<RegistryChange>& changes) {
+    InstallerRows out;
+    for (const RegistryChange& change : changes) {
+        switch (change.kind) {
+            case RegistryChange::Kind::RemoveKey:
+                // "-": removed with the component, subtree and all; nothing is written on the way.
+                out.rows.push_back(Row(InstallerRow::Table::Registry, change, "-", std::nullopt));
+                break;
+            case RegistryChange::Kind::RemoveValue: {
+                // A value row names the value the removal takes; its Value column only has
+                // to be there (a null one would make the default value's row a key row).
+                std::optional<std::string> value = RegistryTableValue(*change.oldValue);
+                out.rows.push_back(Row(InstallerRow::Table::Registry, change, ValueName(*change.oldValue),
+                                       value && !value->empty() ? value : std::optional<std::string>("#x")));
+                break;
+            }
+            case RegistryChange::Kind::AddKey:
+            case RegistryChange::Kind::SetValue:
+                out.skipped.push_back(Describe(change) +
+                                      ": written by the unregistration; a removal cannot write, so it stays as it is");
+                break;
+        }
+    }
+    return out;
+}
+
+std::string DescribeRow(const InstallerRow& row) {
+    static const char* const kRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"};
+    std::string text = row.table == InstallerRow::Table::Registry ? "Registry " : "RemoveRegistry ";
+    text += std::string(kRoots[row.root]) + "\\" + row.key + " name=" + (row.name.empty() ? "(default)" : row.name);
+    if (row.value) text += " value=" + *row.value;
+    return text;
+}
+
+}  // namespace qz

@@ -1,0 +1,164 @@
+#include "tools/qzaction/msi_session_win32.h"
+
+#include <msiquery.h>
+
+#include "text/code_page.h"
+
+namespace qz {
+namespace {
+
+std::wstring Wide(const std::string& text) {
+    const std::u16string wide = Utf8ToUtf16(text);
+    return std::wstring(wide.begin(), wide.end());
+}
+
+std::string Narrow(const std::wstring& text) {
+    return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+}
+
+// A handle closed when it goes.
+class OwnedHandle {
+public:
+    OwnedHandle() = default;
+    explicit OwnedHandle(MSIHANDLE h) : h_(h) {}
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    ~OwnedHandle() {
+        if (h_ != 0) MsiCloseHandle(h_);
+    }
+    MSIHANDLE* put() { return &h_; }
+    MSIHANDLE get() const { return h_; }
+
+private:
+    MSIHANDLE h_ = 0;
+};
+
+}  // namespace
+
+void MsiSession::Log(const std::string& text) const {
+    OwnedHandle record(MsiCreateRecord(1));
+    MsiRecordSetStringW(record.get(), 0, L"QzRegistrationRows: [1]");
+    MsiRecordSetStringW(record.get(), 1, Wide(text).c_str());
+    MsiProcessMessage(install_, INSTALLMESSAGE_INFO, record.get());
+}
+
+std::string MsiSession::Format(const std::wstring& formatted) const {
+    OwnedHandle record(MsiCreateRecord(0));
+    MsiRecordSetStringW(record.get(), 0, formatted.c_str());
+    DWORD size = 0;
+    wchar_t empty[1] = {L'\0'};
+    if (MsiFormatRecordW(install_, record.get(), empty, &size) != ERROR_MORE_DATA && size == 0) return std::string();
+    std::wstring text(size + 1, L'\0');
+    DWORD length = size + 1;
+    if (MsiFormatRecordW(install_, record.get(), text.data(), &length) != ERROR_SUCCESS) return std::string();
+    text.resize(length);
+    return Narrow(text);
+}
+
+bool MsiSession::InsertTemporaryRows(const std::vector<InstallerRow>& rows, const std::wstring& component,
+                                     std::string& error) const {
+    OwnedHandle database(MsiGetActiveDatabase(install_));
+    if (database.get() == 0) {
+        error = "the package's database cannot be opened";
+        return false;
+    }
+    OwnedHandle registry;
+    OwnedHandle removeRegistry;
+    UINT status = MsiDatabaseOpenViewW(
+        database.get(), L"SELECT `Registry`, `Root`, `Key`, `Name`, `Value`, `Component_` FROM `Registry`",
+        registry.put());
+    if (status == ERROR_SUCCESS) status = MsiViewExecute(registry.get(), 0);
+    if (status == ERROR_SUCCESS)
+        status = MsiDatabaseOpenViewW(
+            database.get(), L"SELECT `RemoveRegistry`, `Root`, `Key`, `Name`, `Component_` FROM `RemoveRegistry`",
+            removeRegistry.put());
+    if (status == ERROR_SUCCESS) status = MsiViewExecute(removeRegistry.get(), 0);
+    if (status != ERROR_SUCCESS) {
+        error = "the package's Registry and RemoveRegistry tables cannot be opened (error " + std::to_string(status) + ")";
+        return false;
+    }
+    int number = 0;
+    for (const InstallerRow& row : rows) {
+        const bool registryRow = row.table == InstallerRow::Table::Registry;
+        OwnedHandle record(MsiCreateRecord(registryRow ? 6 : 5));
+        const std::wstring id = L"QzRow" + std::to_wstring(++number);
+        MsiRecordSetStringW(record.get(), 1, id.c_str());
+        MsiRecordSetInteger(record.get(), 2, row.root);
+        MsiRecordSetStringW(record.get(), 3, Wide(row.key).c_str());
+        MsiRecordSetStringW(record.get(), 4, Wide(row.name).c_str());  // "" is a null column
+        if (registryRow) {
+            MsiRecordSetStringW(record.get(), 5, row.value ? Wide(*row.value).c_str() : L"");
+            MsiRecordSetStringW(record.get(), 6, component.c_str());
+        } else {
+            MsiRecordSetStringW(record.get(), 5, component.c_str());
+        }
+        status = MsiViewModify(registryRow ? registry.get() : removeRegistry.get(), MSIMODIFY_INSERT_TEMPORARY,
+                               record.get());
+        if (status != ERROR_SUCCESS) {
+            error = "the row " + DescribeRow(row) + " could not be added (error " + std::to_string(status) + ")";
+            return false;
+        }
+        Log(DescribeRow(row));
+    }
+    return true;
+}
+
+TemporaryModule::~TemporaryModule() {
+    if (!path_.empty()) DeleteFileW(Wide(path_).c_str());
+    if (!directory_.empty()) RemoveDirectoryW(directory_.c_str());
+}
+
+bool TemporaryModule::Extract(const MsiSession& session, const std::wstring& binaryName, std::string& error) {
+    OwnedHandle database(MsiGetActiveDatabase(session.Handle()));
+    OwnedHandle view;
+    OwnedHandle record;
+    const std::wstring query = L"SELECT `Data` FROM `Binary` WHERE `Name` = '" + binaryName + L"'";
+    if (database.get() == 0 || MsiDatabaseOpenViewW(database.get(), query.c_str(), view.put()) != ERROR_SUCCESS ||
+        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS || MsiViewFetch(view.get(), record.put()) != ERROR_SUCCESS) {
+        error = "the package has no Binary row " + Narrow(binaryName);
+        return false;
+    }
+    // A folder of its own, so that the module keeps its file name.
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD tempLength = GetTempPathW(MAX_PATH + 1, temp);
+    if (tempLength == 0 || tempLength > MAX_PATH) {
+        error = "no temporary folder";
+        return false;
+    }
+    for (unsigned attempt = 0; attempt < 100 && directory_.empty(); ++attempt) {
+        const std::wstring candidate = std::wstring(temp) + L"qzaction-" + std::to_wstring(GetCurrentProcessId()) +
+                                       L"-" + std::to_wstring(GetTickCount() + attempt);
+        if (CreateDirectoryW(candidate.c_str(), nullptr)) directory_ = candidate;
+    }
+    if (directory_.empty()) {
+        error = "no temporary folder could be made";
+        return false;
+    }
+    const std::wstring file = directory_ + L"\\qzproduct.dll";
+    HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        error = "the module cannot be written to " + Narrow(file);
+        return false;
+    }
+    path_ = Narrow(file);
+    bool written = true;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        DWORD size = static_cast<DWORD>(buffer.size());
+        if (MsiRecordReadStream(record.get(), 1, buffer.data(), &size) != ERROR_SUCCESS) {
+            written = false;
+            break;
+        }
+        if (size == 0) break;
+        DWORD done = 0;
+        if (!WriteFile(out, buffer.data(), size, &done, nullptr) || done != size) {
+            written = false;
+            break;
+        }
+    }
+    CloseHandle(out);
+    if (!written) error = "the module could not be taken from the package";
+    return written;
+}
+
+}  // namespace qz
