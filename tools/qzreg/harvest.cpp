@@ -6,26 +6,25 @@
 #include "text/code_page.h"
 #include "text/utf16_data.h"
 #include "tools/qzreg/change_report.h"
+#include "tools/qzreg/directory_key.h"
 #include "tools/qzreg/live_registry.h"
 
 namespace qz {
 
 const char kHarvestModulePath[] = "[#qzproduct.dll]";
-const char kHarvestDirectoryKey[] = "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir";
 
 namespace {
-
-const std::u16string kSystemDirKey = Utf8ToUtf16(kHarvestDirectoryKey);
 
 std::u16string TextOfStringData(const std::vector<BYTE>& data) { return Utf16TextOfData(data.data(), data.size()); }
 
 // Every text the machine state gives a directory, paired with its property
 // reference; directories the machine state lacks get the reference itself.
-std::vector<std::pair<std::u16string, std::u16string>> PrepareDirectories(MemoryRegistry& base) {
+std::vector<std::pair<std::u16string, std::u16string>> PrepareDirectories(MemoryRegistry& base,
+                                                                          const std::u16string& dirKey) {
     std::vector<std::pair<std::u16string, std::u16string>> substitutions;
     for (const DirectoryProperty& directory : HarvestDirectoryProperties()) {
         const std::u16string reference = u"[" + Utf8ToUtf16(directory.property) + u"]";
-        const RegKey* dir = base.FindKey(kSystemDirKey);
+        const RegKey* dir = base.FindKey(dirKey);
         const RegValue* value = dir != nullptr ? dir->FindValue(Utf8ToUtf16(directory.valueName)) : nullptr;
         if (value != nullptr && (value->type == REG_SZ || value->type == REG_EXPAND_SZ)) {
             const std::u16string text = TextOfStringData(value->data);
@@ -38,7 +37,7 @@ std::vector<std::pair<std::u16string, std::u16string>> PrepareDirectories(Memory
         placeholder.name = Utf8ToUtf16(directory.valueName);
         placeholder.type = REG_SZ;
         placeholder.data = Utf16Data(reference);
-        base.PutValue(kSystemDirKey, placeholder);
+        base.PutValue(dirKey, placeholder);
     }
     // The longest first, so that a directory inside another is replaced whole.
     std::sort(substitutions.begin(), substitutions.end(),
@@ -71,16 +70,23 @@ const std::vector<DirectoryProperty>& HarvestDirectoryProperties() {
 }
 
 bool HarvestRegistration(const HarvestOptions& options,
-                         const std::function<int32_t(RegistryApi& overlay, const char* modulePath)>& runPass,
+                         const std::function<int32_t(RegistryApi& overlay, const char* modulePath, bool report)>& runPass,
                          const std::string& format, std::string& output, std::string& error) {
     MemoryRegistry base;
     for (const std::string& file : options.imports) {
         if (!ImportRegFile(file, base, error)) return false;
     }
-    const auto substitutions = PrepareDirectories(base);
+    // The module says where the directories are: the key its pass reads them from.
+    const std::u16string dirKey = SystemDirectoryKey(
+        base, [&runPass](RegistryApi& registry) { return runPass(registry, kHarvestModulePath, false); });
+    if (dirKey.empty()) {
+        error = "the module reads no installation directory; nothing harvested";
+        return false;
+    }
+    const auto substitutions = PrepareDirectories(base, u"HKEY_LOCAL_MACHINE\\" + dirKey);
 
     OverlayRegistry overlay(base);
-    if (runPass(overlay, kHarvestModulePath) != 0) {
+    if (runPass(overlay, kHarvestModulePath, true) != 0) {
         error = "the registration reported failures; nothing harvested";
         return false;
     }
@@ -112,8 +118,8 @@ bool HarvestRegistration(const HarvestOptions& options,
 std::string HarvestHelp() {
     std::string text =
         "Machine-dependent texts become references: the module's path becomes " + std::string(kHarvestModulePath) +
-        " (the installed file);\nthe modelling system's directories under "
-        "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir become properties:\n";
+        " (the installed file);\nthe modelling system's directories, from the key the module reads them from, "
+        "become properties:\n";
     for (const DirectoryProperty& directory : HarvestDirectoryProperties())
         text += "  " + std::string(directory.valueName) + " -> [" + directory.property + "]\n";
     text += "With --import, the harvest runs against that machine state (the installed system versions decide the\n"

@@ -24,19 +24,18 @@ struct HarvestOptions {
 
 // The installed file's reference and the directory properties, as they appear in the harvest.
 extern const char kHarvestModulePath[];
-// The key whose values bin, help and lib are the directories (HKEY_LOCAL_MACHINE\Software\...\Dir).
-extern const char kHarvestDirectoryKey[];
 struct DirectoryProperty {
-    const char* valueName;  // under HKLM\Software\Corvalen\ZURedore\38.0\Dir
+    const char* valueName;  // under the system's directory key (directory_key.h)
     const char* property;   // ZUREDOREBIN
 };
 const std::vector<DirectoryProperty>& HarvestDirectoryProperties();
 
-// Runs one registration pass (runPass gets the overlay and the module path to
-// record) and gives what it writes in the format asked for: "reg" or "json". False with error set when the machine state cannot be read or the pass
+// Runs one registration pass (runPass gets the overlay, the module path to
+// record, and whether the module's messages count: not for the passes that
+// find the directory key) and gives what it writes in the format asked for: "reg" or "json". False with error set when the machine state cannot be read or the pass
 // reported a failure.
 bool HarvestRegistration(const HarvestOptions& options,
-                         const std::function<int32_t(RegistryApi& overlay, const char* modulePath)>& runPass,
+                         const std::function<int32_t(RegistryApi& overlay, const char* modulePath, bool report)>& runPass,
                          const std::string& format, std::string& output, std::string& error);
 
 // For qzreg harvest --help.

@@ -175,9 +175,10 @@ int Harvest(const Options& options) {
     std::string error;
     std::vector<std::string> messages;
     const bool ok = HarvestRegistration(
-        options.harvest, [&](RegistryApi& overlay, const char* modulePath) {
-            return RunModulePass(module, overlay, true, modulePath,
-                                 [&messages](const std::string& m) { messages.push_back(m); });
+        options.harvest, [&](RegistryApi& overlay, const char* modulePath, bool report) {
+            return RunModulePass(module, overlay, true, modulePath, [&messages, report](const std::string& m) {
+                if (report) messages.push_back(m);
+            });
         },
         options.format, output, error);
     for (const std::string& message : messages) PrintMessage(message);
