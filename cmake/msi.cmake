@@ -8,6 +8,12 @@
 #                            QZ_PRODUCT_VERSION
 #   cmake/wixl-package.sh    builds it with Debian's wixl and adds the empty Registry and
 #                            RemoveRegistry tables the action writes its rows into
+# The unit test of the action's rows is built with the action's platform-free part.
+if(TARGET installer_rows_test)
+  target_sources(installer_rows_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp
+                                             ${CMAKE_SOURCE_DIR}/tools/qzreg/registry_diff.cpp)
+endif()
+
 if(NOT WIN32)
   return()
 endif()

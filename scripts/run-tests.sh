@@ -16,6 +16,10 @@ for preset in native windows; do
   echo "== $preset: tests"
   ctest --preset "$preset"
 done
+# The package of another product version (a second Windows build folder, only the package's
+# targets) installed and removed beside this version's under Wine.
+echo "== windows: the package of version 39.0 beside 38.0"
+scripts/msi-other-version.sh 39.0
 # The fuzz targets build (clang, libFuzzer, ASan, UBSan) and pass over their seed
 # corpora once: a reader change that breaks them or crashes on a seed shows here.
 echo "== fuzz: build, and each target over its seed corpus once"

@@ -25,6 +25,7 @@ const Rule kRules[] = {
     {"registration", {"module/", "tools/"}},
     {"module", {"tools/"}},
     {"tools/qzreg", {"module/", "registration/"}},
+    {"tools/qzaction", {"module/", "registration/"}},
 };
 
 TEST(Layering, NoIncludeRunsUpward) {
