@@ -67,6 +67,10 @@ UINT Run(MSIHANDLE install) {
     }
     // The registration records the module where the package puts it.
     const std::string modulePath = registering ? session.Format(kModuleFileReference) : std::string();
+    if (registering && modulePath.empty()) {
+        session.Log("the module's target path is not known yet: the action must run after CostFinalize");
+        return ERROR_INSTALL_FAILURE;
+    }
 
     Win32Registry machine;
     OverlayRegistry overlay(machine);
