@@ -47,6 +47,7 @@
 #include <string_view>
 
 #include "registry/memory_registry.h"
+#include "registry/unique_fd_posix.h"
 
 namespace qz {
 
@@ -104,10 +105,10 @@ public:
     bool Save(std::string& error);
 
 private:
-    RegistryFolder(std::string directory, int lockFd);
+    RegistryFolder(std::string directory, UniqueFd lock);
 
     std::string directory_;
-    int lockFd_;
+    UniqueFd lock_;  // the lock file's descriptor: the folder is held while it is open
     MemoryRegistry registry_;
 };
 
