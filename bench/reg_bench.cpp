@@ -339,7 +339,7 @@ void Remove(const std::string& shape, unsigned long keys, const std::string& via
         qz::OverlayRegistry overlay(registry);
         removed = qz::DeleteRegistryTree(overlay, HKEY_LOCAL_MACHINE, "Software\\Bench\\Tree") == 1;
         qz::UniqueKey gone(overlay);
-        if (overlay.OpenKeyEx(HKEY_LOCAL_MACHINE, "Software\\Bench\\Tree", KEY_READ, gone.put()) != ERROR_FILE_NOT_FOUND)
+        if (overlay.OpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Bench\\Tree", KEY_READ, gone.put()) != ERROR_FILE_NOT_FOUND)
             Fail("the overlay still shows the tree");
         gone.reset();
         if (overlay.OpenHandleCount() != 0) Fail("overlay handles left open");

@@ -32,6 +32,7 @@
 #include "registry/registry_folder.h"
 #include "tests/support/folder_files.h"
 #include "tests/support/memory_guard.h"
+#include "tests/support/narrow_registry.h"
 
 namespace qz {
 namespace {
@@ -43,9 +44,9 @@ using test::WriteBytes;
 void SetString(RegistryApi& registry, HKEY root, const char* path, const char* name, const std::string& text,
                DWORD options = REG_OPTION_NON_VOLATILE) {
     HKEY key = nullptr;
-    ASSERT_EQ(registry.CreateKeyEx(root, path, options, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-    ASSERT_EQ(registry.SetValueEx(key, name, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                  static_cast<DWORD>(text.size() + 1)),
+    ASSERT_EQ(NarrowRegistry(registry).CreateKeyEx(root, path, options, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    ASSERT_EQ(NarrowRegistry(registry).SetValueEx(key, name, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                                  static_cast<DWORD>(text.size() + 1)),
               ERROR_SUCCESS);
     registry.CloseKey(key);
 }
@@ -96,8 +97,9 @@ TEST_F(RegistryFolderTest, SavedHivesLoadBackAndVolatileKeysAreNotSaved) {
         SetString(registry, HKEY_CURRENT_USER, "Software\\Fleeting", "v", "gone after save", REG_OPTION_VOLATILE);
         const BYTE binary[] = {0, 1, 2, 0xff};
         HKEY key = nullptr;
-        ASSERT_EQ(registry.OpenKeyEx(HKEY_LOCAL_MACHINE, "Software\\Corvalen", KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-        ASSERT_EQ(registry.SetValueEx(key, "data", REG_BINARY, binary, sizeof binary), ERROR_SUCCESS);
+        ASSERT_EQ(NarrowRegistry(registry).OpenKeyEx(HKEY_LOCAL_MACHINE, "Software\\Corvalen", KEY_ALL_ACCESS, &key),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(NarrowRegistry(registry).SetValueEx(key, "data", REG_BINARY, binary, sizeof binary), ERROR_SUCCESS);
         registry.CloseKey(key);
         std::string error;
         ASSERT_TRUE(folder->Save(error)) << error;

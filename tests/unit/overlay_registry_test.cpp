@@ -13,6 +13,7 @@
 #include "registry/registry_changes.h"
 #include "registry/registry_helpers.h"
 #include "text/code_page.h"
+#include "tests/support/narrow_registry.h"
 #ifdef _WIN32
 #include "registry/win32_registry.h"
 #endif
@@ -50,16 +51,18 @@ protected:
     static void Write(RegistryApi& registry, HKEY root, const std::string& path, const std::string& name,
                       const std::string& text) {
         UniqueKey key(registry);
-        ASSERT_EQ(registry.CreateKeyEx(root, path.c_str(), 0, KEY_ALL_ACCESS, key.put()), ERROR_SUCCESS) << path;
+        ASSERT_EQ(NarrowRegistry(registry).CreateKeyEx(root, path.c_str(), 0, KEY_ALL_ACCESS, key.put()), ERROR_SUCCESS)
+            << path;
         ASSERT_EQ(SetRegistryString(registry, key.get(), name, text), 1);
     }
     static std::string Read(RegistryApi& registry, HKEY root, const std::string& path, const std::string& name) {
         UniqueKey key(registry);
-        if (registry.OpenKeyEx(root, path.c_str(), KEY_READ, key.put()) != ERROR_SUCCESS) return "<no key>";
+        if (NarrowRegistry(registry).OpenKeyEx(root, path.c_str(), KEY_READ, key.put()) != ERROR_SUCCESS)
+            return "<no key>";
         char data[256] = {};
         DWORD size = sizeof data - 1;
-        if (registry.QueryValueEx(key.get(), name.c_str(), nullptr, reinterpret_cast<BYTE*>(data), &size) !=
-            ERROR_SUCCESS)
+        if (NarrowRegistry(registry).QueryValueEx(key.get(), name.c_str(), nullptr, reinterpret_cast<BYTE*>(data),
+                                                  &size) != ERROR_SUCCESS)
             return "<no value>";
         return data;
     }
@@ -100,9 +103,9 @@ TEST_P(OverlayRegistryTest, ReadsAfterWritesAnswerAsTheRegistryWouldAndTheBaseSt
     EXPECT_EQ(Read(overlay, HKEY_LOCAL_MACHINE, "Software\\Classes\\QzOverlayClass", ""), "rebuilt")
         << "the classes root and the machine's Software\\Classes are one key";
     UniqueKey scratch(overlay);
-    ASSERT_EQ(overlay.OpenKeyEx(HKEY_LOCAL_MACHINE, kScratch, KEY_READ, scratch.put()), ERROR_SUCCESS);
+    ASSERT_EQ(NarrowRegistry(overlay).OpenKeyEx(HKEY_LOCAL_MACHINE, kScratch, KEY_READ, scratch.put()), ERROR_SUCCESS);
     DWORD subKeys = 0;
-    ASSERT_EQ(overlay.QueryInfoKey(scratch.get(), nullptr, nullptr, &subKeys, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(NarrowRegistry(overlay).QueryInfoKey(scratch.get(), nullptr, nullptr, &subKeys, nullptr), ERROR_SUCCESS);
     EXPECT_EQ(subKeys, 2u) << "Kept and New; Tree is gone";
     scratch.reset();
 
@@ -119,8 +122,9 @@ TEST_P(OverlayRegistryTest, TheLongestNamesInTheBaseReadThroughAndGo) {
     const BYTE data[] = {42};
     {
         UniqueKey parent(*base_);
-        ASSERT_EQ(base_->CreateKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), 0, KEY_ALL_ACCESS, parent.put()),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            NarrowRegistry(*base_).CreateKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), 0, KEY_ALL_ACCESS, parent.put()),
+            ERROR_SUCCESS);
         UniqueKey child(*base_);
         ASSERT_EQ(base_->CreateKeyExW(parent.get(), keyName.c_str(), 0, KEY_ALL_ACCESS, child.put()), ERROR_SUCCESS);
         ASSERT_EQ(base_->SetValueExW(child.get(), valueName.c_str(), REG_BINARY, data, 1), ERROR_SUCCESS);
@@ -129,7 +133,8 @@ TEST_P(OverlayRegistryTest, TheLongestNamesInTheBaseReadThroughAndGo) {
     OverlayRegistry overlay(*base_);
     {
         UniqueKey parent(overlay);
-        ASSERT_EQ(overlay.OpenKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), KEY_READ, parent.put()), ERROR_SUCCESS);
+        ASSERT_EQ(NarrowRegistry(overlay).OpenKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), KEY_READ, parent.put()),
+                  ERROR_SUCCESS);
         char16_t name[kMaxKeyNameLength + 1];
         DWORD length = kMaxKeyNameLength + 1;
         ASSERT_EQ(overlay.EnumKeyExW(parent.get(), 0, name, &length), ERROR_SUCCESS);
@@ -144,7 +149,8 @@ TEST_P(OverlayRegistryTest, TheLongestNamesInTheBaseReadThroughAndGo) {
     EXPECT_EQ(DeleteRegistryTree(overlay, HKEY_LOCAL_MACHINE, longPath), 1);
     EXPECT_EQ(Read(overlay, HKEY_LOCAL_MACHINE, longPath, ""), "<no key>");
     UniqueKey stillThere(*base_);
-    EXPECT_EQ(base_->OpenKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), KEY_READ, stillThere.put()), ERROR_SUCCESS)
+    EXPECT_EQ(NarrowRegistry(*base_).OpenKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), KEY_READ, stillThere.put()),
+              ERROR_SUCCESS)
         << "the base stays as it was";
 }
 

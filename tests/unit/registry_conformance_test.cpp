@@ -20,6 +20,7 @@
 #include "registry/memory_registry.h"
 #include "registry/overlay_registry.h"
 #include "registry/registry_api.h"
+#include "tests/support/narrow_registry.h"
 #ifdef _WIN32
 #include "registry/win32_registry.h"
 #endif
@@ -93,6 +94,12 @@ protected:
             overlay_ = std::make_unique<OverlayRegistry>(*api_);
             api_ = overlay_.get();
         }
+        // The narrow calls under test: advapi32's own over advapi32, else ours
+        // converted onto the registry's wide calls.
+#ifdef _WIN32
+        if (GetParam() == Kind::Advapi32) narrow_ = std::make_unique<Advapi32NarrowRegistry>(*api_);
+#endif
+        if (!narrow_) narrow_ = std::make_unique<NarrowRegistry>(*api_);
         RemoveScratchKeys();
         scratch_.emplace(Create(HKEY_CURRENT_USER, kScratch));
     }
@@ -108,13 +115,13 @@ protected:
     }
 
     void RemoveScratchKeys() {
-        RemoveTree(reg(), HKEY_CURRENT_USER, kScratch);
-        RemoveTree(reg(), HKEY_LOCAL_MACHINE, kScratch);
-        RemoveTree(reg(), HKEY_LOCAL_MACHINE, "Software\\Classes\\QzConformance");
-        RemoveTree(reg(), HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\QzConformance");
+        RemoveTree(*api_, HKEY_CURRENT_USER, kScratch);
+        RemoveTree(*api_, HKEY_LOCAL_MACHINE, kScratch);
+        RemoveTree(*api_, HKEY_LOCAL_MACHINE, "Software\\Classes\\QzConformance");
+        RemoveTree(*api_, HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\QzConformance");
     }
 
-    RegistryApi& reg() { return *api_; }
+    NarrowRegistry& reg() { return *narrow_; }
     HKEY scratch() const { return scratch_->get(); }
 
     UniqueKey Create(HKEY root, const std::string& path, DWORD options = REG_OPTION_NON_VOLATILE,
@@ -238,6 +245,7 @@ private:
 #endif
     std::unique_ptr<OverlayRegistry> overlay_;
     RegistryApi* api_ = nullptr;
+    std::unique_ptr<NarrowRegistry> narrow_;
     std::optional<UniqueKey> scratch_;
 };
 
