@@ -45,7 +45,7 @@ bool IsWideStringType(DWORD type) { return IsTextType(type) || type == REG_MULTI
 
 int DeleteRegistryTree(HKEY root, std::string path) {
     LONG status = ERROR_SUCCESS;
-    if (DeleteRegistryTree(Registry(), root, path, &status) == 1) return 1;
+    if (DeleteRegistryTreeSilently(Registry(), root, path, &status) == 1) return 1;
     if (status == ERROR_FILE_NOT_FOUND) return 0;
     const std::optional<RegRoot> rootName = RootOfHandle(root);
     ReportRegistrationError("Unable to remove " + (rootName ? Utf16ToUtf8(RootName(*rootName)) : std::string("?")) +

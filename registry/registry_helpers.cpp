@@ -88,7 +88,7 @@ int SetRegistryString(RegistryApi& registry, HKEY key, const std::string& valueN
     return status == ERROR_SUCCESS ? 1 : 0;
 }
 
-int DeleteRegistryTree(RegistryApi& registry, HKEY root, std::string path, LONG* status) {
+int DeleteRegistryTreeSilently(RegistryApi& registry, HKEY root, std::string path, LONG* status) {
     const std::u16string widePath = Utf8ToUtf16(path);
     {
         UniqueKey key(registry);

@@ -41,8 +41,8 @@ protected:
     void TearDown() override { Clean(); }
 
     void Clean() {
-        (void)DeleteRegistryTree(*base_, HKEY_LOCAL_MACHINE, kScratch);
-        (void)DeleteRegistryTree(*base_, HKEY_CLASSES_ROOT, "QzOverlayClass");
+        (void)DeleteRegistryTreeSilently(*base_, HKEY_LOCAL_MACHINE, kScratch);
+        (void)DeleteRegistryTreeSilently(*base_, HKEY_CLASSES_ROOT, "QzOverlayClass");
     }
 
     void Write(HKEY root, const std::string& path, const std::string& name, const std::string& text) {
@@ -79,8 +79,8 @@ protected:
     void RunPass(OverlayRegistry& overlay) {
         Write(overlay, HKEY_LOCAL_MACHINE, std::string(kScratch) + "\\Kept", "name", "changed");
         Write(overlay, HKEY_LOCAL_MACHINE, std::string(kScratch) + "\\New", "v", "added");
-        EXPECT_EQ(DeleteRegistryTree(overlay, HKEY_LOCAL_MACHINE, std::string(kScratch) + "\\Tree"), 1);
-        EXPECT_EQ(DeleteRegistryTree(overlay, HKEY_CLASSES_ROOT, "QzOverlayClass"), 1);
+        EXPECT_EQ(DeleteRegistryTreeSilently(overlay, HKEY_LOCAL_MACHINE, std::string(kScratch) + "\\Tree"), 1);
+        EXPECT_EQ(DeleteRegistryTreeSilently(overlay, HKEY_CLASSES_ROOT, "QzOverlayClass"), 1);
         Write(overlay, HKEY_CLASSES_ROOT, "QzOverlayClass", "", "rebuilt");
     }
 
@@ -146,7 +146,7 @@ TEST_P(OverlayRegistryTest, TheLongestNamesInTheBaseReadThroughAndGo) {
         EXPECT_EQ(overlay.QueryValueExW(child.get(), valueName.c_str(), nullptr, &read, &size), ERROR_SUCCESS);
         EXPECT_EQ(read, 42);
     }
-    EXPECT_EQ(DeleteRegistryTree(overlay, HKEY_LOCAL_MACHINE, longPath), 1);
+    EXPECT_EQ(DeleteRegistryTreeSilently(overlay, HKEY_LOCAL_MACHINE, longPath), 1);
     EXPECT_EQ(Read(overlay, HKEY_LOCAL_MACHINE, longPath, ""), "<no key>");
     UniqueKey stillThere(*base_);
     EXPECT_EQ(NarrowRegistry(*base_).OpenKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), KEY_READ, stillThere.put()),
