@@ -211,50 +211,6 @@ TEST_F(DocumentObjectClassTest, RegisteringAgainRewritesTheValuesAndKeepsEveryth
     EXPECT_TRUE(KeyExists(std::string(kObjectClass) + "\\Implemented Categories"));
 }
 
-struct UnregisterCase {
-    const char* name;
-    const char* curVer;  // .reg lines for HKCR\OVX Application\CurVer
-    bool classesRemain;
-};
-void PrintTo(const UnregisterCase& c, std::ostream* os) { *os << c.name; }
-
-const UnregisterCase kUnregisterCases[] = {
-    {"ThisVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3800\"\n",
-     false},
-    {"NoCurVerKey", "", false},
-    {"OtherVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n",
-     true},
-};
-
-class DocumentObjectClassUnregister : public DocumentObjectClassTest,
-                                      public ::testing::WithParamInterface<UnregisterCase> {};
-
-TEST_P(DocumentObjectClassUnregister, RemovesBothClassKeysWholeOnlyWhileCurrent) {
-    const UnregisterCase& c = GetParam();
-    Seed(kSystemDir);
-    RegisterDocumentObjectClass(kRegister, kModulePath);
-    Seed(std::string("REGEDIT4\n") + c.curVer +
-         "[HKEY_CLASSES_ROOT\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}\\InprocServer32]\n@=\"lib."
-         "dll\"\n");
-    const std::string before = Export("HKLM\\Software\\Classes");
-    registry.ClearCalls();
-
-    RegisterDocumentObjectClass(kUnregister, "");
-
-    if (c.classesRemain) {
-        EXPECT_EQ(Export("HKLM\\Software\\Classes"), before);
-    } else {
-        EXPECT_FALSE(KeyExists(kObjectClass));
-        EXPECT_FALSE(KeyExists(kLibraryClass));
-        EXPECT_TRUE(KeyExists("HKCR\\CLSID"));
-    }
-    EXPECT_EQ(registry.CountCalls(RegOp::CreateKey), 0u);
-    EXPECT_EQ(reporter.messages, Messages{});
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, DocumentObjectClassUnregister, ::testing::ValuesIn(kUnregisterCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 TEST_F(DocumentObjectClassTest, UnregisteringWithNothingRegisteredChangesNothingAndShowsNothing) {
     Seed(std::string(kSystemDir) +
          "\n[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n@=\"x\"\n");
