@@ -126,18 +126,6 @@ void Pass(MemoryRegistry& registry, long generation) {
 
 class FolderDurabilityTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qz-folder-durability-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        dir_ = root_ + "/registry";
-    }
-    void TearDown() override {
-        if (!root_.empty()) {
-            ASSERT_EQ(std::system(("rm -rf '" + root_ + "'").c_str()), 0);
-        }
-    }
-
     // Fills both hives with `values` values of some 200 bytes each, so that a
     // save takes a while, and marks them generation 0.
     void CreateLargeFolder(int values) {
@@ -203,8 +191,9 @@ protected:
         return generations[0];
     }
 
-    std::string root_;
-    std::string dir_;
+    const test::ScratchFolder scratchFolder_{"qz-folder-durability-"};
+    const std::string root_ = scratchFolder_.path();
+    const std::string dir_ = root_ + "/registry";
 };
 
 int WaitFor(pid_t child) {

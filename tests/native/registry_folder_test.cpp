@@ -63,14 +63,6 @@ int InChild(Body body) {
 
 class RegistryFolderTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qz-registry-folder-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        dir_ = root_ + "/state/registry";
-    }
-    void TearDown() override { ASSERT_EQ(std::system(("rm -rf '" + root_ + "'").c_str()), 0); }
-
     std::unique_ptr<RegistryFolder> OpenOrFail(RegistryFolder::LockWait wait = RegistryFolder::LockWait::Wait) {
         std::string error;
         auto folder = RegistryFolder::Open(dir_, error, wait);
@@ -80,8 +72,9 @@ protected:
 
     std::string Hive(const char* name) const { return dir_ + "/" + name; }
 
-    std::string root_;
-    std::string dir_;
+    const test::ScratchFolder scratchFolder_{"qz-registry-folder-"};
+    const std::string root_ = scratchFolder_.path();
+    const std::string dir_ = root_ + "/state/registry";
 };
 
 TEST_F(RegistryFolderTest, SavedHivesLoadBackAndVolatileKeysAreNotSaved) {
@@ -574,9 +567,8 @@ TEST_F(RegistryFolderTest, RefusesWhatIsNotARegularFileOrIsTooLargeAndLeavesItAl
 }
 
 TEST(ReadRegFileToImport, FollowsLinksButReadsOnlyRegularFiles) {
-    char pattern[] = "/tmp/qz-import-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
+    const test::ScratchFolder scratch("qz-import-");
+    const std::string& dir = scratch.path();
     WriteBytes(dir + "/good.reg", "REGEDIT4\r\n");
     ASSERT_EQ(symlink((dir + "/good.reg").c_str(), (dir + "/link.reg").c_str()), 0);
     ASSERT_EQ(mkfifo((dir + "/fifo.reg").c_str(), 0644), 0);

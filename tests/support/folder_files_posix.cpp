@@ -1,10 +1,15 @@
 #include "tests/support/folder_files.h"
 
 #include <dirent.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
+#include <vector>
 
 namespace qz::test {
 
@@ -29,6 +34,18 @@ std::vector<std::string> FileNames(const std::string& directory) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+ScratchFolder::ScratchFolder(const std::string& name) {
+    std::string pattern = "/tmp/" + name + "XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("cannot create " + pattern);
+    path_ = buffer.data();
+}
+
+ScratchFolder::~ScratchFolder() {
+    EXPECT_EQ(std::system(("rm -rf '" + path_ + "'").c_str()), 0) << "cannot remove " << path_;
 }
 
 }  // namespace qz::test

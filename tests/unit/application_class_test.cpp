@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -48,14 +47,6 @@ const Row kRows[] = {
     {"CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\VersionIndependentProgID", "OVX Application"},
 };
 
-std::vector<std::string> ClassesRootCalls(const FaultInjectingRegistry& registry) {
-    std::vector<std::string> lines;
-    std::istringstream log(registry.FormatCalls());
-    for (std::string line; std::getline(log, line);)
-        if (line.find(" HKEY_CLASSES_ROOT") != std::string::npos) lines.push_back(line);
-    return lines;
-}
-
 class ApplicationClassTest : public test::RegistryFixture {};
 
 TEST_F(ApplicationClassTest, RegisterCreatesWritesAndClosesTheTenRowsInOrder) {
@@ -74,7 +65,7 @@ TEST_F(ApplicationClassTest, RegisterCreatesWritesAndClosesTheTenRowsInOrder) {
             EXPECT_EQ(StringValue(key, ""), std::nullopt) << key;
         }
     }
-    EXPECT_EQ(ClassesRootCalls(registry), expected);
+    EXPECT_EQ(test::ClassesRootCalls(registry), expected);
     EXPECT_EQ(reporter.messages, Messages{});
     // The class id is the readable ProgID's; the CurVer names this version, which now counts as current.
     EXPECT_EQ(IsCurrentApplicationVersion(), 1);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -47,14 +46,6 @@ const Row kRows[] = {
      "C:\\Program Files\\Orvantis Test\\qzproduct.dll,0"},
 };
 
-std::vector<std::string> ClassesRootCalls(const FaultInjectingRegistry& registry) {
-    std::vector<std::string> lines;
-    std::istringstream log(registry.FormatCalls());
-    for (std::string line; std::getline(log, line);)
-        if (line.find(" HKEY_CLASSES_ROOT") != std::string::npos) lines.push_back(line);
-    return lines;
-}
-
 class DocumentObjectClassTest : public test::RegistryFixture {};
 
 TEST_F(DocumentObjectClassTest, RegisterWritesTheNineRowsThenTheLibraryIconEachKeyClosedBeforeTheNext) {
@@ -69,7 +60,7 @@ TEST_F(DocumentObjectClassTest, RegisterWritesTheNineRowsThenTheLibraryIconEachK
         expected.push_back("CloseKey " + key + " = 0");
         EXPECT_EQ(StringValue(key, ""), row.value) << key;
     }
-    EXPECT_EQ(ClassesRootCalls(registry), expected);
+    EXPECT_EQ(test::ClassesRootCalls(registry), expected);
     // Neither class key gets a default value of its own.
     EXPECT_EQ(StringValue(kObjectClass, ""), std::nullopt);
     EXPECT_EQ(StringValue(kLibraryClass, ""), std::nullopt);

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -65,14 +64,6 @@ const char kRegistered[] = R"(Windows Registry Editor Version 5.00
 
 )";
 
-std::vector<std::string> ClassesRootCalls(const FaultInjectingRegistry& registry) {
-    std::vector<std::string> lines;
-    std::istringstream log(registry.FormatCalls());
-    for (std::string line; std::getline(log, line);)
-        if (line.find(" HKEY_CLASSES_ROOT") != std::string::npos) lines.push_back(line);
-    return lines;
-}
-
 class LanguageDocumentTypeTest : public test::RegistryFixture {};
 
 TEST_F(LanguageDocumentTypeTest, RegisterRebuildsTheKeyInOrderWithTheClassIdKeyOpenThroughout) {
@@ -82,7 +73,7 @@ TEST_F(LanguageDocumentTypeTest, RegisterRebuildsTheKeyInOrderWithTheClassIdKeyO
     EXPECT_EQ(Export(kDocument), kRegistered);
     EXPECT_EQ(reporter.messages, Messages{});
     const std::string doc = "HKEY_CLASSES_ROOT\\Orvantis Language";
-    EXPECT_EQ(ClassesRootCalls(registry),
+    EXPECT_EQ(test::ClassesRootCalls(registry),
               (std::vector<std::string>{
                   "OpenKey " + doc + " = 2",
                   "DeleteKey " + doc + " = 2",
