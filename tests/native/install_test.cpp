@@ -18,17 +18,6 @@
 
 namespace {
 
-// A hive file (UTF-16LE with a BOM) as UTF-8 text.
-std::string HiveText(const std::string& path) {
-    const std::string bytes = qz::test::ReadBytes(path);
-    if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return std::string();
-    std::u16string wide;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        wide += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    return qz::Utf16ToUtf8(wide);
-}
-
 int RunShell(const std::string& command) {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -67,7 +56,7 @@ TEST_F(InstallTest, TheInstalledHostRegistersWithTheInstalledModule) {
                                   "' register </dev/null >/dev/null 2>'" + err + "'");
     ASSERT_EQ(exitCode, 0) << qz::test::ReadBytes(err);
 
-    const std::string machine = HiveText(folder + "/HKEY_LOCAL_MACHINE.reg");
+    const std::string machine = qz::test::HiveText(folder + "/HKEY_LOCAL_MACHINE.reg");
     for (const char* key : {"[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options]\r\n"
                             "\"ovx\"=\"Orvantis\"",
                             "[HKEY_LOCAL_MACHINE\\Software\\Classes\\OVX Application\\CurVer]\r\n"
@@ -77,7 +66,7 @@ TEST_F(InstallTest, TheInstalledHostRegistersWithTheInstalledModule) {
     // The module records the file it was loaded from: the installed one.
     const std::string installed = std::filesystem::canonical(prefix_ + "/lib/libqzproduct.so").string();
     EXPECT_NE(machine.find("\"DLL\"=\"" + installed + "\""), std::string::npos) << machine;
-    const std::string user = HiveText(folder + "/HKEY_CURRENT_USER.reg");
+    const std::string user = qz::test::HiveText(folder + "/HKEY_CURRENT_USER.reg");
     EXPECT_NE(user.find("\"whatsnew_ovx\"=dword:00000000"), std::string::npos) << user;
 }
 

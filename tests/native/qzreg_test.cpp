@@ -45,15 +45,7 @@ protected:
     }
 
     // A hive file of the folder as UTF-8 text.
-    std::string Hive(const std::string& name) {
-        const std::string bytes = qz::test::ReadBytes(folder_ + "/" + name + ".reg");
-        if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return std::string();
-        std::u16string wide;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            wide += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
-        return qz::Utf16ToUtf8(wide);
-    }
+    std::string Hive(const std::string& name) { return qz::test::HiveText(folder_ + "/" + name + ".reg"); }
 
     const qz::test::ScratchFolder scratchFolder_{"qzreg-test."};
     const std::string scratch_ = scratchFolder_.path();

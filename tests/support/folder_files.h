@@ -10,6 +10,9 @@ namespace qz::test {
 // The file's bytes; empty when it cannot be read.
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
+// A hive file of a registry folder (UTF-16LE after its byte order mark) as
+// UTF-8 text; empty when it cannot be read or has no such mark.
+std::string HiveText(const std::string& path);
 // The names in a folder, without . and .., sorted; empty when it cannot be read.
 std::vector<std::string> FileNames(const std::string& directory);
 

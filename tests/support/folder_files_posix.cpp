@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "text/code_page.h"
+
 namespace qz::test {
 
 std::string ReadBytes(const std::string& path) {
@@ -21,6 +23,16 @@ std::string ReadBytes(const std::string& path) {
 void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out << bytes;
+}
+
+std::string HiveText(const std::string& path) {
+    const std::string bytes = ReadBytes(path);
+    if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return std::string();
+    std::u16string wide;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+        wide += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    return Utf16ToUtf8(wide);
 }
 
 std::vector<std::string> FileNames(const std::string& directory) {
