@@ -20,6 +20,7 @@
 #include "registry/reg_file.h"
 #include "registry/registry_folder.h"
 #include "text/code_page.h"
+#include "text/utf16_data.h"
 
 namespace {
 
@@ -60,11 +61,8 @@ protected:
     std::string Hive(const std::string& name) {
         const std::string bytes = ReadFile(folder_ + "/" + name + ".reg");
         if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return std::string();
-        std::u16string wide;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            wide += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
-        return qz::Utf16ToUtf8(wide);
+        return qz::Utf16ToUtf8(
+            qz::Utf16OfData(reinterpret_cast<const unsigned char*>(bytes.data()) + 2, bytes.size() - 2));
     }
 
     std::string scratch_;
