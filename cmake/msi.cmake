@@ -16,7 +16,7 @@ set_property(SOURCE ${CMAKE_SOURCE_DIR}/tools/qzreg/wix_source.cpp APPEND PROPER
 
 # The unit test of the WiX writer is built with the harvest's part of qzreg.
 if(TARGET wix_source_test)
-  foreach(source wix_source harvest registry_diff change_report reg_import)
+  foreach(source wix_source harvest change_report reg_import)
     target_sources(wix_source_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qzreg/${source}.cpp)
   endforeach()
   target_include_directories(wix_source_test SYSTEM PRIVATE ${QZ_THIRD_PARTY_INCLUDE})

@@ -15,6 +15,7 @@
 
 #include "text/code_page.h"
 #include "tests/support/folder_files.h"
+#include "text/utf16_data.h"
 
 namespace {
 

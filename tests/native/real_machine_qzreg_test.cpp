@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "registry/reg_file.h"
+#include "registry/registry_data.h"
 #include "registry/registry_folder.h"
 #include "tests/support/real_machine_states.h"
 #include "text/code_page.h"
@@ -81,13 +82,7 @@ public:
         const RegKey* found = Find(key);
         const RegValue* value = found != nullptr ? found->FindValue(Utf8ToUtf16(name)) : nullptr;
         if (value == nullptr || value->type != REG_SZ) return std::nullopt;
-        std::u16string text;
-        for (std::size_t i = 0; i + 1 < value->data.size(); i += 2) {
-            const char16_t c = static_cast<char16_t>(value->data[i] | (value->data[i + 1] << 8));
-            if (c == u'\0') break;
-            text.push_back(c);
-        }
-        return Utf16ToUtf8(text);
+        return Utf16ToUtf8(StringOfData(value->data));
     }
 
     std::string Export(const std::string& key) override {

@@ -21,6 +21,7 @@
 #include "registry/overlay_registry.h"
 #include "registry/registry_api.h"
 #include "tests/support/narrow_registry.h"
+#include "text/utf16_data.h"
 #ifdef _WIN32
 #include "registry/win32_registry.h"
 #endif
@@ -233,9 +234,7 @@ protected:
         EXPECT_EQ(status, ERROR_SUCCESS);
         if (size != nullptr) *size = got;
         if (status != ERROR_SUCCESS) return {};
-        std::u16string text;
-        for (DWORD i = 0; i + 1 < got; i += 2) text.push_back(static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8)));
-        return text;
+        return Utf16OfData(buffer.data(), got);
     }
 
 private:

@@ -10,7 +10,7 @@
 #include "registry/memory_registry.h"
 #include "registry/reg_file.h"
 #include "text/code_page.h"
-#include "tools/qzreg/registry_diff.h"
+#include "registry/registry_changes.h"
 #include "tools/qzreg/wix_source.h"
 
 namespace qz {

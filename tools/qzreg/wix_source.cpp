@@ -6,6 +6,8 @@
 #include <map>
 #include <optional>
 
+#include "registry/registry_data.h"
+#include "text/ascii.h"
 #include "text/code_page.h"
 #include "tools/qzreg/harvest.h"
 
@@ -86,21 +88,6 @@ std::array<std::uint8_t, 20> Sha1(const std::string& message) {
     return digest;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::string AsciiUpper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
-bool NamesEqual(const std::string& a, const std::string& b) { return AsciiUpper(a) == AsciiUpper(b); }
-
 // Registry key names compare without regard to letter case: so do the names the
 // component GUIDs are derived from, so that a key keeps its component whatever
 // case a registration spells it in.
@@ -110,7 +97,7 @@ std::string ComponentGuid(const std::string& what) { return NameBasedGuid(kWixUp
 std::string ComponentId(const std::string& guid) {
     std::string id = "K";
     for (char c : guid)
-        if (HexDigit(c) >= 0) id.push_back(c);
+        if (HexDigitValue(c) >= 0) id.push_back(c);
     return id;
 }
 
@@ -183,42 +170,9 @@ std::string FormattedText(const std::string& text) {
     return out;
 }
 
-std::string StringOfData(const std::vector<BYTE>& data) {
-    std::u16string wide;
-    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-        const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (c == u'\0') break;
-        wide.push_back(c);
-    }
-    return Utf16ToUtf8(wide);
-}
-
-std::vector<std::string> MultiStringOfData(const std::vector<BYTE>& data) {
-    std::vector<std::string> strings;
-    std::u16string current;
-    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-        const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (c != u'\0') {
-            current.push_back(c);
-            continue;
-        }
-        if (current.empty()) break;
-        strings.push_back(Utf16ToUtf8(current));
-        current.clear();
-    }
-    if (!current.empty()) strings.push_back(Utf16ToUtf8(current));
-    return strings;
-}
-
-std::string HexOfData(const std::vector<BYTE>& data) {
-    std::string hex;
-    char pair[3];
-    for (BYTE b : data) {
-        std::snprintf(pair, sizeof pair, "%02X", b);
-        hex += pair;
-    }
-    return hex;
-}
+// The text of string data as Windows Installer keeps it: up to the first NUL,
+// which XML cannot hold either.
+std::string TextOfData(const std::vector<BYTE>& data) { return Utf16ToUtf8(StringOfData(data)); }
 
 // ---- what an uninstallation may remove ------------------------------------------------
 
@@ -364,28 +318,28 @@ std::string ValueElement(const std::string& attributes, const RegValue& value, b
     const std::string keyPathText = keyPath ? " KeyPath=\"yes\"" : "";
     switch (value.type) {
         case REG_SZ:
-            return element + " Type=\"string\" Value=\"" + Xml(FormattedText(StringOfData(value.data))) + "\"" +
+            return element + " Type=\"string\" Value=\"" + Xml(FormattedText(TextOfData(value.data))) + "\"" +
                    keyPathText + "/>";
         case REG_EXPAND_SZ:
-            return element + " Type=\"expandable\" Value=\"" + Xml(FormattedText(StringOfData(value.data))) + "\"" +
+            return element + " Type=\"expandable\" Value=\"" + Xml(FormattedText(TextOfData(value.data))) + "\"" +
                    keyPathText + "/>";
         case REG_DWORD: {
-            std::uint32_t number = 0;
-            for (std::size_t i = 0; i < 4 && i < value.data.size(); ++i)
-                number |= static_cast<std::uint32_t>(value.data[i]) << (8 * i);
+            // The first four bytes, as many as there are.
+            const std::uint64_t number = LittleEndianNumber(value.data, 4);
             return element + " Type=\"integer\" Value=\"" + std::to_string(number) + "\"" + keyPathText + "/>";
         }
         case REG_BINARY:
-            return element + " Type=\"binary\" Value=\"" + HexOfData(value.data) + "\"" + keyPathText + "/>";
+            return element + " Type=\"binary\" Value=\"" + HexOfData(value.data, HexCase::Upper) + "\"" +
+                   keyPathText + "/>";
         case REG_MULTI_SZ: {
             element += " Type=\"multiString\"" + keyPathText + ">";
-            for (const std::string& text : MultiStringOfData(value.data))
-                element += "<MultiStringValue>" + Xml(FormattedText(text)) + "</MultiStringValue>";
+            for (const std::u16string& text : MultiStringOfData(value.data))
+                element += "<MultiStringValue>" + Xml(FormattedText(Utf16ToUtf8(text))) + "</MultiStringValue>";
             return element + "</RegistryValue>";
         }
         default:
-            return element + " Type=\"" + RegistryTypeName(value.type) + "\" Value=\"" + HexOfData(value.data) +
-                   "\"" + keyPathText + "/>";
+            return element + " Type=\"" + RegistryTypeName(value.type) + "\" Value=\"" +
+                   HexOfData(value.data, HexCase::Upper) + "\"" + keyPathText + "/>";
     }
 }
 
@@ -404,9 +358,10 @@ class WixWriter {
 public:
     explicit WixWriter(const std::vector<RegistryChange>& changes) : keys_(CollectKeys(changes)) {
         for (const RegistryChange& change : changes) {
-            if (change.kind == RegistryChange::Kind::SetValue && NamesEqual(FullKeyName(change), kCurVerKey) &&
-                change.newValue->name.empty() && change.newValue->type == REG_SZ)
-                currentVersion_ = StringOfData(change.newValue->data);
+            if (change.kind == RegistryChange::Kind::SetValue &&
+                AsciiEqualIgnoringCase(FullKeyName(change), kCurVerKey) && change.newValue->name.empty() &&
+                change.newValue->type == REG_SZ)
+                currentVersion_ = TextOfData(change.newValue->data);
         }
     }
 
@@ -561,7 +516,7 @@ std::string NameBasedGuid(const std::string& namespaceGuid, const std::string& n
     std::string bytes;
     int high = -1;
     for (char c : namespaceGuid) {
-        const int digit = HexDigit(c);
+        const int digit = HexDigitValue(c);
         if (digit < 0) continue;
         if (high < 0) {
             high = digit;
