@@ -23,6 +23,8 @@ const char* FindVariable(std::string_view name) {
 
 }  // namespace
 
+bool IsEnvironmentVariableDefined(const std::string& name) { return FindVariable(name) != nullptr; }
+
 std::string ExpandEnvironmentText(const std::string& text) {
     std::string out;
     std::size_t i = 0;

@@ -59,7 +59,8 @@ void DeleteSubkeys(RegistryApi& registry, UniqueKey top) {
         if (!current.nextEmptied) {
             current.nextEmptied = true;
             UniqueKey child(registry);
-            if (registry.OpenKeyExW(current.key.get(), name.c_str(), KEY_ALL_ACCESS, child.put()) == ERROR_SUCCESS) {
+            // Read access is all the walk needs: the deletes go by name through the parent.
+            if (registry.OpenKeyExW(current.key.get(), name.c_str(), KEY_READ, child.put()) == ERROR_SUCCESS) {
                 std::vector<std::u16string> grandchildren = SubkeyNames(registry, child.get());
                 if (!grandchildren.empty()) {
                     // Come back to this child once its own subkeys are gone.
@@ -92,7 +93,7 @@ int DeleteRegistryTreeSilently(RegistryApi& registry, HKEY root, std::string pat
     const std::u16string widePath = Utf8ToUtf16(path);
     {
         UniqueKey key(registry);
-        if (registry.OpenKeyExW(root, widePath.c_str(), KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS)
+        if (registry.OpenKeyExW(root, widePath.c_str(), KEY_READ, key.put()) == ERROR_SUCCESS)
             DeleteSubkeys(registry, std::move(key));
     }
     const LONG deleted = registry.DeleteKeyW(root, widePath.c_str());
