@@ -6,6 +6,7 @@
 #include "registry/reg_file.h"
 #include "registry/reg_file_text.h"
 #include "registry/registry_api.h"
+#include "text/ascii.h"
 #include "text/code_page.h"
 #include "text/utf16_data.h"
 
@@ -36,13 +37,6 @@ std::u16string_view Trim(std::u16string_view text) {
 bool OnlyCommentLeft(std::u16string_view rest) {
     rest = TrimLeft(rest);
     return rest.empty() || rest.front() == u';';
-}
-
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-    return -1;
 }
 
 bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
@@ -326,8 +320,8 @@ private:
             rest_.remove_prefix(4);
             DWORD type = 0;
             int digits = 0;
-            while (!rest_.empty() && HexDigit(rest_.front()) >= 0 && digits < 8) {
-                type = type * 16 + static_cast<DWORD>(HexDigit(rest_.front()));
+            while (!rest_.empty() && HexDigitValue(rest_.front()) >= 0 && digits < 8) {
+                type = type * 16 + static_cast<DWORD>(HexDigitValue(rest_.front()));
                 rest_.remove_prefix(1);
                 ++digits;
             }
@@ -353,9 +347,9 @@ private:
     State DwordData() {
         DWORD number = 0;
         int digits = 0;
-        while (!rest_.empty() && HexDigit(rest_.front()) >= 0) {
+        while (!rest_.empty() && HexDigitValue(rest_.front()) >= 0) {
             if (++digits > 8) return Fail("dword: takes at most 8 hexadecimal digits");
-            number = number * 16 + static_cast<DWORD>(HexDigit(rest_.front()));
+            number = number * 16 + static_cast<DWORD>(HexDigitValue(rest_.front()));
             rest_.remove_prefix(1);
         }
         if (digits == 0) return Fail("dword: without a hexadecimal number");
@@ -380,15 +374,15 @@ private:
                 return State::HexContinuation;
             }
             if (!pending_.value.data.empty() && !hexAfterComma_) return Fail("expected , between hex bytes");
-            const int high = HexDigit(rest_.front());
+            const int high = HexDigitValue(rest_.front());
             if (high < 0) return Fail("bad hex byte \"" + Narrow(Trim(rest_)) + "\"");
             rest_.remove_prefix(1);
             int byte = high;
-            if (!rest_.empty() && HexDigit(rest_.front()) >= 0) {
-                byte = byte * 16 + HexDigit(rest_.front());
+            if (!rest_.empty() && HexDigitValue(rest_.front()) >= 0) {
+                byte = byte * 16 + HexDigitValue(rest_.front());
                 rest_.remove_prefix(1);
             }
-            if (!rest_.empty() && HexDigit(rest_.front()) >= 0) return Fail("a hex byte has at most two digits");
+            if (!rest_.empty() && HexDigitValue(rest_.front()) >= 0) return Fail("a hex byte has at most two digits");
             pending_.value.data.push_back(static_cast<BYTE>(byte));
             rest_ = TrimLeft(rest_);
             hexAfterComma_ = !rest_.empty() && rest_.front() == u',';

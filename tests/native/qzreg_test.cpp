@@ -47,12 +47,6 @@ protected:
 
     // A hive file of the folder as UTF-8 text.
     std::string Hive(const std::string& name) { return qz::test::HiveText(folder_ + "/" + name + ".reg"); }
-    std::string Hive(const std::string& name) {
-        const std::string bytes = ReadFile(folder_ + "/" + name + ".reg");
-        if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return std::string();
-        return qz::Utf16ToUtf8(
-            qz::Utf16OfData(reinterpret_cast<const unsigned char*>(bytes.data()) + 2, bytes.size() - 2));
-    }
 
     const qz::test::ScratchFolder scratchFolder_{"qzreg-test."};
     const std::string scratch_ = scratchFolder_.path();
