@@ -192,8 +192,9 @@ std::vector<std::string> ThisVersionOpenVerbNames() {
     std::vector<std::string> names{VersionedOpenVerbName(ProductVersionLabel())};
     // This installation is the system's own version in the native view: its Bin
     // gave the label the registration wrote (...\ZURedore V12 Update 2\bin gives
-    // "V12 Update 2"). Found as the registration finds it, and silently: an
-    // unregistration does not look for the installation otherwise.
+    // "V12 Update 2"). Found as the registration finds it, without its boxes for
+    // a Bin that gives no verb; a Dir key that is there but cannot be read is
+    // said, since the verb its label names might then stay.
     const std::string dirKeyPath = Utf16ToUtf8(kRegistryViewPasses[1].systemKey) + SystemVersionString() + "\\Dir";
     UniqueKey dirKey(Registry());
     if (!OpenForReading(HKEY_LOCAL_MACHINE, Utf8ToUtf16(dirKeyPath), dirKey, HKEY_LOCAL_MACHINE, dirKeyPath))

@@ -223,5 +223,15 @@ TEST_F(LockedKeysTest, AnUnreadableSystemKeyFailsTheRegistration) {
     EXPECT_EQ(reporter.messages, Messages{"Unable to read HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvalen\\ZUREDORE"});
 }
 
+// The unregistration reads the installation's Dir key for the label of this
+// version's verb: one it cannot read might leave that verb, so it says so.
+TEST_F(LockedKeysTest, AnUnreadableDirKeyAtUnregistrationSaysSo) {
+    Register();
+    LockEntirely("HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir");
+    Unregister();
+    EXPECT_EQ(reporter.messages, Messages{"Unable to read HKEY_LOCAL_MACHINE\\SOFTWARE\\Corvalen\\ZUREDORE\\38.0\\Dir"});
+    EXPECT_FALSE(KeyExists(std::string(kDocumentType) + "\\shell\\Open Orvantis V12"));
+}
+
 }  // namespace
 }  // namespace qz
