@@ -14,6 +14,13 @@ else()
   if(NOT qz_git_result EQUAL 0 OR NOT QZ_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
     set(QZ_SOURCE_DATE_EPOCH 315532800)
   endif()
+  # A commit or a checkout appends to HEAD's log: configure again, so that the
+  # time follows the commit that is built.
+  execute_process(COMMAND git -C ${CMAKE_SOURCE_DIR} rev-parse --path-format=absolute --git-path logs/HEAD
+    OUTPUT_VARIABLE qz_head_log OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(qz_head_log AND EXISTS "${qz_head_log}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${qz_head_log}")
+  endif()
 endif()
 
 # No folder of the machine that built it goes into an object file: the source
