@@ -9,6 +9,8 @@
 #                          msi/qzproduct.wxs
 #   cmake/wixl-package.sh  builds the package with Debian's wixl, then writes into it what wixl
 #                          0.101 drops (permanent components) or cannot read (component conditions)
+# and then makes the package's dates and package code reproducible (cmake/msi-reproducible.sh)
+# and signs it when a certificate is configured (cmake/signing.cmake).
 # The Wine end-to-end test of the package (tests/wine/msi_e2e_test.cpp) depends on it and on a
 # second package harvested against the richer seed of the document tests.
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/tools/qzreg/wix_source.cpp APPEND PROPERTY
@@ -55,7 +57,11 @@ function(qz_add_msi_package target wxs msi)
     COMMAND ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
             --wixl ${QZ_WIXL} --msibuild ${QZ_MSIBUILD} --msiinfo ${QZ_MSIINFO}
             ${wxs} $<TARGET_FILE_DIR:qzproduct> ${msi}
+    COMMAND ${CMAKE_SOURCE_DIR}/cmake/msi-reproducible.sh --msibuild ${QZ_MSIBUILD} --msiinfo ${QZ_MSIINFO}
+            ${msi} ${QZ_SOURCE_DATE_EPOCH}
+    COMMAND ${QZ_SIGN_FILE_COMMAND} ${msi}
     DEPENDS ${wxs} qzproduct ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
+            ${CMAKE_SOURCE_DIR}/cmake/msi-reproducible.sh ${CMAKE_SOURCE_DIR}/cmake/sign-file.sh
     COMMENT "Building the package with wixl: ${msi}"
     VERBATIM)
   add_custom_target(${target} DEPENDS ${msi})
