@@ -17,7 +17,7 @@
 //   reg_bench remove --shape wide|deep --keys N --via api|overlay|tree
 //       builds a tree of N keys below HKLM\Software\Bench\Tree (wide: N-1
 //       subkeys of its top key; deep: a chain N levels deep), then removes it
-//       through the registry calls a registration pass uses (DeleteRegistryTree:
+//       through the registry calls a registration pass uses (DeleteRegistryTreeSilently:
 //       open, enumerate, delete), through the same calls on an overlay of that
 //       registry (what qzreg runs: the tree goes from the overlay only), or
 //       through MemoryRegistry::RemoveTree; prints the time of the removal and
@@ -334,12 +334,12 @@ void Remove(const std::string& shape, unsigned long keys, const std::string& via
     const Clock::time_point start = Clock::now();
     bool removed = false;
     if (via == "api") {
-        removed = qz::DeleteRegistryTree(registry, HKEY_LOCAL_MACHINE, "Software\\Bench\\Tree") == 1;
+        removed = qz::DeleteRegistryTreeSilently(registry, HKEY_LOCAL_MACHINE, "Software\\Bench\\Tree") == 1;
     } else if (via == "overlay") {
         qz::OverlayRegistry overlay(registry);
-        removed = qz::DeleteRegistryTree(overlay, HKEY_LOCAL_MACHINE, "Software\\Bench\\Tree") == 1;
+        removed = qz::DeleteRegistryTreeSilently(overlay, HKEY_LOCAL_MACHINE, "Software\\Bench\\Tree") == 1;
         qz::UniqueKey gone(overlay);
-        if (overlay.OpenKeyEx(HKEY_LOCAL_MACHINE, "Software\\Bench\\Tree", KEY_READ, gone.put()) != ERROR_FILE_NOT_FOUND)
+        if (overlay.OpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Bench\\Tree", KEY_READ, gone.put()) != ERROR_FILE_NOT_FOUND)
             Fail("the overlay still shows the tree");
         gone.reset();
         if (overlay.OpenHandleCount() != 0) Fail("overlay handles left open");

@@ -8,10 +8,12 @@
 #                            QZ_PRODUCT_VERSION
 #   cmake/wixl-package.sh    builds it with Debian's wixl and adds the empty Registry and
 #                            RemoveRegistry tables the action writes its rows into
+# and then makes the package's dates and package code reproducible (cmake/msi-reproducible.sh)
+# and signs it when a certificate is configured (cmake/signing.cmake); the action is signed
+# after it is linked, before it goes into the package.
 # The unit test of the action's rows is built with the action's platform-free part.
 if(TARGET installer_rows_test)
-  target_sources(installer_rows_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp
-                                             ${CMAKE_SOURCE_DIR}/tools/qzreg/registry_diff.cpp)
+  target_sources(installer_rows_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp)
 endif()
 
 if(NOT WIN32)
@@ -29,11 +31,11 @@ add_library(qzaction SHARED
   ${CMAKE_SOURCE_DIR}/tools/qzaction/action_win32.cpp
   ${CMAKE_SOURCE_DIR}/tools/qzaction/msi_session_win32.cpp
   ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp
-  ${CMAKE_SOURCE_DIR}/tools/qzreg/module_library_win32.cpp
-  ${CMAKE_SOURCE_DIR}/tools/qzreg/registry_diff.cpp)
+  ${CMAKE_SOURCE_DIR}/tools/qzreg/module_library_win32.cpp)
 set_target_properties(qzaction PROPERTIES PREFIX "" OUTPUT_NAME qzaction)
 # "-lmsi", not "msi": the package target has that name.
 target_link_libraries(qzaction PRIVATE qz_registry -lmsi)
+qz_sign_target(qzaction)
 
 # The package's identity, from the product version: a version of the product is a product of
 # its own beside the others (its own UpgradeCode; a newer build of it replaces an older one),
@@ -63,7 +65,11 @@ else()
     COMMAND ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
             --wixl ${QZ_WIXL} --msibuild ${QZ_MSIBUILD} --msiinfo ${QZ_MSIINFO}
             ${QZ_MSI_WXS} $<TARGET_FILE_DIR:qzproduct> ${QZ_MSI_FILE}
+    COMMAND ${CMAKE_SOURCE_DIR}/cmake/msi-reproducible.sh --msibuild ${QZ_MSIBUILD} --msiinfo ${QZ_MSIINFO}
+            ${QZ_MSI_FILE} ${QZ_SOURCE_DATE_EPOCH}
+    COMMAND ${QZ_SIGN_FILE_COMMAND} ${QZ_MSI_FILE}
     DEPENDS ${QZ_MSI_WXS} qzproduct qzreg qzaction ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
+            ${CMAKE_SOURCE_DIR}/cmake/msi-reproducible.sh ${CMAKE_SOURCE_DIR}/cmake/sign-file.sh
     COMMENT "Building the package with wixl: ${QZ_MSI_FILE}"
     VERBATIM)
   add_custom_target(msi ALL DEPENDS ${QZ_MSI_FILE})

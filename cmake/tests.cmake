@@ -25,7 +25,11 @@ if(WIN32)
   # The host process in which end-to-end tests run one pass with hooked imports.
   add_executable(qz_hook_host ${CMAKE_SOURCE_DIR}/tests/hook_host/qz_hook_host.cpp)
   target_link_libraries(qz_hook_host PRIVATE advapi32 user32 shell32)
-  target_compile_definitions(qz_test_support PUBLIC QZ_HOOK_HOST_FILE="$<TARGET_FILE:qz_hook_host>")
+  # A launcher that runs a command on a window station nobody sees, with a time limit.
+  add_executable(qz_hidden_station ${CMAKE_SOURCE_DIR}/tests/hook_host/qz_hidden_station.cpp)
+  target_link_libraries(qz_hidden_station PRIVATE user32)
+  target_compile_definitions(qz_test_support PUBLIC QZ_HOOK_HOST_FILE="$<TARGET_FILE:qz_hook_host>"
+    QZ_HIDDEN_STATION_FILE="$<TARGET_FILE:qz_hidden_station>")
 endif()
 target_compile_definitions(qz_test_support PUBLIC
   QZ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
@@ -51,7 +55,7 @@ foreach(dir ${QZ_TEST_DIRS})
     target_link_libraries(${test_name} PRIVATE qz_core qz_resources qz_test_support gtest_main)
     add_dependencies(${test_name} qzproduct qzreg)
     if(WIN32)
-      add_dependencies(${test_name} qz_hook_host)
+      add_dependencies(${test_name} qz_hook_host qz_hidden_station)
     endif()
     if(NOT WIN32)
       target_link_libraries(${test_name} PRIVATE dl)

@@ -1,11 +1,14 @@
-// The Windows pass: advapi32, the "Registration Error" message box, and the
-// string table of this module (not of whichever program loaded it).
+// The Windows pass: advapi32, the "Registration Error" message box (or, where
+// nobody can see one, the event log), and the string table of this module (not
+// of whichever program loaded it).
 #include <vector>
 
 #include "module/module_instance_win32.h"
 #include "module/module_strings.h"
 #include "module/platform_pass.h"
+#include "module/unattended_report_win32.h"
 #include "registry/win32_registry.h"
+#include "resources/resource_ids.h"
 #include "text/code_page.h"
 
 namespace qz {
@@ -14,6 +17,12 @@ namespace {
 class MessageBoxReporter final : public ErrorReporter {
 public:
     void Report(const std::string& message) override {
+        // On a window station nobody sees (a service, SYSTEM, a task without a
+        // logon) a box would never be dismissed: the message is recorded instead.
+        if (!WindowStationIsVisible()) {
+            RecordUnattendedMessage(ModuleStrings().Load(IDS_PRODUCT_NAME), message);
+            return;
+        }
         // No owner window; OK button, error icon, brought to the foreground; the
         // button texts in the system's default language. The message is the
         // module's UTF-8 text, shown in the system code page as the box takes it.

@@ -3,6 +3,7 @@
 // itself. The shared classes-root keys are left to the steps, which remove them
 // only while this version is the current one.
 #include "module/registration_driver.h"
+#include "registration/documents/shell_open_commands.h"
 #include "registration/module_state.h"
 #include "registration/registration_steps.h"
 #include "registration/product_lookups.h"
@@ -20,22 +21,23 @@ void RemoveProductKeys() {
     // This product's value only: the other products' values in the Options key stay.
     RegistryApi& registry = Registry();
     UniqueKey options(registry);
-    if (registry.OpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(SystemOptionsKeyPath()).c_str(), KEY_ALL_ACCESS, options.put()) ==
-        ERROR_SUCCESS) {
-        const std::string abbreviation = LoadProductString(IDS_PRODUCT_ABBREV);
-        const LONG status = registry.DeleteValueW(options.get(), Utf8ToUtf16(abbreviation).c_str());
-        // A value that stays would still count this product as installed.
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-            ReportRegistrationError("Unable to remove the value " + abbreviation + " of HKEY_LOCAL_MACHINE\\" +
-                                    SystemOptionsKeyPath());
-    }
+    LONG status = registry.OpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(SystemOptionsKeyPath()).c_str(), KEY_SET_VALUE,
+                                      options.put());
+    const std::string abbreviation = LoadProductString(IDS_PRODUCT_ABBREV);
+    if (status == ERROR_SUCCESS) status = registry.DeleteValueW(options.get(), Utf8ToUtf16(abbreviation).c_str());
+    // A value that stays would still count this product as installed.
+    if (status != ERROR_SUCCESS && !IsMissingStatus(status))
+        ReportRegistrationError("Unable to remove the value " + abbreviation + " of " +
+                                FullKeyName(HKEY_LOCAL_MACHINE, SystemOptionsKeyPath()));
 }
 
 void RemoveShellVerbs() {
-    // This version's own Open verb. The shell open commands write every verb with a
-    // "command" subkey, so the verb goes as a tree: a single-key delete would refuse it.
-    const std::string verb = VersionedOpenVerbName(ProductVersionLabel());
-    (void)DeleteRegistryTree(HKEY_CLASSES_ROOT, LoadProductString(IDS_LANGUAGE_DOC_NAME) + "\\shell\\" + verb);
+    // This version's own Open verbs: the one with its fixed label, and the one
+    // its installation's folder named. The shell open commands write every verb
+    // with a "command" subkey, so a verb goes as a tree: a single-key delete
+    // would refuse it.
+    const std::string shellKey = LoadProductString(IDS_LANGUAGE_DOC_NAME) + "\\shell\\";
+    for (const std::string& verb : ThisVersionOpenVerbNames()) (void)DeleteRegistryTree(HKEY_CLASSES_ROOT, shellKey + verb);
 }
 
 }  // namespace qz

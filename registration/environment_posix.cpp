@@ -3,33 +3,27 @@
 #include <string_view>
 
 #include "registration/environment.h"
+#include "text/ascii.h"
 
 extern char** environ;
 
 namespace qz {
 namespace {
 
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 // The value of the variable of that name, names compared as Windows compares them.
 const char* FindVariable(std::string_view name) {
     if (const char* exact = std::getenv(std::string(name).c_str())) return exact;
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
         const char* equals = std::strchr(*entry, '=');
-        if (equals != nullptr && SameNameIgnoringCase(std::string_view(*entry, equals - *entry), name))
+        if (equals != nullptr && AsciiEqualIgnoringCase(std::string_view(*entry, equals - *entry), name))
             return equals + 1;
     }
     return nullptr;
 }
 
 }  // namespace
+
+bool IsEnvironmentVariableDefined(const std::string& name) { return FindVariable(name) != nullptr; }
 
 std::string ExpandEnvironmentText(const std::string& text) {
     std::string out;

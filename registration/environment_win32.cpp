@@ -7,6 +7,12 @@
 
 namespace qz {
 
+bool IsEnvironmentVariableDefined(const std::string& name) {
+    const std::u16string wide = Utf8ToUtf16(name);
+    // A variable that is set needs room for its value and the NUL, so at least 1.
+    return ::GetEnvironmentVariableW(reinterpret_cast<const wchar_t*>(wide.c_str()), nullptr, 0) != 0;
+}
+
 std::string ExpandEnvironmentText(const std::string& text) {
     const std::u16string wide = Utf8ToUtf16(text);
     const wchar_t* source = reinterpret_cast<const wchar_t*>(wide.c_str());

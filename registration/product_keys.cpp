@@ -35,7 +35,10 @@ std::string VersionedOpenVerbName(const std::string& label) {
 }
 
 LONG CreateRegistryKey(HKEY root, const std::string& path, UniqueKey& key) {
-    return Registry().CreateKeyExW(root, Utf8ToUtf16(path).c_str(), REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, key.put());
+    // Only the rights the steps use on the handle: a key whose owner lets others
+    // write it, but not delete it or change its permissions, is still written.
+    return Registry().CreateKeyExW(root, Utf8ToUtf16(path).c_str(), REG_OPTION_NON_VOLATILE,
+                                   KEY_SET_VALUE | KEY_CREATE_SUB_KEY, key.put());
 }
 
 }  // namespace qz

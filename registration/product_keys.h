@@ -33,8 +33,8 @@ std::string CurrentVersionProgId();
 std::string ProductVersionLabel();
 std::string VersionedOpenVerbName(const std::string& label);
 
-// Creates root\path (UTF-8) or opens it when it is there, for writing, as
-// every step makes its keys. The registry's status.
+// Creates root\path (UTF-8) or opens it when it is there, for writing values
+// and creating subkeys, as every step makes its keys. The registry's status.
 LONG CreateRegistryKey(HKEY root, const std::string& path, UniqueKey& key);
 
 }  // namespace qz

@@ -43,13 +43,23 @@ bool IsWideStringType(DWORD type) { return IsTextType(type) || type == REG_MULTI
 
 }  // namespace
 
+bool IsMissingStatus(LONG status) { return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND; }
+
+std::string FullKeyName(HKEY root, const std::string& path) {
+    const std::optional<RegRoot> rootName = RootOfHandle(root);
+    return (rootName ? Utf16ToUtf8(RootName(*rootName)) : std::string("?")) + "\\" + path;
+}
+
+void ReportUnreadableKey(HKEY root, const std::string& path) {
+    const std::string name = FullKeyName(root, path);
+    ReportRegistrationErrorOnce("unreadable " + name, "Unable to read " + name);
+}
+
 int DeleteRegistryTree(HKEY root, std::string path) {
     LONG status = ERROR_SUCCESS;
-    if (DeleteRegistryTree(Registry(), root, path, &status) == 1) return 1;
-    if (status == ERROR_FILE_NOT_FOUND) return 0;
-    const std::optional<RegRoot> rootName = RootOfHandle(root);
-    ReportRegistrationError("Unable to remove " + (rootName ? Utf16ToUtf8(RootName(*rootName)) : std::string("?")) +
-                            "\\" + path);
+    if (DeleteRegistryTreeSilently(Registry(), root, path, &status) == 1) return 1;
+    if (IsMissingStatus(status)) return 0;
+    ReportRegistrationError("Unable to remove " + FullKeyName(root, path));
     return 0;
 }
 
@@ -67,9 +77,9 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
 
     RegistryApi& registry = Registry();
     UniqueKey key(registry);
-    if (registry.OpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(SystemDirKeyPath()).c_str(), KEY_READ, key.put()) !=
-        ERROR_SUCCESS) {
-        ReportMissingInstallation(valueName, "(the key is missing)");
+    const LONG opened = registry.OpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(SystemDirKeyPath()).c_str(), KEY_READ, key.put());
+    if (opened != ERROR_SUCCESS) {
+        ReportMissingInstallation(valueName, IsMissingStatus(opened) ? "(the key is missing)" : "(the key cannot be read)");
         return std::string();
     }
 
@@ -85,7 +95,7 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
         return std::string();
     }
     if (status != ERROR_SUCCESS) {
-        ReportMissingInstallation(valueName, "(the value is missing)");
+        ReportMissingInstallation(valueName, IsMissingStatus(status) ? "(the value is missing)" : "(the value cannot be read)");
         return std::string();
     }
 
@@ -102,12 +112,15 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
         return std::string();
     }
     if (!IsTextType(type)) ReportMissingInstallation(valueName, "(the value is not text)");
+    // A reference to a variable this process does not have (a deployment tool
+    // running without it, say) stays in the text: that is no directory.
+    const bool expandsFully = type != REG_EXPAND_SZ || NamesOnlyDefinedVariables(text);
     if (type == REG_EXPAND_SZ) text = ExpandEnvironmentText(text);
     if (text.empty()) {
         ReportMissingInstallation(valueName, "(the value is empty)");
         return std::string();
     }
-    if (!CanBeADirectoryPath(text)) {
+    if (!CanBeADirectoryPath(text) || !expandsFully) {
         // Data that is not text has been reported as such; its bytes read as
         // text (a number's bytes, say) are no directory and need no second box.
         if (!IsTextType(type)) return std::string();
@@ -122,13 +135,24 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
 int CountSystemOptionsValues() {
     RegistryApi& registry = Registry();
     UniqueKey key(registry);
-    if (registry.OpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(SystemOptionsKeyPath()).c_str(), KEY_ALL_ACCESS,
-                            key.put()) != ERROR_SUCCESS)
-        return 0;
-    DWORD subKeys = 0;
+    const LONG opened =
+        registry.OpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(SystemOptionsKeyPath()).c_str(), KEY_QUERY_VALUE, key.put());
+    if (IsMissingStatus(opened)) return 0;
+    // A count that cannot be made must not read as "no product left": the
+    // shared keys the last product removes would go while others still use them.
     DWORD values = 0;
-    if (registry.QueryInfoKeyW(key.get(), &subKeys, &values) != ERROR_SUCCESS) return 0;
-    return static_cast<int>(values);
+    if (opened != ERROR_SUCCESS || registry.QueryInfoKeyW(key.get(), nullptr, &values) != ERROR_SUCCESS) {
+        ReportUnreadableKey(HKEY_LOCAL_MACHINE, SystemOptionsKeyPath());
+        return -1;
+    }
+    // Each product is one named value; an empty default value (what creating
+    // the key with a tool leaves) is none.
+    DWORD defaultSize = 0;
+    const LONG defaultValue = registry.QueryValueExW(key.get(), u"", nullptr, nullptr, &defaultSize);
+    if (defaultValue == ERROR_SUCCESS || defaultValue == ERROR_MORE_DATA) return static_cast<int>(values) - 1;
+    if (IsMissingStatus(defaultValue)) return static_cast<int>(values);
+    ReportUnreadableKey(HKEY_LOCAL_MACHINE, SystemOptionsKeyPath());
+    return -1;
 }
 
 int IsCurrentApplicationVersion() {
@@ -137,8 +161,14 @@ int IsCurrentApplicationVersion() {
     RegistryApi& registry = Registry();
     UniqueKey key(registry);
     const std::u16string curVerPath = Utf8ToUtf16(LoadProductString(IDS_APPLICATION_PROGID) + "\\CurVer");
+    const LONG opened = registry.OpenKeyExW(HKEY_CLASSES_ROOT, curVerPath.c_str(), KEY_READ, key.put());
     // No CurVer key: no other version has claimed the classes root.
-    if (registry.OpenKeyExW(HKEY_CLASSES_ROOT, curVerPath.c_str(), KEY_READ, key.put()) != ERROR_SUCCESS) return 1;
+    if (IsMissingStatus(opened)) return 1;
+    if (opened != ERROR_SUCCESS) {
+        // Not knowing which version is current, keep what the current one uses.
+        ReportUnreadableKey(HKEY_CLASSES_ROOT, Utf16ToUtf8(curVerPath));
+        return 0;
+    }
 
     std::vector<BYTE> data(kCurVerValueCapacity * sizeof(char16_t));
     DWORD size = static_cast<DWORD>(data.size());

@@ -17,6 +17,19 @@ namespace qz {
 inline int SetRegistryString(HKEY key, const std::string& valueName, const std::string& text) {
     return SetRegistryString(Registry(), key, valueName, text);
 }
+// Only these statuses mean that a key or value is not there. Any other failure
+// (access denied above all) leaves the question open: the key is there, and
+// whatever the pass must do with it, or learn from it, it cannot.
+bool IsMissingStatus(LONG status);
+
+// The full name of a key for a box: HKEY_CLASSES_ROOT\.ovxf.
+std::string FullKeyName(HKEY root, const std::string& path);
+
+// A key the pass must read to decide what to keep is there but cannot be read:
+// one box per key and pass ("Unable to read HKEY_...\..."), and the pass fails.
+// The caller then keeps what the answer would have let it remove.
+void ReportUnreadableKey(HKEY root, const std::string& path);
+
 // Removes one of this module's own trees. A tree that stays (a subkey the
 // registry will not let go, say) shows a box, so that the pass does not report
 // as done a removal it could not make; a tree that is not there is no failure.
@@ -38,11 +51,16 @@ std::string GetInstallDirectory(InstallDirectoryKind kind);
 // character, < > |): it must never reach a command line.
 bool CanBeADirectoryPath(const std::string& text);
 
-// Number of values (not subkeys) of the system Options key; 0 when it cannot be read.
+// Number of products registered with the system: the named values (not the
+// subkeys, not an empty default value) of the system Options key; 0 when the key
+// is not there. -1 when it is there but cannot be read (a box says so): callers
+// that remove shared keys at 0 then keep them.
 int CountSystemOptionsValues();
 
 // 1 when HKCR\[application ProgID]\CurVer is missing or names this product
-// version (the whole ProgID, without regard to letter case).
+// version (the whole ProgID, without regard to letter case). 0 when it names
+// another version, has no readable default value, or is there but cannot be
+// read (a box says so): the shared keys it guards then stay.
 int IsCurrentApplicationVersion();
 
 }  // namespace qz

@@ -134,9 +134,10 @@ std::string FaultInjectingRegistry::Join(HKEY base, const char16_t* path) const 
 }
 
 std::optional<LONG> FaultInjectingRegistry::Injected(RegOp op, const std::string& keyPath,
-                                                     const std::string& valueName) {
+                                                     const std::string& valueName, REGSAM access) {
     for (RegistryFault& fault : faults_) {
         if (fault.op != RegOp::Any && fault.op != op) continue;
+        if (fault.rights != 0 && (access & fault.rights) == 0) continue;
         if (fault.valueName) {
             if (!TakesValueName(op)) continue;
             if (!RegistryNamesEqual(Utf8ToUtf16(*fault.valueName), Utf8ToUtf16(valueName)))
@@ -158,7 +159,7 @@ LONG FaultInjectingRegistry::Record(RegOp op, std::string keyPath, std::string v
 LONG FaultInjectingRegistry::CreateKeyExW(HKEY root, const char16_t* path, DWORD options, REGSAM access,
                                           HKEY* out) {
     std::string keyPath = Join(root, path);
-    if (const auto status = Injected(RegOp::CreateKey, keyPath, {})) {
+    if (const auto status = Injected(RegOp::CreateKey, keyPath, {}, access)) {
         if (out != nullptr) *out = nullptr;
         return Record(RegOp::CreateKey, std::move(keyPath), {}, *status, true);
     }
@@ -169,7 +170,7 @@ LONG FaultInjectingRegistry::CreateKeyExW(HKEY root, const char16_t* path, DWORD
 
 LONG FaultInjectingRegistry::OpenKeyExW(HKEY root, const char16_t* path, REGSAM access, HKEY* out) {
     std::string keyPath = Join(root, path);
-    if (const auto status = Injected(RegOp::OpenKey, keyPath, {})) {
+    if (const auto status = Injected(RegOp::OpenKey, keyPath, {}, access)) {
         if (out != nullptr) *out = nullptr;
         return Record(RegOp::OpenKey, std::move(keyPath), {}, *status, true);
     }

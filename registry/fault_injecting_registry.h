@@ -48,6 +48,7 @@ struct RegistryFault {
     bool subtree = false;                  // also every key below keyPath
     std::optional<std::string> valueName;  // only calls on this value ("" = the default value)
     int occurrence = 0;                    // only the Nth matching call (1-based); 0 = every one
+    REGSAM rights = 0;                     // OpenKey, CreateKey: only calls asking for any of these; 0 = every one
     LONG status = ERROR_ACCESS_DENIED;
     int matched = 0;                       // matching calls seen so far
 
@@ -57,6 +58,11 @@ struct RegistryFault {
     }
     RegistryFault& OnValue(std::string name) {
         valueName = std::move(name);
+        return *this;
+    }
+    // A key whose permissions let others only read it: Fail(RegOp::OpenKey, key).AskingFor(KEY_SET_VALUE | ...).
+    RegistryFault& AskingFor(REGSAM anyOf) {
+        rights = anyOf;
         return *this;
     }
     RegistryFault& OnCall(int n) {
@@ -106,7 +112,8 @@ private:
     std::string PathOf(HKEY key) const;
     std::string Join(HKEY base, const char16_t* path) const;
     // The status of the first fault that matches this call, if any.
-    std::optional<LONG> Injected(RegOp op, const std::string& keyPath, const std::string& valueName);
+    std::optional<LONG> Injected(RegOp op, const std::string& keyPath, const std::string& valueName,
+                                 REGSAM access = 0);
     LONG Record(RegOp op, std::string keyPath, std::string valueName, LONG result, bool injected);
 
     RegistryApi& inner_;

@@ -11,6 +11,10 @@
 // writer escapes, so that whatever reads also writes and reads back the same.
 // Keys nest at most kMaxKeyDepth levels, as in Windows: the reader refuses deeper
 // paths, and nothing here recurses per level.
+//
+// One file a step: bytes to text in reg_file_decode.cpp, text to entries in
+// reg_file_parse.cpp, entries into a MemoryRegistry in reg_file_apply.cpp, a
+// tree to text and bytes in reg_file_write.cpp.
 #pragma once
 
 #include <cstddef>

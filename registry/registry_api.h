@@ -2,18 +2,13 @@
 // needs, shaped like their advapi32 counterparts (same status codes, same
 // predefined roots, same buffer conventions).
 //
-// The wide ("W") operations are the seam itself: names and string data in
-// UTF-16, as the registry stores them, so that a name or a path in any script
-// passes unchanged. Every implementation provides them: advapi32, the in-memory
-// registry, the fault injector, the overlay that records a pass instead of
-// making it, and the table of functions a host hands the module.
-//
-// The narrow ("A") operations are the system code page's view of the same
-// registry. Their default implementations here convert as advapi32's narrow
-// calls do and call the wide ones (a character the code page lacks becomes its
-// best-fit byte or '?', and a key path longer than MAX_PATH fails); the
-// advapi32 implementation overrides them with the real narrow calls, and the
-// conformance suite holds both to the same behaviour.
+// The operations are the wide ("W") ones: names and string data in UTF-16, as
+// the registry stores them, so that a name or a path in any script passes
+// unchanged. The product uses no other. Every implementation provides them:
+// advapi32, the in-memory registry, the fault injector, the overlay that
+// records a pass instead of making it, and the table of functions a host hands
+// the module. (The tests' narrow view of a registry, which the conformance
+// suite compares with advapi32's narrow calls, is tests/support/narrow_registry.h.)
 #pragma once
 
 #include <string>
@@ -32,8 +27,6 @@ inline constexpr DWORD kMaxValueNameLength = 16383;
 class RegistryApi {
 public:
     virtual ~RegistryApi() = default;
-
-    // ---- wide operations ---------------------------------------------------------
 
     // RegCreateKeyExW(root, path, 0, L"", options, access, nullptr, out, nullptr).
     // Opens the key or creates it with every missing parent.
@@ -63,32 +56,6 @@ public:
     [[nodiscard]] virtual LONG DeleteValueW(HKEY key, const char16_t* name) = 0;
     // RegCloseKey(key). Closing a predefined root is a harmless success.
     virtual LONG CloseKey(HKEY key) = 0;
-
-    // ---- narrow operations (the system code page) ---------------------------------
-
-    // RegCreateKeyExA(root, path, 0, "", options, access, nullptr, out, nullptr).
-    [[nodiscard]] virtual LONG CreateKeyEx(HKEY root, const char* path, DWORD options, REGSAM access, HKEY* out);
-    // RegOpenKeyExA(root, path, 0, access, out).
-    [[nodiscard]] virtual LONG OpenKeyEx(HKEY root, const char* path, REGSAM access, HKEY* out);
-    // RegOpenKeyA(root, path, out): the default access; no path gives back root itself.
-    [[nodiscard]] virtual LONG OpenKey(HKEY root, const char* path, HKEY* out);
-    // RegSetValueExA(key, name, 0, type, data, size): string data in the code page.
-    [[nodiscard]] virtual LONG SetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size);
-    // RegQueryValueExA(key, name, nullptr, type, data, size): string data in the code page.
-    [[nodiscard]] virtual LONG QueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size);
-    // RegQueryInfoKeyA(key, className, classLen, nullptr, subKeys, ..., values, ...).
-    // Any output may be null.
-    [[nodiscard]] virtual LONG QueryInfoKey(HKEY key, char* className, DWORD* classLen, DWORD* subKeys,
-                                            DWORD* values);
-    // RegEnumKeyExA(key, index, name, nameLen, nullptr, nullptr, nullptr, nullptr).
-    [[nodiscard]] virtual LONG EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen);
-    // RegEnumValueA(key, index, name, nameLen, nullptr, type, data, dataLen).
-    [[nodiscard]] virtual LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, DWORD* type,
-                                         BYTE* data, DWORD* dataLen);
-    // RegDeleteKeyA(root, path).
-    [[nodiscard]] virtual LONG DeleteKey(HKEY root, const char* path);
-    // RegDeleteValueA(key, name).
-    [[nodiscard]] virtual LONG DeleteValue(HKEY key, const char* name);
 };
 
 // An open key handle that closes itself: no path can leak a handle. reset()

@@ -1,120 +1,182 @@
 #include "registry/registry_changes.h"
 
 #include <algorithm>
-#include <vector>
+#include <utility>
 
-#include "text/code_page.h"
 #include "registry/reg_file.h"
+#include "text/code_page.h"
 
 namespace qz {
 namespace {
 
-const char16_t* const kNewline = u"\n";
+// One key on both sides; a side that lacks it holds null.
+struct KeyPair {
+    std::u16string path;  // below the hive; empty for the hive itself
+    const RegKey* before = nullptr;
+    const RegKey* after = nullptr;
+};
 
-class ChangeWriter {
+class ChangeLister {
 public:
-    explicit ChangeWriter(std::u16string& out) : out_(out) {}
+    ChangeLister(std::vector<RegistryChange>& out, std::string hive) : out_(out), hive_(std::move(hive)) {}
 
-    void Diff(const std::u16string& path, const RegKey* before, const RegKey* after) {
-        if (after == nullptr) {
-            if (before != nullptr) out_ += u"[-" + path + u"]" + kNewline + kNewline;
-            return;
-        }
-        std::vector<std::u16string> lines;
-        for (const RegValue& value : after->Values()) {
-            const RegValue* old = before != nullptr ? before->FindValue(value.name) : nullptr;
-            if (old == nullptr || old->type != value.type || old->data != value.data)
-                lines.push_back(FormatRegValue(value, kNewline));
-        }
-        if (before != nullptr) {
-            for (const RegValue& value : before->Values()) {
-                if (after->FindValue(value.name) == nullptr) lines.push_back(RemovedValueLine(value.name));
+    // Lists the hive's changes depth first, keeping the keys still to visit on
+    // a stack of its own. withoutClasses leaves Software\Classes out.
+    void ListHive(const RegKey& before, const RegKey& after, bool withoutClasses) {
+        std::vector<KeyPair> pending;
+        pending.push_back({u"", &before, &after});
+        while (!pending.empty()) {
+            const KeyPair pair = std::move(pending.back());
+            pending.pop_back();
+            if (pair.after == nullptr) {
+                Add(RegistryChange::Kind::RemoveKey, pair.path);
+                continue;
             }
-        }
-        if (before == nullptr || !lines.empty()) {
-            // Values in the order reg export gives them: by name, the default value first.
-            std::stable_sort(lines.begin(), lines.end(), [](const std::u16string& a, const std::u16string& b) {
-                return CompareRegistryNames(NameOf(a), NameOf(b)) < 0;
-            });
-            out_ += u"[" + path + u"]" + kNewline;
-            for (const std::u16string& line : lines) out_ += line + kNewline;
-            out_ += kNewline;
-        }
-
-        // Subkeys of both sides, merged in enumeration order.
-        const RegKey none;
-        const RegKey::SubkeyRange a = (before != nullptr ? *before : none).Subkeys();
-        const RegKey::SubkeyRange b = after->Subkeys();
-        auto i = a.begin(), j = b.begin();
-        while (i != a.end() || j != b.end()) {
-            const RegKey* left = nullptr;
-            const RegKey* right = nullptr;
-            if (j == b.end() || (i != a.end() && CompareRegistryNames(i->name, j->name) < 0)) {
-                left = &*i++;
-            } else if (i == a.end() || CompareRegistryNames(i->name, j->name) > 0) {
-                right = &*j++;
-            } else {
-                left = &*i++;
-                right = &*j++;
-            }
-            Diff(path + u"\\" + (right != nullptr ? right->name : left->name), left, right);
+            if (pair.before == nullptr && !pair.path.empty()) Add(RegistryChange::Kind::AddKey, pair.path);
+            ListValues(pair);
+            const bool skipClasses = withoutClasses && RegistryNamesEqual(pair.path, u"Software");
+            std::vector<KeyPair> subkeys = MergedSubkeys(pair, skipClasses);
+            // The first subkey on top, so that it is listed next.
+            for (auto it = subkeys.rbegin(); it != subkeys.rend(); ++it) pending.push_back(std::move(*it));
         }
     }
 
 private:
-    static std::u16string RemovedValueLine(const std::u16string& name) {
-        if (name.empty()) return u"@=-";
-        std::u16string line = u"\"";
-        for (char16_t c : name) {
-            if (c == u'\\' || c == u'"') line.push_back(u'\\');
-            line.push_back(c);
+    // The values of a key the "after" side holds, by name: the values set, then
+    // the values removed, in one order.
+    void ListValues(const KeyPair& pair) {
+        std::vector<RegistryChange> values;
+        for (const RegValue& value : pair.after->Values()) {
+            const RegValue* old = pair.before != nullptr ? pair.before->FindValue(value.name) : nullptr;
+            if (old != nullptr && *old == value) continue;
+            RegistryChange change = Make(RegistryChange::Kind::SetValue, pair.path);
+            change.keyIsNew = pair.before == nullptr;
+            if (old != nullptr) change.oldValue = *old;
+            change.newValue = value;
+            values.push_back(std::move(change));
         }
-        return line + u"\"=-";
-    }
-
-    // The value name of a line, unescaped, for ordering ("" for @).
-    static std::u16string NameOf(const std::u16string& line) {
-        if (line.empty() || line[0] == u'@') return std::u16string();
-        std::u16string name;
-        for (std::size_t k = 1; k < line.size(); ++k) {
-            if (line[k] == u'\\' && k + 1 < line.size()) {
-                name.push_back(line[++k]);
-            } else if (line[k] == u'"') {
-                break;
-            } else {
-                name.push_back(line[k]);
+        if (pair.before != nullptr) {
+            for (const RegValue& value : pair.before->Values()) {
+                if (pair.after->FindValue(value.name) != nullptr) continue;
+                RegistryChange change = Make(RegistryChange::Kind::RemoveValue, pair.path);
+                change.oldValue = value;
+                values.push_back(std::move(change));
             }
         }
-        return name;
+        std::stable_sort(values.begin(), values.end(), [](const RegistryChange& a, const RegistryChange& b) {
+            return CompareRegistryNames(NameOf(a), NameOf(b)) < 0;
+        });
+        for (RegistryChange& change : values) out_.push_back(std::move(change));
     }
 
-    std::u16string& out_;
+    // The subkeys of both sides, merged in enumeration order; a subkey on both
+    // sides is named as the "after" side names it.
+    static std::vector<KeyPair> MergedSubkeys(const KeyPair& pair, bool skipClasses) {
+        std::vector<KeyPair> merged;
+        const RegKey none;
+        const RegKey::SubkeyRange left = (pair.before != nullptr ? *pair.before : none).Subkeys();
+        const RegKey::SubkeyRange right = pair.after->Subkeys();
+        auto i = left.begin();
+        auto j = right.begin();
+        while (i != left.end() || j != right.end()) {
+            const RegKey* a = nullptr;
+            const RegKey* b = nullptr;
+            if (j == right.end() || (i != left.end() && CompareRegistryNames(i->name, j->name) < 0)) {
+                a = &*i++;
+            } else if (i == left.end() || CompareRegistryNames(i->name, j->name) > 0) {
+                b = &*j++;
+            } else {
+                a = &*i++;
+                b = &*j++;
+            }
+            const std::u16string& name = b != nullptr ? b->name : a->name;
+            if (skipClasses && RegistryNamesEqual(name, u"Classes")) continue;
+            merged.push_back({pair.path.empty() ? name : pair.path + u"\\" + name, a, b});
+        }
+        return merged;
+    }
+
+    static const std::u16string& NameOf(const RegistryChange& change) {
+        return change.newValue ? change.newValue->name : change.oldValue->name;
+    }
+    RegistryChange Make(RegistryChange::Kind kind, const std::u16string& path) const {
+        RegistryChange change;
+        change.kind = kind;
+        change.hive = hive_;
+        change.key = Utf16ToUtf8(path);
+        return change;
+    }
+    void Add(RegistryChange::Kind kind, const std::u16string& path) { out_.push_back(Make(kind, path)); }
+
+    std::vector<RegistryChange>& out_;
+    std::string hive_;
 };
+
+const char16_t* const kNewline = u"\n";
+
+std::u16string RemovedValueLine(const std::u16string& name) {
+    if (name.empty()) return u"@=-";
+    std::u16string line = u"\"";
+    for (char16_t c : name) {
+        if (c == u'\\' || c == u'"') line.push_back(u'\\');
+        line.push_back(c);
+    }
+    return line + u"\"=-";
+}
+
+bool IsValueChange(const RegistryChange& change) {
+    return change.kind == RegistryChange::Kind::SetValue || change.kind == RegistryChange::Kind::RemoveValue;
+}
 
 }  // namespace
 
-std::string DescribeRegistryChanges(const MemoryRegistry& before, const MemoryRegistry& after) {
-    std::u16string body;
-    ChangeWriter writer(body);
-    // HKEY_CLASSES_ROOT: the machine's Software\Classes, under the name the module writes it by.
-    const RegKey& classesBefore = before.Hive(RegRoot::ClassesRoot);
-    const RegKey& classesAfter = after.Hive(RegRoot::ClassesRoot);
-    writer.Diff(RootName(RegRoot::ClassesRoot), &classesBefore, &classesAfter);
-    writer.Diff(RootName(RegRoot::CurrentUser), &before.Hive(RegRoot::CurrentUser), &after.Hive(RegRoot::CurrentUser));
+std::vector<RegistryChange> ListRegistryChanges(const MemoryRegistry& before, const MemoryRegistry& after) {
+    std::vector<RegistryChange> changes;
+    ChangeLister(changes, Utf16ToUtf8(RootName(RegRoot::ClassesRoot)))
+        .ListHive(before.Hive(RegRoot::ClassesRoot), after.Hive(RegRoot::ClassesRoot), false);
+    ChangeLister(changes, Utf16ToUtf8(RootName(RegRoot::CurrentUser)))
+        .ListHive(before.Hive(RegRoot::CurrentUser), after.Hive(RegRoot::CurrentUser), false);
+    // The machine hive without Software\Classes, listed above as the classes root.
+    ChangeLister(changes, Utf16ToUtf8(RootName(RegRoot::LocalMachine)))
+        .ListHive(before.Hive(RegRoot::LocalMachine), after.Hive(RegRoot::LocalMachine), true);
+    return changes;
+}
 
-    // HKEY_LOCAL_MACHINE without Software\Classes, shown above.
-    const RegKey& machineBefore = before.Hive(RegRoot::LocalMachine);
-    const RegKey& machineAfter = after.Hive(RegRoot::LocalMachine);
-    RegKey machineBeforeView = machineBefore;
-    RegKey machineAfterView = machineAfter;
-    machineBeforeView.FindSubkey(u"Software")->RemoveSubkey(u"Classes");
-    machineAfterView.FindSubkey(u"Software")->RemoveSubkey(u"Classes");
-    writer.Diff(RootName(RegRoot::LocalMachine), &machineBeforeView, &machineAfterView);
+std::string FullKeyName(const RegistryChange& change) {
+    return change.key.empty() ? change.hive : change.hive + "\\" + change.key;
+}
 
-    if (body.empty()) return std::string();
+std::string RegistryChangesAsRegText(const std::vector<RegistryChange>& changes) {
+    if (changes.empty()) return std::string();
     RegWriteOptions options;
     options.newline = kNewline;
-    return Utf16ToUtf8(RegFileHeader(options) + body);
+    std::string text = Utf16ToUtf8(RegFileHeader(options));
+    for (std::size_t i = 0; i < changes.size();) {
+        const RegistryChange& first = changes[i];
+        if (first.kind == RegistryChange::Kind::RemoveKey) {
+            text += "[-" + FullKeyName(first) + "]\n\n";
+            ++i;
+            continue;
+        }
+        // An added or kept key, with the changes of its values that follow it.
+        text += "[" + FullKeyName(first) + "]\n";
+        if (first.kind == RegistryChange::Kind::AddKey) ++i;
+        for (; i < changes.size() && IsValueChange(changes[i]) && changes[i].hive == first.hive &&
+               changes[i].key == first.key;
+             ++i) {
+            const RegistryChange& change = changes[i];
+            const std::u16string line = change.kind == RegistryChange::Kind::SetValue
+                                            ? FormatRegValue(*change.newValue, kNewline)
+                                            : RemovedValueLine(change.oldValue->name);
+            text += Utf16ToUtf8(line) + "\n";
+        }
+        text += "\n";
+    }
+    return text;
+}
+
+std::string DescribeRegistryChanges(const MemoryRegistry& before, const MemoryRegistry& after) {
+    return RegistryChangesAsRegText(ListRegistryChanges(before, after));
 }
 
 }  // namespace qz

@@ -1,20 +1,46 @@
-// What a registration pass changed, for the native registration host to show.
+// What a registration pass changed: one list, from the "before" and "after"
+// pictures of a registry, of every key added or removed and every value set or
+// removed. qzreg shows it as .reg text (here), as JSON and as WiX source.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "registry/memory_registry.h"
 
 namespace qz {
 
-// The changes from before to after as .reg text (the 5.00 form, UTF-8, LF line
-// ends): a header, then in depth-first order for HKEY_CLASSES_ROOT,
-// HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE (its Software\Classes shown under
-// HKEY_CLASSES_ROOT): each added key with all its values; each kept key whose
-// values changed, with the values added or changed and "name"=- for each one
-// removed; [-KEY] for each removed key (once, for the top of a removed subtree).
-// Empty when nothing changed. Imported into the "before" registry, the text
-// gives the "after" one.
+struct RegistryChange {
+    enum class Kind { AddKey, RemoveKey, SetValue, RemoveValue };
+    Kind kind = Kind::AddKey;
+    std::string hive;  // HKEY_CLASSES_ROOT (the machine's Software\Classes), HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE
+    std::string key;   // below the hive, UTF-8
+    bool keyIsNew = false;              // SetValue: the value's key is added by the same changes
+    std::optional<RegValue> oldValue;   // SetValue, RemoveValue
+    std::optional<RegValue> newValue;   // SetValue
+};
+
+// In the order of the .reg listing: HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,
+// HKEY_LOCAL_MACHINE (its Software\Classes listed as HKEY_CLASSES_ROOT), keys
+// depth first in enumeration order, each key's values by name (the default
+// value first). An added key comes with a SetValue for each of its values; a
+// removed subtree is one RemoveKey, for its top. A value is set when the
+// "before" side lacks it or holds it with another type, data or name case.
+// Walks the trees with a stack of its own, never recursing per level.
+std::vector<RegistryChange> ListRegistryChanges(const MemoryRegistry& before, const MemoryRegistry& after);
+
+// "HKEY_CLASSES_ROOT\CLSID\{...}"
+std::string FullKeyName(const RegistryChange& change);
+
+// The changes as .reg text (the 5.00 form, UTF-8, LF line ends): a header,
+// then in the list's order [KEY] for each added key with all its values, [KEY]
+// for each kept key whose values changed, with the values set and "name"=- for
+// each one removed, and [-KEY] for each removed key. Empty when the list is.
+// Imported into the "before" registry, the text gives the "after" one.
+std::string RegistryChangesAsRegText(const std::vector<RegistryChange>& changes);
+
+// RegistryChangesAsRegText(ListRegistryChanges(before, after)).
 std::string DescribeRegistryChanges(const MemoryRegistry& before, const MemoryRegistry& after);
 
 }  // namespace qz

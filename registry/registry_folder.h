@@ -4,16 +4,18 @@
 // (UTF-16LE with a byte order mark, CRLF), so that a person can read them and
 // regedit or Wine can import them.
 //
-// What the folder promises:
+// What the folder promises (stated here only; docs/registry-folder.md tells
+// what a user sees of it):
 //
 // - One process at a time. An open folder holds an exclusive lock (flock on the
 //   folder's "lock" file, which then holds the holder's process id) until the
 //   object is destroyed. A second Open, from this process or another, waits for
 //   it up to a time limit (60 s unless told otherwise), saying after a second
 //   who holds the folder, and then fails naming the folder and the holding
-//   process; or it fails at once when asked not to wait. (flock locks belong to
-//   the open lock file, which a forked child shares: a process forked while the
-//   folder is open holds it too.)
+//   process ("the registry folder DIR is still in use by process PID after
+//   waiting 60 s; giving up"); or it fails at once when asked not to wait.
+//   (flock locks belong to the open lock file, which a forked child shares: a
+//   process forked while the folder is open holds it too.)
 //
 // - A save lands whole or not at all, across both hive files. Each changed hive
 //   is written to a temporary file in the folder and flushed; when more than
@@ -29,14 +31,20 @@
 // - It reads only what it writes. A hive file must be a regular file (not a
 //   symbolic link, FIFO or device), at most kMaxHiveFileSize bytes, UTF-16LE
 //   with a byte order mark and the 5.00 header (see RegFileRule::Hive), keys at
-//   most kMaxKeyDepth levels deep, and hold only keys of its own hive. Anything
-//   else refuses the open and is left exactly as it is: in particular a hive a
-//   text editor saved as UTF-8 is never read in the wrong encoding and saved
-//   back mangled. A tree that would not read back (a key name with a line
+//   most kMaxKeyDepth levels deep with names a registry call takes (256
+//   characters for a key, 16383 for a value), and hold only keys of its own
+//   hive; the lock file must be a regular file, and a journal one a save wrote.
+//   Anything else refuses the open and is left exactly as it is: in particular
+//   a hive a text editor saved as UTF-8 is never read in the wrong encoding and
+//   saved back mangled. A tree that would not read back (a key name with a line
 //   break) is refused by Save, which then writes nothing.
 //
 // Errors come back as text naming the file (and the line, for a malformed
 // file); nothing here throws.
+//
+// The code: open and save in registry_folder_posix.cpp, on the file work of
+// registry_folder_io.h, the journal of registry_folder_journal.h and the lock
+// of registry_folder_lock.h.
 #pragma once
 
 #include <chrono>
@@ -47,6 +55,7 @@
 #include <string_view>
 
 #include "registry/memory_registry.h"
+#include "registry/unique_fd_posix.h"
 
 namespace qz {
 
@@ -104,10 +113,10 @@ public:
     bool Save(std::string& error);
 
 private:
-    RegistryFolder(std::string directory, int lockFd);
+    RegistryFolder(std::string directory, UniqueFd lock);
 
     std::string directory_;
-    int lockFd_;
+    UniqueFd lock_;  // the lock file's descriptor: the folder is held while it is open
     MemoryRegistry registry_;
 };
 

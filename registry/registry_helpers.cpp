@@ -59,7 +59,8 @@ void DeleteSubkeys(RegistryApi& registry, UniqueKey top) {
         if (!current.nextEmptied) {
             current.nextEmptied = true;
             UniqueKey child(registry);
-            if (registry.OpenKeyExW(current.key.get(), name.c_str(), KEY_ALL_ACCESS, child.put()) == ERROR_SUCCESS) {
+            // Read access is all the walk needs: the deletes go by name through the parent.
+            if (registry.OpenKeyExW(current.key.get(), name.c_str(), KEY_READ, child.put()) == ERROR_SUCCESS) {
                 std::vector<std::u16string> grandchildren = SubkeyNames(registry, child.get());
                 if (!grandchildren.empty()) {
                     // Come back to this child once its own subkeys are gone.
@@ -88,11 +89,11 @@ int SetRegistryString(RegistryApi& registry, HKEY key, const std::string& valueN
     return status == ERROR_SUCCESS ? 1 : 0;
 }
 
-int DeleteRegistryTree(RegistryApi& registry, HKEY root, std::string path, LONG* status) {
+int DeleteRegistryTreeSilently(RegistryApi& registry, HKEY root, std::string path, LONG* status) {
     const std::u16string widePath = Utf8ToUtf16(path);
     {
         UniqueKey key(registry);
-        if (registry.OpenKeyExW(root, widePath.c_str(), KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS)
+        if (registry.OpenKeyExW(root, widePath.c_str(), KEY_READ, key.put()) == ERROR_SUCCESS)
             DeleteSubkeys(registry, std::move(key));
     }
     const LONG deleted = registry.DeleteKeyW(root, widePath.c_str());

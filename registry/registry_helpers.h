@@ -13,10 +13,12 @@ namespace qz {
 int SetRegistryString(RegistryApi& registry, HKEY key, const std::string& valueName, const std::string& text);
 
 // Deletes root\path (UTF-8) after all its subkeys, depth first, each opened and
-// deleted relative to its parent's handle. 1 when the key itself went; status,
+// deleted relative to its parent's handle, and tells nobody: the steps' own
+// DeleteRegistryTree(root, path) (registration/product_lookups.h) shows a box
+// when a tree stays. 1 when the key itself went; status,
 // when given, receives the result of that last delete (ERROR_FILE_NOT_FOUND
 // when there was no such key).
-int DeleteRegistryTree(RegistryApi& registry, HKEY root, std::string path, LONG* status = nullptr);
+int DeleteRegistryTreeSilently(RegistryApi& registry, HKEY root, std::string path, LONG* status = nullptr);
 
 // Deletes root\path only when it holds no value and no subkey: for keys this
 // module shares with other programs. 1 when the key went.

@@ -10,8 +10,6 @@ wchar_t* W(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 
 }  // namespace
 
-// ---- wide ---------------------------------------------------------------------------
-
 LONG Win32Registry::CreateKeyExW(HKEY root, const char16_t* path, DWORD options, REGSAM access, HKEY* out) {
     wchar_t emptyClass[] = L"";
     return ::RegCreateKeyExW(root, W(path), 0, emptyClass, options, access, nullptr, out, nullptr);
@@ -48,44 +46,5 @@ LONG Win32Registry::DeleteKeyW(HKEY root, const char16_t* path) { return ::RegDe
 LONG Win32Registry::DeleteValueW(HKEY key, const char16_t* name) { return ::RegDeleteValueW(key, W(name)); }
 
 LONG Win32Registry::CloseKey(HKEY key) { return ::RegCloseKey(key); }
-
-// ---- narrow -------------------------------------------------------------------------
-
-LONG Win32Registry::CreateKeyEx(HKEY root, const char* path, DWORD options, REGSAM access, HKEY* out) {
-    char emptyClass[] = "";
-    return ::RegCreateKeyExA(root, path, 0, emptyClass, options, access, nullptr, out, nullptr);
-}
-
-LONG Win32Registry::OpenKeyEx(HKEY root, const char* path, REGSAM access, HKEY* out) {
-    return ::RegOpenKeyExA(root, path, 0, access, out);
-}
-
-LONG Win32Registry::OpenKey(HKEY root, const char* path, HKEY* out) { return ::RegOpenKeyA(root, path, out); }
-
-LONG Win32Registry::SetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) {
-    return ::RegSetValueExA(key, name, 0, type, data, size);
-}
-
-LONG Win32Registry::QueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) {
-    return ::RegQueryValueExA(key, name, nullptr, type, data, size);
-}
-
-LONG Win32Registry::QueryInfoKey(HKEY key, char* className, DWORD* classLen, DWORD* subKeys, DWORD* values) {
-    return ::RegQueryInfoKeyA(key, className, classLen, nullptr, subKeys, nullptr, nullptr, values, nullptr,
-                              nullptr, nullptr, nullptr);
-}
-
-LONG Win32Registry::EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen) {
-    return ::RegEnumKeyExA(key, index, name, nameLen, nullptr, nullptr, nullptr, nullptr);
-}
-
-LONG Win32Registry::EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, DWORD* type, BYTE* data,
-                              DWORD* dataLen) {
-    return ::RegEnumValueA(key, index, name, nameLen, nullptr, type, data, dataLen);
-}
-
-LONG Win32Registry::DeleteKey(HKEY root, const char* path) { return ::RegDeleteKeyA(root, path); }
-
-LONG Win32Registry::DeleteValue(HKEY key, const char* name) { return ::RegDeleteValueA(key, name); }
 
 }  // namespace qz

@@ -11,6 +11,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   clang libclang-rt-dev
   wixl msitools
+  osslsigncode openssl
 )
 
 missing=()

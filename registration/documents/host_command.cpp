@@ -1,13 +1,13 @@
 #include "registration/documents/host_command.h"
 
+#include "text/ascii.h"
+
 namespace qz {
 namespace {
 
 bool IsWhiteSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
 
@@ -19,15 +19,7 @@ std::string TrimWhiteSpace(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::string::size_type i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    }
-    return true;
-}
-
-bool IsProductHost(const std::string& hostBaseName) { return EqualsIgnoringCase(hostBaseName, "Tessaryn"); }
+bool IsProductHost(const std::string& hostBaseName) { return AsciiEqualIgnoringCase(hostBaseName, "Tessaryn"); }
 
 std::string QuotedExecutablePath(const std::string& directory, const std::string& fileName) {
     return "\"" + directory + "\\" + fileName + "\"";

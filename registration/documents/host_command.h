@@ -9,9 +9,6 @@ namespace qz {
 // The text without leading and trailing white space (space, tab, CR, LF, VT, FF).
 std::string TrimWhiteSpace(const std::string& text);
 
-// Equality of two texts without regard to ASCII letter case.
-bool EqualsIgnoringCase(const std::string& a, const std::string& b);
-
 // Only the product's own host executable takes the product switch.
 bool IsProductHost(const std::string& hostBaseName);
 

@@ -37,19 +37,45 @@ void WriteDefaultValue(HKEY root, const std::string& path, const std::string& va
 // A suffix key is shared with every program that handles the suffix (their
 // OpenWithProgids, ShellNew and so on live in it): only what this module wrote
 // goes, the default value while it still names this module's document type,
-// and the key itself only when nothing else is left in it.
+// and the key itself only when nothing else is left in it. Each open asks only
+// for what it does, so a key others may read but not change still answers
+// whose it is; a key that is ours to change but refuses says so with a box.
 void RemoveSuffixAssociation(const std::string& suffix, const std::string& documentType) {
     RegistryApi& registry = Registry();
+    const std::u16string path = Utf8ToUtf16(suffix);
+    bool ours = false;
     {
         UniqueKey key(registry);
-        if (registry.OpenKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(suffix).c_str(), KEY_ALL_ACCESS, key.put()) !=
-            ERROR_SUCCESS)
+        const LONG opened = registry.OpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), KEY_QUERY_VALUE, key.put());
+        if (IsMissingStatus(opened)) return;
+        if (opened != ERROR_SUCCESS) {
+            // Whose the key is cannot be told: it stays, and the pass says so.
+            ReportUnreadableKey(HKEY_CLASSES_ROOT, suffix);
             return;
-        if (RegistryNamesEqual(ReadDefaultText(key.get()), Utf8ToUtf16(documentType)) &&
-            registry.DeleteValueW(key.get(), u"") != ERROR_SUCCESS)
-            ReportRegistrationError("Unable to remove the default value of HKEY_CLASSES_ROOT\\" + suffix);
+        }
+        ours = RegistryNamesEqual(ReadDefaultText(key.get()), Utf8ToUtf16(documentType));
     }
-    (void)DeleteKeyIfEmpty(registry, HKEY_CLASSES_ROOT, suffix);
+    if (ours) {
+        UniqueKey key(registry);
+        LONG status = registry.OpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), KEY_SET_VALUE, key.put());
+        if (status == ERROR_SUCCESS) status = registry.DeleteValueW(key.get(), u"");
+        if (status != ERROR_SUCCESS && !IsMissingStatus(status)) {
+            ReportRegistrationError("Unable to remove the default value of " + FullKeyName(HKEY_CLASSES_ROOT, suffix));
+            return;
+        }
+    }
+    {
+        UniqueKey key(registry);
+        if (registry.OpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return;
+        DWORD subKeys = 0;
+        DWORD values = 0;
+        if (registry.QueryInfoKeyW(key.get(), &subKeys, &values) != ERROR_SUCCESS) return;
+        if (subKeys != 0 || values != 0) return;
+    }
+    const LONG deleted = registry.DeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
+    // An empty key another program left is passed over; the one whose value was ours is ours.
+    if (ours && deleted != ERROR_SUCCESS && !IsMissingStatus(deleted))
+        ReportRegistrationError("Unable to remove " + FullKeyName(HKEY_CLASSES_ROOT, suffix));
 }
 
 }  // namespace

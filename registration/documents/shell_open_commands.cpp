@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "registration/documents/shell_open_commands.h"
+
 #include "registration/module_state.h"
 #include "registration/registration_steps.h"
 #include "registration/environment.h"
@@ -68,54 +70,82 @@ DWORD SubkeyCount(bool opened, const UniqueKey& key) {
 // page), an expandable text expanded as Windows expands it (the command value
 // is a plain string: a %variable% left in it would name no file); empty when
 // it cannot be read whole or is not exactly representable.
-std::string ReadBinText(const UniqueKey& dirKey) {
+struct BinText {
+    std::string text;
+    bool expandsFully = true;  // no %name% of an unset variable is left in it
+};
+
+BinText ReadBinText(const UniqueKey& dirKey) {
     std::vector<BYTE> data(kBinValueCapacity * sizeof(char16_t));
     DWORD size = static_cast<DWORD>(data.size());
     DWORD type = REG_NONE;
-    if (Registry().QueryValueExW(dirKey.get(), u"Bin", &type, data.data(), &size) != ERROR_SUCCESS)
-        return std::string();
+    if (Registry().QueryValueExW(dirKey.get(), u"Bin", &type, data.data(), &size) != ERROR_SUCCESS) return {};
     std::u16string wide;
     if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
         wide = Utf16TextOfData(data.data(), size);
     } else {
-        if (size > kBinValueCapacity) return std::string();
+        if (size > kBinValueCapacity) return {};
         wide = CodePageTextOfData(data.data(), size);
     }
-    std::string text;
-    if (!Utf16ToUtf8Exact(wide, text)) return std::string();
-    if (type == REG_EXPAND_SZ) text = ExpandEnvironmentText(text);
-    return text;
+    BinText bin;
+    if (!Utf16ToUtf8Exact(wide, bin.text)) return {};
+    if (type == REG_EXPAND_SZ) {
+        bin.expandsFully = NamesOnlyDefinedVariables(bin.text);
+        bin.text = ExpandEnvironmentText(bin.text);
+    }
+    return bin;
+}
+
+// Whether a Bin text makes a versioned Open verb: it names the modelling
+// system's folder and can be a path. One that names the system but cannot be a
+// path shows a box when report is set (a registration), and gives no verb.
+bool MakesAnOpenVerb(const BinText& bin, bool report) {
+    if (bin.text.empty() || bin.text.find("ZURedore") == std::string::npos) return false;
+    if (CanBeADirectoryPath(bin.text) && bin.expandsFully) return true;
+    // Never into a command line: the verb is left out and the pass fails.
+    if (report)
+        ReportRegistrationError("The value Bin of an installation of the modelling system cannot be a directory path: " +
+                                bin.text);
+    return false;
+}
+
+// A key the search for versions must read is there but refuses: the document
+// type is rebuilt without that version's verb, so the pass says so.
+bool OpenForReading(HKEY parent, const std::u16string& path, UniqueKey& key, HKEY reportRoot,
+                    const std::string& reportPath) {
+    const LONG opened = Registry().OpenKeyExW(parent, path.c_str(), KEY_READ, key.put());
+    if (opened != ERROR_SUCCESS && !IsMissingStatus(opened)) {
+        std::string name = reportPath;
+        while (!name.empty() && name.back() == '\\') name.pop_back();
+        ReportUnreadableKey(reportRoot, name);
+    }
+    return opened == ERROR_SUCCESS;
 }
 
 // The versioned Open verb for the version named versionName, when the system has
 // that version and records a bin directory of the expected shape for it. The
 // version is looked for by its UTF-16 name, exactly as it was enumerated.
-void RegisterVersionOpenCommand(const UniqueKey& systemKey, const std::u16string& versionName,
-                                const std::string& shellKeyPrefix, const ProductTexts& product) {
+void RegisterVersionOpenCommand(const UniqueKey& systemKey, const std::string& systemKeyPath,
+                                const std::u16string& versionName, const std::string& shellKeyPrefix,
+                                const ProductTexts& product) {
     if (versionName.empty()) return;
     RegistryApi& registry = Registry();
+    const std::string versionKeyPath = systemKeyPath + Utf16ToUtf8(versionName);
     UniqueKey versionKey(registry);
-    if (registry.OpenKeyExW(systemKey.get(), versionName.c_str(), KEY_READ, versionKey.put()) != ERROR_SUCCESS)
-        return;
+    if (!OpenForReading(systemKey.get(), versionName, versionKey, HKEY_LOCAL_MACHINE, versionKeyPath)) return;
     if (versionName == u"CurVer") return;
     UniqueKey dirKey(registry);
-    if (registry.OpenKeyExW(versionKey.get(), u"Dir", KEY_READ, dirKey.put()) != ERROR_SUCCESS) return;
+    if (!OpenForReading(versionKey.get(), u"Dir", dirKey, HKEY_LOCAL_MACHINE, versionKeyPath + "\\Dir")) return;
 
-    const std::string binText = ReadBinText(dirKey);
-    if (binText.empty() || binText.find("ZURedore") == std::string::npos) return;
-    if (!CanBeADirectoryPath(binText)) {
-        // Never into a command line: the verb is left out and the pass fails.
-        ReportRegistrationError("The value Bin of an installation of the modelling system cannot be a directory path: " +
-                                binText);
-        return;
-    }
+    const BinText bin = ReadBinText(dirKey);
+    if (!MakesAnOpenVerb(bin, true)) return;
 
-    const std::string verbName = VersionedOpenVerbName(VersionLabel(binText));
+    const std::string verbName = VersionedOpenVerbName(VersionLabel(bin.text));
     const std::string commandKeyPath = shellKeyPrefix + verbName + "\\command";
     UniqueKey commandKey(registry);
     // A verb key that cannot be created is passed over without a message.
     if (CreateRegistryKey(HKEY_CLASSES_ROOT, commandKeyPath, commandKey) == ERROR_SUCCESS) {
-        if (!SetRegistryString(commandKey.get(), "", VersionedOpenCommand(binText, product.abbreviation)))
+        if (!SetRegistryString(commandKey.get(), "", VersionedOpenCommand(bin.text, product.abbreviation)))
             ReportRegistrationError("Unable to create shell document registry entry");
         commandKey.reset();
     }
@@ -126,13 +156,14 @@ void RegisterVersionOpenCommand(const UniqueKey& systemKey, const std::u16string
 void RunRegistryViewPass(const RegistryViewPass& pass, const std::string& shellKeyPrefix,
                          const ProductTexts& product) {
     RegistryApi& registry = Registry();
+    const std::string systemKeyPath = Utf16ToUtf8(pass.systemKey);
     UniqueKey systemKey(registry);
     const bool systemOpened =
-        registry.OpenKeyExW(HKEY_LOCAL_MACHINE, pass.systemKey, KEY_READ, systemKey.put()) == ERROR_SUCCESS;
+        OpenForReading(HKEY_LOCAL_MACHINE, pass.systemKey, systemKey, HKEY_LOCAL_MACHINE, systemKeyPath);
     UniqueKey productKey(registry);
     const std::string productKeyPath = pass.productKeyPrefix + product.keyName + "\\";
-    const bool productOpened = registry.OpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(productKeyPath).c_str(), KEY_READ,
-                                                   productKey.put()) == ERROR_SUCCESS;
+    const bool productOpened =
+        OpenForReading(HKEY_LOCAL_MACHINE, Utf8ToUtf16(productKeyPath), productKey, HKEY_LOCAL_MACHINE, productKeyPath);
 
     const DWORD systemVersions = SubkeyCount(systemOpened, systemKey);
     const DWORD productVersions = SubkeyCount(productOpened, productKey);
@@ -142,7 +173,7 @@ void RunRegistryViewPass(const RegistryViewPass& pass, const std::string& shellK
         char16_t name[kVersionNameCapacity];
         DWORD length = kVersionNameCapacity;
         if (registry.EnumKeyExW(productKey.get(), index, name, &length) != ERROR_SUCCESS) continue;
-        RegisterVersionOpenCommand(systemKey, std::u16string(name, length), shellKeyPrefix, product);
+        RegisterVersionOpenCommand(systemKey, systemKeyPath, std::u16string(name, length), shellKeyPrefix, product);
     }
 }
 
@@ -155,6 +186,24 @@ void RegisterShellOpenCommands(std::string shellKeyPrefix) {
     product.name = LoadProductString(IDS_PRODUCT_NAME);
     for (const RegistryViewPass& pass : kRegistryViewPasses)
         RunRegistryViewPass(pass, shellKeyPrefix, product);
+}
+
+std::vector<std::string> ThisVersionOpenVerbNames() {
+    std::vector<std::string> names{VersionedOpenVerbName(ProductVersionLabel())};
+    // This installation is the system's own version in the native view: its Bin
+    // gave the label the registration wrote (...\ZURedore V12 Update 2\bin gives
+    // "V12 Update 2"). Found as the registration finds it, without its boxes for
+    // a Bin that gives no verb; a Dir key that is there but cannot be read is
+    // said, since the verb its label names might then stay.
+    const std::string dirKeyPath = Utf16ToUtf8(kRegistryViewPasses[1].systemKey) + SystemVersionString() + "\\Dir";
+    UniqueKey dirKey(Registry());
+    if (!OpenForReading(HKEY_LOCAL_MACHINE, Utf8ToUtf16(dirKeyPath), dirKey, HKEY_LOCAL_MACHINE, dirKeyPath))
+        return names;
+    const BinText bin = ReadBinText(dirKey);
+    if (!MakesAnOpenVerb(bin, false)) return names;
+    const std::string installed = VersionedOpenVerbName(VersionLabel(bin.text));
+    if (installed != names.front()) names.push_back(installed);
+    return names;
 }
 
 }  // namespace qz

@@ -11,6 +11,7 @@
 #include "registration/registration_steps.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
+#include "text/ascii.h"
 
 namespace qz {
 namespace {
@@ -22,21 +23,10 @@ LONG SetRegistryDword(HKEY key, const char* valueName, DWORD number) {
     return Registry().SetValueExW(key, Utf8ToUtf16(valueName).c_str(), REG_DWORD, data, sizeof data);
 }
 
-bool EqualsIgnoringCase(const std::string& text, const char* word) {
-    const std::size_t length = std::strlen(word);
-    if (text.size() != length) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-        const unsigned char a = static_cast<unsigned char>(text[i]);
-        const unsigned char b = static_cast<unsigned char>(word[i]);
-        if ((a >= 'a' && a <= 'z' ? a - 'a' + 'A' : a) != (b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b)) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 DWORD ProductSwitchValue(const std::string& text) {
-    return EqualsIgnoringCase(text, "TRUE") || text == "1" ? 1 : 0;
+    return AsciiEqualIgnoringCase(text, "TRUE") || text == "1" ? 1 : 0;
 }
 
 void RegisterCustomizationKey(int registerFlag, const std::string& modulePath) {

@@ -8,22 +8,9 @@
 #include "registration/registration_steps.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
+#include "text/ascii.h"
 
 namespace qz {
-namespace {
-
-bool IsNoneWord(const std::string& text) {
-    if (text.size() != 4) return false;
-    const char* const word = "none";
-    for (std::size_t i = 0; i < 4; ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != word[i]) return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 std::string WithoutLeadingWhiteSpace(const std::string& text) {
     const std::string::size_type first = text.find_first_not_of(" \t\n\v\f\r");
@@ -33,7 +20,7 @@ std::string WithoutLeadingWhiteSpace(const std::string& text) {
 std::vector<std::string> DefaultLibraryNames(const std::string& list) {
     const std::string text = WithoutLeadingWhiteSpace(list);
     std::vector<std::string> names;
-    if (text.empty() || IsNoneWord(text)) return names;
+    if (text.empty() || AsciiEqualIgnoringCase(text, "none")) return names;
     std::string::size_type start = 0;
     for (;;) {
         const std::string::size_type comma = text.find(',', start);
@@ -52,7 +39,7 @@ void RegisterDefaultLibraries(int registerFlag) {
     const std::string list = WithoutLeadingWhiteSpace(LoadProductString(IDS_DEFAULT_LIBRARY));
     // "none" (or nothing): no key at all, and nothing to report. A list of empty
     // names only (",,") still creates the key, with no value in it.
-    if (list.empty() || IsNoneWord(list)) return;
+    if (list.empty() || AsciiEqualIgnoringCase(list, "none")) return;
 
     const std::string directory = GetInstallDirectory(InstallDirectoryKind::Lib) + "\\";
     UniqueKey key(Registry());

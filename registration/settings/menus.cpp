@@ -64,7 +64,18 @@ void RegisterHelpMenu(int registerFlag) {
             for (const HelpMenuLine& line : HelpMenuLines) {
                 std::string data = line.text;
                 if (line.helpFileId != 0) {
-                    data += GetInstallDirectory(InstallDirectoryKind::Help) + "\\";
+                    const std::string helpDirectory = GetInstallDirectory(InstallDirectoryKind::Help);
+                    // The host splits the line at every comma: a directory with one
+                    // would move the description into the path's place. That line is
+                    // left out and the pass fails; the other lines still go in.
+                    if (helpDirectory.find(',') != std::string::npos) {
+                        ReportRegistrationErrorOnce(
+                            "menu line directory help",
+                            "The value help of HKEY_LOCAL_MACHINE\\" + SystemDirKeyPath() +
+                                " cannot be a directory path in a comma-separated menu line: " + helpDirectory);
+                        continue;
+                    }
+                    data += helpDirectory + "\\";
                     // A base name, joined in without an extension.
                     data += LoadProductString(line.helpFileId);
                     data += line.textAfterPath;

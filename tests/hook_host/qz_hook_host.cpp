@@ -9,9 +9,15 @@
 // fails that call on that key (full path, letter case ignored); a path ending in
 // "\*" covers the key and everything below it; "*" alone covers every key.
 //
-// The report file holds one line "result <hex>" and one line per box:
+// The report file holds one line "station visible|hidden" (the window station
+// the host runs on, see qz_hidden_station), one line "result <hex>", one line
+// per box:
 //   box<TAB>style<TAB>language<TAB>caption<TAB>text   (\t, \n, \r and \\ escaped),
-// the texts as UTF-8 (the box takes them in the ANSI code page).
+// the texts as UTF-8 (the box takes them in the ANSI code page), and one line
+// per event the module reports and per debug output it writes (both are passed
+// on to the real calls):
+//   event<TAB>source<TAB>type<TAB>category<TAB>id<TAB>text[<TAB>text...]
+//   debug<TAB>text
 //
 // The arguments are read as UTF-16, so that a module or report path in any
 // script reaches LoadLibraryW and the file system unchanged.
@@ -106,6 +112,37 @@ int WINAPI HookMessageBoxExA(HWND, LPCSTR text, LPCSTR caption, UINT style, WORD
                  Escape(Utf8OfAnsi(text).c_str()).c_str());
     std::fflush(g_report);
     return IDOK;
+}
+
+// The event sources the module registered, by handle.
+std::map<HANDLE, std::string> g_eventSources;
+
+HANDLE WINAPI HookRegisterEventSourceW(LPCWSTR server, LPCWSTR source) {
+    HANDLE log = RegisterEventSourceW(server, source);
+    if (log != nullptr) g_eventSources[log] = Utf8(source);
+    return log;
+}
+
+BOOL WINAPI HookReportEventW(HANDLE log, WORD type, WORD category, DWORD id, PSID user, WORD count, DWORD dataSize,
+                             LPCWSTR* strings, LPVOID data) {
+    const auto source = g_eventSources.find(log);
+    std::fprintf(g_report, "event\t%s\t%u\t%u\t%lu", source != g_eventSources.end() ? source->second.c_str() : "?",
+                 type, category, static_cast<unsigned long>(id));
+    for (WORD i = 0; i < count; ++i) std::fprintf(g_report, "\t%s", Escape(Utf8(strings[i]).c_str()).c_str());
+    std::fprintf(g_report, "\n");
+    std::fflush(g_report);
+    return ReportEventW(log, type, category, id, user, count, dataSize, strings, data);
+}
+
+BOOL WINAPI HookDeregisterEventSource(HANDLE log) {
+    g_eventSources.erase(log);
+    return DeregisterEventSource(log);
+}
+
+void WINAPI HookOutputDebugStringW(LPCWSTR text) {
+    std::fprintf(g_report, "debug\t%s\n", Escape(Utf8(text).c_str()).c_str());
+    std::fflush(g_report);
+    OutputDebugStringW(text);
 }
 
 LONG WINAPI HookRegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cls, DWORD options, REGSAM access,
@@ -222,7 +259,18 @@ const Hook kHooks[] = {
     {"RegDeleteKeyW", reinterpret_cast<void*>(&HookRegDeleteKeyW)},
     {"RegDeleteValueW", reinterpret_cast<void*>(&HookRegDeleteValueW)},
     {"RegCloseKey", reinterpret_cast<void*>(&HookRegCloseKey)},
+    {"RegisterEventSourceW", reinterpret_cast<void*>(&HookRegisterEventSourceW)},
+    {"ReportEventW", reinterpret_cast<void*>(&HookReportEventW)},
+    {"DeregisterEventSource", reinterpret_cast<void*>(&HookDeregisterEventSource)},
+    {"OutputDebugStringW", reinterpret_cast<void*>(&HookOutputDebugStringW)},
 };
+
+bool OnVisibleStation() {
+    USEROBJECTFLAGS flags{};
+    DWORD needed = 0;
+    return GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, &needed) &&
+           (flags.dwFlags & WSF_VISIBLE) != 0;
+}
 
 // Points the module's import slots for the hooked functions at the hooks.
 int PatchImports(HMODULE module) {
@@ -266,6 +314,7 @@ int main() {
     const bool registering = std::wcscmp(argv[2], L"register") == 0;
     g_report = _wfopen(argv[3], L"wb");
     if (g_report == nullptr) return 2;
+    std::fprintf(g_report, "station %s\n", OnVisibleStation() ? "visible" : "hidden");
     for (int i = 4; i < argc; ++i) {
         const std::string rule = Utf8(argv[i]);
         const std::string::size_type colon = rule.find(':');

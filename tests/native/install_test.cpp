@@ -14,24 +14,10 @@
 #include <string>
 
 #include "text/code_page.h"
+#include "tests/support/folder_files.h"
+#include "text/utf16_data.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// A hive file (UTF-16LE with a BOM) as UTF-8 text.
-std::string HiveText(const std::string& path) {
-    const std::string bytes = ReadFile(path);
-    if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return std::string();
-    std::u16string wide;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        wide += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    return qz::Utf16ToUtf8(wide);
-}
 
 int RunShell(const std::string& command) {
     const int status = std::system(command.c_str());
@@ -49,23 +35,16 @@ std::set<std::string> FilesBelow(const std::string& prefix) {
 
 class InstallTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qz-install-test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        scratch_ = pattern;
-        prefix_ = scratch_ + "/prefix";
-    }
-    void TearDown() override { RunShell("rm -rf '" + scratch_ + "'"); }
-
-    std::string scratch_;
-    std::string prefix_;
+    const qz::test::ScratchFolder scratchFolder_{"qz-install-test."};
+    const std::string scratch_ = scratchFolder_.path();
+    const std::string prefix_ = scratch_ + "/prefix";
 };
 
 TEST_F(InstallTest, TheInstalledHostRegistersWithTheInstalledModule) {
     const std::string log = scratch_ + "/install.log";
     const std::string install = std::string("'") + QZ_CMAKE_COMMAND + "' --install '" + QZ_BINARY_DIR +
                                 "' --prefix '" + prefix_ + "' >'" + log + "' 2>&1";
-    ASSERT_EQ(RunShell(install), 0) << ReadFile(log);
+    ASSERT_EQ(RunShell(install), 0) << qz::test::ReadBytes(log);
 
     // The host and the module where a Linux user looks for them, and nothing of the tests.
     EXPECT_EQ(FilesBelow(prefix_), (std::set<std::string>{"bin/qzreg", "lib/libqzproduct.so"}));
@@ -76,9 +55,9 @@ TEST_F(InstallTest, TheInstalledHostRegistersWithTheInstalledModule) {
     const int exitCode = RunShell("'" + prefix_ + "/bin/qzreg' --import '" + QZ_SOURCE_DIR +
                                   "/scripts/demo-installation.reg' --registry '" + folder +
                                   "' register </dev/null >/dev/null 2>'" + err + "'");
-    ASSERT_EQ(exitCode, 0) << ReadFile(err);
+    ASSERT_EQ(exitCode, 0) << qz::test::ReadBytes(err);
 
-    const std::string machine = HiveText(folder + "/HKEY_LOCAL_MACHINE.reg");
+    const std::string machine = qz::test::HiveText(folder + "/HKEY_LOCAL_MACHINE.reg");
     for (const char* key : {"[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options]\r\n"
                             "\"ovx\"=\"Orvantis\"",
                             "[HKEY_LOCAL_MACHINE\\Software\\Classes\\OVX Application\\CurVer]\r\n"
@@ -88,7 +67,7 @@ TEST_F(InstallTest, TheInstalledHostRegistersWithTheInstalledModule) {
     // The module records the file it was loaded from: the installed one.
     const std::string installed = std::filesystem::canonical(prefix_ + "/lib/libqzproduct.so").string();
     EXPECT_NE(machine.find("\"DLL\"=\"" + installed + "\""), std::string::npos) << machine;
-    const std::string user = HiveText(folder + "/HKEY_CURRENT_USER.reg");
+    const std::string user = qz::test::HiveText(folder + "/HKEY_CURRENT_USER.reg");
     EXPECT_NE(user.find("\"whatsnew_ovx\"=dword:00000000"), std::string::npos) << user;
 }
 

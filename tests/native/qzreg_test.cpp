@@ -20,6 +20,8 @@
 #include "registry/reg_file.h"
 #include "registry/registry_folder.h"
 #include "text/code_page.h"
+#include "tests/support/folder_files.h"
+#include "text/utf16_data.h"
 
 namespace {
 
@@ -29,21 +31,8 @@ struct CommandRun {
     std::string err;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class QzregTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qzreg-test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        scratch_ = pattern;
-        folder_ = scratch_ + "/registry";
-    }
-    void TearDown() override { std::system(("rm -rf '" + scratch_ + "'").c_str()); }
-
     CommandRun Qzreg(const std::string& arguments) {
         const std::string out = scratch_ + "/out.txt", err = scratch_ + "/err.txt";
         const std::string command = std::string(QZ_BINARY_DIR) + "/bin/qzreg " + arguments + " </dev/null >'" +
@@ -51,24 +40,17 @@ protected:
         const int status = std::system(command.c_str());
         CommandRun run;
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = ReadFile(out);
-        run.err = ReadFile(err);
+        run.out = qz::test::ReadBytes(out);
+        run.err = qz::test::ReadBytes(err);
         return run;
     }
 
     // A hive file of the folder as UTF-8 text.
-    std::string Hive(const std::string& name) {
-        const std::string bytes = ReadFile(folder_ + "/" + name + ".reg");
-        if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return std::string();
-        std::u16string wide;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            wide += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
-        return qz::Utf16ToUtf8(wide);
-    }
+    std::string Hive(const std::string& name) { return qz::test::HiveText(folder_ + "/" + name + ".reg"); }
 
-    std::string scratch_;
-    std::string folder_;
+    const qz::test::ScratchFolder scratchFolder_{"qzreg-test."};
+    const std::string scratch_ = scratchFolder_.path();
+    const std::string folder_ = scratch_ + "/registry";
     // Changes the folder as another program would: a .reg text imported and saved, no pass of the module.
     void ChangeFolder(const std::string& regText) {
         std::string error;
@@ -104,7 +86,7 @@ TEST_F(QzregTest, RegistersIntoAFreshFolderAndPrintsWhatItWrote) {
     EXPECT_NE(Hive("HKEY_CURRENT_USER").find("\"whatsnew_ovx\"=dword:00000000"), std::string::npos);
 
     // The saved hive is the .reg form regedit and Wine read: UTF-16LE with a BOM and CRLF line ends.
-    const std::string raw = ReadFile(folder_ + "/HKEY_LOCAL_MACHINE.reg");
+    const std::string raw = qz::test::ReadBytes(folder_ + "/HKEY_LOCAL_MACHINE.reg");
     EXPECT_NE(raw.find(std::string("\r\0\n\0", 4)), std::string::npos);
 }
 
@@ -149,7 +131,7 @@ TEST_F(QzregTest, AMalformedHiveFailsThePassAndIsLeftAsItWas) {
     const CommandRun run = Qzreg("--registry '" + folder_ + "' register");
     EXPECT_EQ(run.exitCode, 5);
     EXPECT_NE(run.err.find("line 4"), std::string::npos) << run.err;
-    EXPECT_EQ(ReadFile(hive), broken);
+    EXPECT_EQ(qz::test::ReadBytes(hive), broken);
 }
 
 TEST_F(QzregTest, ImportedFilesAreInPlaceBeforeThePassAndAreNotListedAsItsChanges) {
@@ -174,7 +156,7 @@ TEST_F(QzregTest, ImportedFilesAreInPlaceBeforeThePassAndAreNotListedAsItsChange
 
 // The hive files byte for byte, to tell a command that changed nothing.
 std::string Files(const std::string& folder) {
-    return ReadFile(folder + "/HKEY_LOCAL_MACHINE.reg") + "|" + ReadFile(folder + "/HKEY_CURRENT_USER.reg");
+    return qz::test::ReadBytes(folder + "/HKEY_LOCAL_MACHINE.reg") + "|" + qz::test::ReadBytes(folder + "/HKEY_CURRENT_USER.reg");
 }
 
 TEST_F(QzregTest, ADryRunPrintsWhatThePassThenDoesAndChangesNothing) {
@@ -359,7 +341,7 @@ TEST_F(QzregTest, ConcurrentPassesPrintOnlyTheirOwnChanges) {
     ASSERT_EQ(std::system(("bash '" + script + "'").c_str()), 0);
     int registrations = 0;
     for (int i = 0; i < kProcesses; ++i) {
-        const std::string out = ReadFile(scratch_ + "/out" + std::to_string(i) + ".txt");
+        const std::string out = qz::test::ReadBytes(scratch_ + "/out" + std::to_string(i) + ".txt");
         EXPECT_EQ(out.find("QzConcurrent"), std::string::npos) << "imports are not the pass's changes:\n" << out;
         if (out.find("[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]") != std::string::npos) ++registrations;
     }

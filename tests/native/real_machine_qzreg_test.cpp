@@ -23,24 +23,17 @@
 #include <vector>
 
 #include "registry/reg_file.h"
+#include "registry/registry_data.h"
 #include "registry/registry_folder.h"
 #include "tests/support/real_machine_states.h"
 #include "text/code_page.h"
+#include "tests/support/folder_files.h"
 
 namespace qz::test {
 namespace {
 
 constexpr int kPassFailed = 5;
 const char kBoxPrefix[] = "Registration Error: ";
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 std::string FixturePath(const std::string& name) {
     return std::string(QZ_SOURCE_DIR) + "/" + kRealMachineFixtures + name;
@@ -49,7 +42,7 @@ std::string FixturePath(const std::string& name) {
 // A fixture as the UTF-8 text it is written in, LF line ends.
 std::string FixtureText(const std::string& name) {
     std::string text;
-    for (char c : ReadFile(FixturePath(name)))
+    for (char c : ReadBytes(FixturePath(name)))
         if (c != '\r') text += c;
     return text;
 }
@@ -89,13 +82,7 @@ public:
         const RegKey* found = Find(key);
         const RegValue* value = found != nullptr ? found->FindValue(Utf8ToUtf16(name)) : nullptr;
         if (value == nullptr || value->type != REG_SZ) return std::nullopt;
-        std::u16string text;
-        for (std::size_t i = 0; i + 1 < value->data.size(); i += 2) {
-            const char16_t c = static_cast<char16_t>(value->data[i] | (value->data[i + 1] << 8));
-            if (c == u'\0') break;
-            text.push_back(c);
-        }
-        return Utf16ToUtf8(text);
+        return Utf16ToUtf8(StringOfData(value->data));
     }
 
     std::string Export(const std::string& key) override {
@@ -116,14 +103,6 @@ private:
 
 class RealMachineThroughQzreg : public ::testing::TestWithParam<RealMachineState> {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qzreg-states.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        scratch_ = pattern;
-        folder_ = scratch_ + "/registry";
-    }
-    void TearDown() override { std::system(("rm -rf '" + scratch_ + "'").c_str()); }
-
     // A fixture as a 5.00 file (UTF-16LE with a BOM, CRLF), as qzreg --import and regedit take it.
     std::string Utf16Fixture(const std::string& name) {
         std::string crlf;
@@ -132,7 +111,7 @@ protected:
             crlf += c;
         }
         const std::string path = scratch_ + "/" + name;
-        WriteFile(path, EncodeUtf16LeWithBom(Utf8ToUtf16(crlf)));
+        WriteBytes(path, EncodeUtf16LeWithBom(Utf8ToUtf16(crlf)));
         return path;
     }
 
@@ -153,7 +132,7 @@ protected:
                     FormatRegValue(RegValue{Utf8ToUtf16(value.name), value.type, value.data}) + u"\r\n\r\n";
         }
         const std::string path = scratch_ + "/" + name;
-        WriteFile(path, EncodeUtf16LeWithBom(text));
+        WriteBytes(path, EncodeUtf16LeWithBom(text));
         return path;
     }
 
@@ -174,7 +153,7 @@ protected:
         const int status = std::system(command.c_str());
         QzregRun run;
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.err = ReadFile(err);
+        run.err = ReadBytes(err);
         std::size_t start = 0;
         while (start < run.err.size()) {
             std::size_t end = run.err.find('\n', start);
@@ -197,8 +176,9 @@ protected:
         return RealPath(target);
     }
 
-    std::string scratch_;
-    std::string folder_;
+    const ScratchFolder scratchFolder_{"qzreg-states."};
+    const std::string scratch_ = scratchFolder_.path();
+    const std::string folder_ = scratch_ + "/registry";
 };
 
 TEST_P(RealMachineThroughQzreg, RegistersAndUnregistersExactlyWhatIsOurs) {
@@ -240,7 +220,7 @@ TEST_F(ModulePathThroughQzreg, AUtf8ModulePathArrivesUnchangedInTheHiveFile) {
     const QzregRun run = Qzreg("-q --import '" + Utf16Fixture(kRealMachineInstallation) + "' --module '" + module + "'",
                                "register");
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    const std::string hive = ReadFile(folder_ + "/HKEY_LOCAL_MACHINE.reg");
+    const std::string hive = ReadBytes(folder_ + "/HKEY_LOCAL_MACHINE.reg");
     std::u16string line = u"\"DLL\"=\"" + Utf8ToUtf16(module) + u"\"\r\n";
     const std::string encoded = EncodeUtf16LeWithBom(line).substr(2);
     EXPECT_NE(hive.find(encoded), std::string::npos) << module;

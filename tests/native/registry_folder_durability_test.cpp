@@ -28,11 +28,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "registry/reg_file.h"
+#include "registry/registry_data.h"
 #include "tests/support/folder_files.h"
 #include "text/utf16_data.h"
 #include "registry/registry_folder.h"
@@ -107,10 +109,8 @@ std::vector<long> Generations(const MemoryRegistry& registry) {
     for (const char16_t* key : kMarkerKeys) {
         const RegKey* found = registry.FindKey(key);
         const RegValue* value = found != nullptr ? found->FindValue(u"generation") : nullptr;
-        generations.push_back(value != nullptr && value->data.size() == 4
-                                  ? static_cast<long>(value->data[0] | (value->data[1] << 8) |
-                                                      (value->data[2] << 16) | (value->data[3] << 24))
-                                  : -1);
+        const std::optional<std::uint32_t> generation = value != nullptr ? DwordOfData(value->data) : std::nullopt;
+        generations.push_back(generation ? static_cast<long>(*generation) : -1);
     }
     return generations;
 }
@@ -126,18 +126,6 @@ void Pass(MemoryRegistry& registry, long generation) {
 
 class FolderDurabilityTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qz-folder-durability-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        dir_ = root_ + "/registry";
-    }
-    void TearDown() override {
-        if (!root_.empty()) {
-            ASSERT_EQ(std::system(("rm -rf '" + root_ + "'").c_str()), 0);
-        }
-    }
-
     // Fills both hives with `values` values of some 200 bytes each, so that a
     // save takes a while, and marks them generation 0.
     void CreateLargeFolder(int values) {
@@ -203,8 +191,9 @@ protected:
         return generations[0];
     }
 
-    std::string root_;
-    std::string dir_;
+    const test::ScratchFolder scratchFolder_{"qz-folder-durability-"};
+    const std::string root_ = scratchFolder_.path();
+    const std::string dir_ = root_ + "/registry";
 };
 
 int WaitFor(pid_t child) {

@@ -32,6 +32,7 @@
 #include "registry/registry_folder.h"
 #include "tests/support/folder_files.h"
 #include "tests/support/memory_guard.h"
+#include "tests/support/narrow_registry.h"
 
 namespace qz {
 namespace {
@@ -43,9 +44,9 @@ using test::WriteBytes;
 void SetString(RegistryApi& registry, HKEY root, const char* path, const char* name, const std::string& text,
                DWORD options = REG_OPTION_NON_VOLATILE) {
     HKEY key = nullptr;
-    ASSERT_EQ(registry.CreateKeyEx(root, path, options, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-    ASSERT_EQ(registry.SetValueEx(key, name, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                  static_cast<DWORD>(text.size() + 1)),
+    ASSERT_EQ(NarrowRegistry(registry).CreateKeyEx(root, path, options, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    ASSERT_EQ(NarrowRegistry(registry).SetValueEx(key, name, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                                  static_cast<DWORD>(text.size() + 1)),
               ERROR_SUCCESS);
     registry.CloseKey(key);
 }
@@ -62,14 +63,6 @@ int InChild(Body body) {
 
 class RegistryFolderTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qz-registry-folder-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        dir_ = root_ + "/state/registry";
-    }
-    void TearDown() override { ASSERT_EQ(std::system(("rm -rf '" + root_ + "'").c_str()), 0); }
-
     std::unique_ptr<RegistryFolder> OpenOrFail(RegistryFolder::LockWait wait = RegistryFolder::LockWait::Wait) {
         std::string error;
         auto folder = RegistryFolder::Open(dir_, error, wait);
@@ -79,8 +72,9 @@ protected:
 
     std::string Hive(const char* name) const { return dir_ + "/" + name; }
 
-    std::string root_;
-    std::string dir_;
+    const test::ScratchFolder scratchFolder_{"qz-registry-folder-"};
+    const std::string root_ = scratchFolder_.path();
+    const std::string dir_ = root_ + "/state/registry";
 };
 
 TEST_F(RegistryFolderTest, SavedHivesLoadBackAndVolatileKeysAreNotSaved) {
@@ -96,8 +90,9 @@ TEST_F(RegistryFolderTest, SavedHivesLoadBackAndVolatileKeysAreNotSaved) {
         SetString(registry, HKEY_CURRENT_USER, "Software\\Fleeting", "v", "gone after save", REG_OPTION_VOLATILE);
         const BYTE binary[] = {0, 1, 2, 0xff};
         HKEY key = nullptr;
-        ASSERT_EQ(registry.OpenKeyEx(HKEY_LOCAL_MACHINE, "Software\\Corvalen", KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-        ASSERT_EQ(registry.SetValueEx(key, "data", REG_BINARY, binary, sizeof binary), ERROR_SUCCESS);
+        ASSERT_EQ(NarrowRegistry(registry).OpenKeyEx(HKEY_LOCAL_MACHINE, "Software\\Corvalen", KEY_ALL_ACCESS, &key),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(NarrowRegistry(registry).SetValueEx(key, "data", REG_BINARY, binary, sizeof binary), ERROR_SUCCESS);
         registry.CloseKey(key);
         std::string error;
         ASSERT_TRUE(folder->Save(error)) << error;
@@ -572,9 +567,8 @@ TEST_F(RegistryFolderTest, RefusesWhatIsNotARegularFileOrIsTooLargeAndLeavesItAl
 }
 
 TEST(ReadRegFileToImport, FollowsLinksButReadsOnlyRegularFiles) {
-    char pattern[] = "/tmp/qz-import-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
+    const test::ScratchFolder scratch("qz-import-");
+    const std::string& dir = scratch.path();
     WriteBytes(dir + "/good.reg", "REGEDIT4\r\n");
     ASSERT_EQ(symlink((dir + "/good.reg").c_str(), (dir + "/link.reg").c_str()), 0);
     ASSERT_EQ(mkfifo((dir + "/fifo.reg").c_str(), 0644), 0);

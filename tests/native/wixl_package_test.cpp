@@ -14,12 +14,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "tests/support/folder_files.h"
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+namespace {
 
 struct CommandRun {
     int exitCode = -1;
@@ -28,20 +25,14 @@ struct CommandRun {
 
 class WixlPackage : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/wixl-package-test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        scratch_ = pattern;
-        std::ofstream(scratch_ + "/payload.dll") << "not a real module";
-    }
-    void TearDown() override { std::system(("rm -rf '" + scratch_ + "'").c_str()); }
+    void SetUp() override { std::ofstream(scratch_ + "/payload.dll") << "not a real module"; }
 
     CommandRun Shell(const std::string& command) {
         const std::string out = scratch_ + "/out.txt";
         const int status = std::system((command + " >'" + out + "' 2>&1").c_str());
         CommandRun run;
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = ReadFile(out);
+        run.out = qz::test::ReadBytes(out);
         return run;
     }
 
@@ -87,7 +78,8 @@ protected:
 
     std::string msi() const { return scratch_ + "/out/t.msi"; }
 
-    std::string scratch_;
+    const qz::test::ScratchFolder scratchFolder_{"wixl-package-test."};
+    const std::string scratch_ = scratchFolder_.path();
 };
 
 const char kKey[] = "Root=\"HKLM\" Key=\"Software\\Corvalen\\T\"";

@@ -48,11 +48,34 @@ std::string ReadRegFixture(const std::string& relativePath);
 // MessageBoxExA instead of showing it, fails the chosen registry calls with ERROR_ACCESS_DENIED,
 // and calls the export. Rules: "RegCreateKeyExW:HKEY_LOCAL_MACHINE\Software\Corvalen" (one key),
 // "...\Corvalen\*" (the key and everything below it), "RegSetValueExW:*" (every call).
+// The host also records the events the module reports (ReportEventW) and the debug output it
+// writes (OutputDebugStringW), and whether it ran on a visible window station.
+struct RecordedEvent {
+    std::string source;
+    unsigned type = 0;
+    unsigned category = 0;
+    unsigned long id = 0;
+    std::vector<std::string> strings;
+};
 struct HookedPass {
     long result = -1;  // the export's HRESULT; -1 when the host did not report one
+    bool stationVisible = false;
     std::vector<RecordedBox> boxes;
+    std::vector<RecordedEvent> events;
+    std::vector<std::string> debugOutput;
 };
 HookedPass RunHookedPass(const std::string& dllPath, bool unregister, const std::vector<std::string>& failRules = {});
+// The same pass with the hook host on a window station that is not visible, as a service or a
+// SYSTEM deployment runs (tests/hook_host/qz_hidden_station), given at most timeoutMs.
+HookedPass RunHookedPassOnHiddenStation(const std::string& dllPath, bool unregister,
+                                        const std::vector<std::string>& failRules = {},
+                                        unsigned long timeoutMs = 60000);
+
+// Runs a command line (UTF-8) on a window station that is not visible and waits at most timeoutMs;
+// its exit code, or kHiddenStationTimedOut when it did not end in time (it is then ended).
+constexpr int kHiddenStationTimedOut = 124;
+int RunOnHiddenStation(const std::string& commandLine, unsigned long timeoutMs, const std::string& stdoutPath = {},
+                       const std::string& stderrPath = {});
 
 // Creates a key with REG_OPTION_VOLATILE (it must not exist yet). For as long as this test
 // program's wineserver runs, non-volatile keys cannot be created below it: the subtree is unwritable.
@@ -62,6 +85,10 @@ void MakeVolatileKey(HKEY root, const std::string& path);
 // registry (the company keys in both views and the product's classes-root keys), so that the
 // tests of one program, which share one prefix, start from the same registry.
 void ResetProductRegistry();
+
+// `reg export` of every key a registration of the product writes or removes, one after the other,
+// each under its name: the product's whole trace in the registry, for comparing two passes.
+std::string ExportProductRegistry();
 
 // The texts of the boxes, in order.
 std::vector<std::string> BoxTexts(const std::vector<RecordedBox>& boxes);

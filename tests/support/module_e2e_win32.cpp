@@ -212,12 +212,16 @@ std::string ReadRegFixture(const std::string& relativePath) {
     return TextOfRegFile(ReadWholeFile(SourcePath(relativePath)));
 }
 
-HookedPass RunHookedPass(const std::string& dllPath, bool unregister, const std::vector<std::string>& failRules) {
+namespace {
+
+HookedPass RunHookHost(const std::string& dllPath, bool unregister, const std::vector<std::string>& failRules,
+                       unsigned long hiddenStationTimeoutMs) {
     const std::string reportPath = ScratchFilePath("hooked-pass", ".txt");
     std::string command = Quoted(WindowsPath(QZ_HOOK_HOST_FILE)) + " " + Quoted(dllPath) + " " +
                           (unregister ? "unregister" : "register") + " " + Quoted(reportPath);
     for (const std::string& rule : failRules) command += " " + Quoted(rule);
-    const int exitCode = RunWindowsCommand(command);
+    const int exitCode = hiddenStationTimeoutMs != 0 ? RunOnHiddenStation(command, hiddenStationTimeoutMs)
+                                                     : RunWindowsCommand(command);
     EXPECT_EQ(exitCode, 0) << "hook host failed: " << command;
 
     HookedPass pass;
@@ -225,20 +229,49 @@ HookedPass RunHookedPass(const std::string& dllPath, bool unregister, const std:
     DeleteFileA(reportPath.c_str());
     std::string line;
     while (std::getline(report, line)) {
+        const std::vector<std::string> fields = SplitTabs(line);
         if (line.compare(0, 7, "result ") == 0) {
             pass.result = static_cast<long>(std::strtoul(line.c_str() + 7, nullptr, 16));
-        } else if (line.compare(0, 4, "box\t") == 0) {
-            const std::vector<std::string> fields = SplitTabs(line);
-            if (fields.size() < 5) continue;
+        } else if (line == "station visible") {
+            pass.stationVisible = true;
+        } else if (fields[0] == "box" && fields.size() >= 5) {
             RecordedBox box;
             box.style = static_cast<unsigned>(std::strtoul(fields[1].c_str(), nullptr, 16));
             box.language = static_cast<unsigned>(std::strtoul(fields[2].c_str(), nullptr, 16));
             box.caption = Unescape(fields[3]);
             box.text = Unescape(fields[4]);
             pass.boxes.push_back(box);
+        } else if (fields[0] == "event" && fields.size() >= 5) {
+            RecordedEvent event;
+            event.source = fields[1];
+            event.type = static_cast<unsigned>(std::strtoul(fields[2].c_str(), nullptr, 10));
+            event.category = static_cast<unsigned>(std::strtoul(fields[3].c_str(), nullptr, 10));
+            event.id = std::strtoul(fields[4].c_str(), nullptr, 10);
+            for (size_t i = 5; i < fields.size(); ++i) event.strings.push_back(Unescape(fields[i]));
+            pass.events.push_back(event);
+        } else if (fields[0] == "debug" && fields.size() >= 2) {
+            pass.debugOutput.push_back(Unescape(fields[1]));
         }
     }
     return pass;
+}
+
+}  // namespace
+
+HookedPass RunHookedPass(const std::string& dllPath, bool unregister, const std::vector<std::string>& failRules) {
+    return RunHookHost(dllPath, unregister, failRules, 0);
+}
+
+HookedPass RunHookedPassOnHiddenStation(const std::string& dllPath, bool unregister,
+                                        const std::vector<std::string>& failRules, unsigned long timeoutMs) {
+    return RunHookHost(dllPath, unregister, failRules, timeoutMs);
+}
+
+int RunOnHiddenStation(const std::string& commandLine, unsigned long timeoutMs, const std::string& stdoutPath,
+                       const std::string& stderrPath) {
+    return RunWindowsCommand(Quoted(WindowsPath(QZ_HIDDEN_STATION_FILE)) + " " + std::to_string(timeoutMs) + " " +
+                                 commandLine,
+                             stdoutPath, stderrPath);
 }
 
 void MakeVolatileKey(HKEY root, const std::string& path) {
@@ -271,6 +304,25 @@ void ResetProductRegistry() {
     };
     // With a subkey path, RegDeleteTreeA removes the key itself too.
     for (const auto& key : kKeys) RegDeleteTreeA(key.root, key.path);
+}
+
+std::string ExportProductRegistry() {
+    static const char* const kProductKeys[] = {
+        "HKLM\\Software\\Corvalen",
+        "HKCU\\Software\\Corvalen",
+        "HKCR\\.ovxf",
+        "HKCR\\.ovxl",
+        "HKCR\\Orvantis Language",
+        "HKCR\\Tavrin Model Library",
+        "HKCR\\OVX Application",
+        "HKCR\\OVX Application 3800",
+        "HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}",
+        "HKCR\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}",
+        "HKCR\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}",
+    };
+    std::string text;
+    for (const char* key : kProductKeys) text += std::string(key) + ":\n" + ExportKey(key);
+    return text;
 }
 
 std::vector<std::string> BoxTexts(const std::vector<RecordedBox>& boxes) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "tests/support/test_services.h"
+#include "tests/support/unusual_installation_states.h"
 #include "text/utf16_data.h"
 
 namespace qz::test {
@@ -290,6 +291,7 @@ std::vector<RealMachineState> MakeStates() {
         s.registered = ModuleAndCommandValues(kBin);
         s.absentAfterRegistration = {Key(kDocumentType, "shell\\Open Orvantis V11")};
     }
+    AddUnusualInstallationStates(states);
     return states;
 }
 
@@ -362,6 +364,7 @@ void CheckUnregistration(const RealMachineState& state, RegistryProbe& probe, co
     for (const char* key : {kSettingsKey, kVersionedProgId, kApplicationClass, kVersionVerb})
         EXPECT_FALSE(probe.KeyExists(key)) << key;
     EXPECT_FALSE(probe.ValueExists(kOptionsKey, "ovx"));
+    for (const std::string& key : state.absentAfterUnregistration) EXPECT_FALSE(probe.KeyExists(key)) << key;
     // Kept on purpose: the product key for other versions, the user's settings, the other product.
     EXPECT_TRUE(probe.KeyExists(kProductKey));
     EXPECT_TRUE(probe.KeyExists(kUserSettingsKey));

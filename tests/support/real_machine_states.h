@@ -81,6 +81,8 @@ struct RealMachineState {
     // A fixture of keys that are not ours as they must be after unregistration,
     // each top key compared whole with its export.
     const char* kept = nullptr;
+    // Keys of this version beyond the usual ones that must be gone after unregistration.
+    std::vector<std::string> absentAfterUnregistration;
 };
 
 const std::vector<RealMachineState>& RealMachineStates();

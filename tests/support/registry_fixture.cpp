@@ -1,5 +1,7 @@
 #include "tests/support/registry_fixture.h"
 
+#include <sstream>
+
 #include "text/code_page.h"
 #include "registry/reg_file.h"
 
@@ -77,6 +79,14 @@ std::optional<DWORD> RegistryFixture::ValueType(const std::string& fullKeyPath, 
     const RegValue* value = FindValue(fullKeyPath, valueName);
     if (value == nullptr) return std::nullopt;
     return value->type;
+}
+
+std::vector<std::string> ClassesRootCalls(const FaultInjectingRegistry& registry) {
+    std::vector<std::string> lines;
+    std::istringstream log(registry.FormatCalls());
+    for (std::string line; std::getline(log, line);)
+        if (line.find(" HKEY_CLASSES_ROOT") != std::string::npos) lines.push_back(line);
+    return lines;
 }
 
 }  // namespace qz::test

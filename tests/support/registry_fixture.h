@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "registration/module_state.h"
 #include "registry/fault_injecting_registry.h"
@@ -71,5 +72,10 @@ private:
     const RegValue* FindValue(const std::string& fullKeyPath, const std::string& valueName) const;
     std::optional<ScopedServices> services_;
 };
+
+// The calls the registry logged on keys of HKEY_CLASSES_ROOT, one a line as
+// FaultInjectingRegistry::FormatCalls writes them: the order a step touches
+// the classes root in, without the lookups it makes elsewhere.
+std::vector<std::string> ClassesRootCalls(const FaultInjectingRegistry& registry);
 
 }  // namespace qz::test

@@ -1,9 +1,9 @@
-// The automation application class: its ten keys, its server command line, its
-// messages, and the version-aware removal.
+// The automation application class: its ten keys, its server command line and
+// its messages. Which of its keys an unregistration removes, by the current
+// version, is one rule of the whole unregistration, in unregistration_test.
 #include <gtest/gtest.h>
 
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -47,14 +47,6 @@ const Row kRows[] = {
     {"CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\VersionIndependentProgID", "OVX Application"},
 };
 
-std::vector<std::string> ClassesRootCalls(const FaultInjectingRegistry& registry) {
-    std::vector<std::string> lines;
-    std::istringstream log(registry.FormatCalls());
-    for (std::string line; std::getline(log, line);)
-        if (line.find(" HKEY_CLASSES_ROOT") != std::string::npos) lines.push_back(line);
-    return lines;
-}
-
 class ApplicationClassTest : public test::RegistryFixture {};
 
 TEST_F(ApplicationClassTest, RegisterCreatesWritesAndClosesTheTenRowsInOrder) {
@@ -73,7 +65,7 @@ TEST_F(ApplicationClassTest, RegisterCreatesWritesAndClosesTheTenRowsInOrder) {
             EXPECT_EQ(StringValue(key, ""), std::nullopt) << key;
         }
     }
-    EXPECT_EQ(ClassesRootCalls(registry), expected);
+    EXPECT_EQ(test::ClassesRootCalls(registry), expected);
     EXPECT_EQ(reporter.messages, Messages{});
     // The class id is the readable ProgID's; the CurVer names this version, which now counts as current.
     EXPECT_EQ(IsCurrentApplicationVersion(), 1);
@@ -223,54 +215,6 @@ TEST_F(ApplicationClassTest, RegisteringTwiceEqualsRegisteringOnceAndTakesOverTh
     EXPECT_EQ(StringValue(kCurVer, ""), "OVX Application 3800");
     EXPECT_EQ(reporter.messages, Messages{});
 }
-
-struct UnregisterCase {
-    const char* name;
-    const char* curVer;  // .reg lines replacing the CurVer key after registration; "" keeps it as registered
-    bool progIdRemains;
-};
-void PrintTo(const UnregisterCase& c, std::ostream* os) { *os << c.name; }
-
-const UnregisterCase kUnregisterCases[] = {
-    {"ThisVersionCurrent", "", false},
-    // Only the whole ProgID names this version; letter case does not matter.
-    {"ExactlyMajorMinor", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 380\"\n", true},
-    {"NewerBuild", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3805\"\n", true},
-    {"OtherVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n",
-     true},
-    {"OtherLetterCase", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"ovx application 3800\"\n", false},
-    {"NoCurVerKey", "[-HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n", false},
-    {"CurVerWithoutValue", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=-\n", true},
-};
-
-class ApplicationClassUnregister : public ApplicationClassTest,
-                                   public ::testing::WithParamInterface<UnregisterCase> {};
-
-TEST_P(ApplicationClassUnregister, RemovesThisVersionAndTheReadableProgIdOnlyWhileCurrent) {
-    const UnregisterCase& c = GetParam();
-    Seed(kSystemDir);
-    RegisterApplicationClass(kRegister);
-    Seed(std::string("REGEDIT4\n") + c.curVer);
-    const std::string readableProgId = Export(kProgId);
-    registry.ClearCalls();
-
-    RegisterApplicationClass(kUnregister);
-
-    EXPECT_FALSE(KeyExists(kVersionedProgId));
-    EXPECT_FALSE(KeyExists(kClassKey));
-    EXPECT_TRUE(KeyExists("HKCR\\CLSID"));
-    if (c.progIdRemains) {
-        EXPECT_EQ(Export(kProgId), readableProgId);
-    } else {
-        EXPECT_FALSE(KeyExists(kProgId));
-    }
-    EXPECT_EQ(reporter.messages, Messages{});
-    EXPECT_EQ(registry.CountCalls(RegOp::CreateKey), 0u);
-    EXPECT_EQ(registry.CountCalls(RegOp::SetValue), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, ApplicationClassUnregister, ::testing::ValuesIn(kUnregisterCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ApplicationClassTest, UnregisteringWithNothingRegisteredChangesNothingAndShowsNothing) {
     Seed(std::string(kSystemDir) +

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -47,14 +46,6 @@ const Row kRows[] = {
      "C:\\Program Files\\Orvantis Test\\qzproduct.dll,0"},
 };
 
-std::vector<std::string> ClassesRootCalls(const FaultInjectingRegistry& registry) {
-    std::vector<std::string> lines;
-    std::istringstream log(registry.FormatCalls());
-    for (std::string line; std::getline(log, line);)
-        if (line.find(" HKEY_CLASSES_ROOT") != std::string::npos) lines.push_back(line);
-    return lines;
-}
-
 class DocumentObjectClassTest : public test::RegistryFixture {};
 
 TEST_F(DocumentObjectClassTest, RegisterWritesTheNineRowsThenTheLibraryIconEachKeyClosedBeforeTheNext) {
@@ -69,7 +60,7 @@ TEST_F(DocumentObjectClassTest, RegisterWritesTheNineRowsThenTheLibraryIconEachK
         expected.push_back("CloseKey " + key + " = 0");
         EXPECT_EQ(StringValue(key, ""), row.value) << key;
     }
-    EXPECT_EQ(ClassesRootCalls(registry), expected);
+    EXPECT_EQ(test::ClassesRootCalls(registry), expected);
     // Neither class key gets a default value of its own.
     EXPECT_EQ(StringValue(kObjectClass, ""), std::nullopt);
     EXPECT_EQ(StringValue(kLibraryClass, ""), std::nullopt);
@@ -210,50 +201,6 @@ TEST_F(DocumentObjectClassTest, RegisteringAgainRewritesTheValuesAndKeepsEveryth
     EXPECT_EQ(StringValue(std::string(kObjectClass) + "\\MiscStatus", "1"), "131473");
     EXPECT_TRUE(KeyExists(std::string(kObjectClass) + "\\Implemented Categories"));
 }
-
-struct UnregisterCase {
-    const char* name;
-    const char* curVer;  // .reg lines for HKCR\OVX Application\CurVer
-    bool classesRemain;
-};
-void PrintTo(const UnregisterCase& c, std::ostream* os) { *os << c.name; }
-
-const UnregisterCase kUnregisterCases[] = {
-    {"ThisVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3800\"\n",
-     false},
-    {"NoCurVerKey", "", false},
-    {"OtherVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n",
-     true},
-};
-
-class DocumentObjectClassUnregister : public DocumentObjectClassTest,
-                                      public ::testing::WithParamInterface<UnregisterCase> {};
-
-TEST_P(DocumentObjectClassUnregister, RemovesBothClassKeysWholeOnlyWhileCurrent) {
-    const UnregisterCase& c = GetParam();
-    Seed(kSystemDir);
-    RegisterDocumentObjectClass(kRegister, kModulePath);
-    Seed(std::string("REGEDIT4\n") + c.curVer +
-         "[HKEY_CLASSES_ROOT\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}\\InprocServer32]\n@=\"lib."
-         "dll\"\n");
-    const std::string before = Export("HKLM\\Software\\Classes");
-    registry.ClearCalls();
-
-    RegisterDocumentObjectClass(kUnregister, "");
-
-    if (c.classesRemain) {
-        EXPECT_EQ(Export("HKLM\\Software\\Classes"), before);
-    } else {
-        EXPECT_FALSE(KeyExists(kObjectClass));
-        EXPECT_FALSE(KeyExists(kLibraryClass));
-        EXPECT_TRUE(KeyExists("HKCR\\CLSID"));
-    }
-    EXPECT_EQ(registry.CountCalls(RegOp::CreateKey), 0u);
-    EXPECT_EQ(reporter.messages, Messages{});
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, DocumentObjectClassUnregister, ::testing::ValuesIn(kUnregisterCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DocumentObjectClassTest, UnregisteringWithNothingRegisteredChangesNothingAndShowsNothing) {
     Seed(std::string(kSystemDir) +

@@ -1,10 +1,10 @@
-// The language document type key: rebuilt from nothing on every registration,
-// removed only while this version is the current one.
+// The language document type key: rebuilt from nothing on every registration.
+// When it goes (only while this version is current) is one rule of the whole
+// unregistration, in unregistration_test.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,14 +64,6 @@ const char kRegistered[] = R"(Windows Registry Editor Version 5.00
 
 )";
 
-std::vector<std::string> ClassesRootCalls(const FaultInjectingRegistry& registry) {
-    std::vector<std::string> lines;
-    std::istringstream log(registry.FormatCalls());
-    for (std::string line; std::getline(log, line);)
-        if (line.find(" HKEY_CLASSES_ROOT") != std::string::npos) lines.push_back(line);
-    return lines;
-}
-
 class LanguageDocumentTypeTest : public test::RegistryFixture {};
 
 TEST_F(LanguageDocumentTypeTest, RegisterRebuildsTheKeyInOrderWithTheClassIdKeyOpenThroughout) {
@@ -81,7 +73,7 @@ TEST_F(LanguageDocumentTypeTest, RegisterRebuildsTheKeyInOrderWithTheClassIdKeyO
     EXPECT_EQ(Export(kDocument), kRegistered);
     EXPECT_EQ(reporter.messages, Messages{});
     const std::string doc = "HKEY_CLASSES_ROOT\\Orvantis Language";
-    EXPECT_EQ(ClassesRootCalls(registry),
+    EXPECT_EQ(test::ClassesRootCalls(registry),
               (std::vector<std::string>{
                   "OpenKey " + doc + " = 2",
                   "DeleteKey " + doc + " = 2",
@@ -289,45 +281,6 @@ TEST_F(LanguageDocumentTypeTest, RegisteringAgainDropsWhatTheLastRegistrationLef
     EXPECT_EQ(Export(kDocument), kRegistered);
     EXPECT_EQ(reporter.messages, Messages{});
 }
-
-struct UnregisterCase {
-    const char* name;
-    const char* curVer;
-    bool remains;
-};
-void PrintTo(const UnregisterCase& c, std::ostream* os) { *os << c.name; }
-
-const UnregisterCase kUnregisterCases[] = {
-    {"ThisVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3800\"\n",
-     false},
-    {"NoCurVerKey", "", false},
-    {"OtherVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n",
-     true},
-};
-
-class LanguageDocumentTypeUnregister : public LanguageDocumentTypeTest,
-                                       public ::testing::WithParamInterface<UnregisterCase> {};
-
-TEST_P(LanguageDocumentTypeUnregister, RemovesTheWholeKeyOnlyWhileCurrent) {
-    const UnregisterCase& c = GetParam();
-    Seed(kInstalled);
-    RegisterLanguageDocumentType(kRegister, kModulePath);
-    Seed(std::string("REGEDIT4\n") + c.curVer);
-    registry.ClearCalls();
-
-    RegisterLanguageDocumentType(kUnregister, "");
-
-    if (c.remains) {
-        EXPECT_EQ(Export(kDocument), kRegistered);
-    } else {
-        EXPECT_FALSE(KeyExists(kDocument));
-    }
-    EXPECT_EQ(registry.CountCalls(RegOp::CreateKey), 0u);
-    EXPECT_EQ(reporter.messages, Messages{});
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, LanguageDocumentTypeUnregister, ::testing::ValuesIn(kUnregisterCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LanguageDocumentTypeTest, UnregisteringWithNothingRegisteredChangesNothingAndShowsNothing) {
     Seed(kInstalled);

@@ -1,5 +1,6 @@
-// The document suffixes, the Suffix setting and the library document type, with
-// the removal conditions shared by every product of the family.
+// The document suffixes, the Suffix setting and the library document type. When
+// the keys the products of the family share go (by the current version and the
+// products left) is one rule of the whole unregistration, in unregistration_test.
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -156,73 +157,11 @@ TEST_F(LibraryDocumentClassTest, RegisteringTwiceEqualsRegisteringOnce) {
     EXPECT_EQ(StringValue(kAsciiSuffix, "Content Type"), "text/plain");
 }
 
-struct UnregisterCase {
-    const char* name;
-    const char* state;  // .reg lines: CurVer and the system Options key
-    bool asciiSuffixRemains;
-    bool libraryKeysRemain;
-};
-void PrintTo(const UnregisterCase& c, std::ostream* os) { *os << c.name; }
-
 const char kThisVersionCurrent[] =
     "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3800\"\n";
-const char kOtherVersionCurrent[] =
-    "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n";
 const char kEmptyOptions[] = "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options]\n";
 const char kOtherProduct[] =
     "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options]\n\"pwk\"=\"Pellwick\"\n";
-const char kOptionsWithSubkeysOnly[] =
-    "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options\\A]\n"
-    "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options\\B]\n";
-
-const std::string kUnregisterStates[] = {
-    std::string(kThisVersionCurrent) + kEmptyOptions,
-    std::string(kThisVersionCurrent) + kOtherProduct,
-    std::string(kOtherVersionCurrent) + kEmptyOptions,
-    std::string(kOtherVersionCurrent) + kOtherProduct,
-    kEmptyOptions,        // no CurVer key: this version counts as current
-    kThisVersionCurrent,  // no Options key: no product left
-    std::string(kThisVersionCurrent) + kOptionsWithSubkeysOnly,  // subkeys are not products
-};
-
-const UnregisterCase kUnregisterCases[] = {
-    {"CurrentNoProductLeft", kUnregisterStates[0].c_str(), false, false},
-    {"CurrentAnotherProductLeft", kUnregisterStates[1].c_str(), false, true},
-    {"OtherVersionCurrentNoProductLeft", kUnregisterStates[2].c_str(), true, true},
-    {"OtherVersionCurrentAnotherProductLeft", kUnregisterStates[3].c_str(), true, true},
-    {"NoCurVerKey", kUnregisterStates[4].c_str(), false, false},
-    {"NoOptionsKey", kUnregisterStates[5].c_str(), false, false},
-    {"OptionsWithSubkeysOnly", kUnregisterStates[6].c_str(), false, false},
-};
-
-class LibraryDocumentClassUnregister : public LibraryDocumentClassTest,
-                                       public ::testing::WithParamInterface<UnregisterCase> {};
-
-TEST_P(LibraryDocumentClassUnregister, RemovesTheSharedKeysOnlyWhenCurrentAndNoProductIsLeft) {
-    const UnregisterCase& c = GetParam();
-    RunSteps(1);
-    Seed(std::string("REGEDIT4\n") + c.state);
-    const std::string libraryType = Export(kLibraryType);
-    registry.ClearCalls();
-
-    RunSteps(0);
-
-    EXPECT_EQ(KeyExists(kAsciiSuffix), c.asciiSuffixRemains);
-    EXPECT_EQ(KeyExists(kLibrarySuffix), c.libraryKeysRemain);
-    if (c.libraryKeysRemain) {
-        EXPECT_EQ(Export(kLibraryType), libraryType);
-    } else {
-        EXPECT_FALSE(KeyExists(kLibraryType));
-    }
-    // The Suffix setting goes with the product settings key, not here.
-    EXPECT_EQ(StringValue(kSuffixSetting, "ASCII"), "ovxf,Orvantis Language");
-    EXPECT_EQ(registry.CountCalls(RegOp::CreateKey), 0u);
-    EXPECT_EQ(registry.CountCalls(RegOp::SetValue), 0u);
-    EXPECT_EQ(reporter.messages, Messages{});
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, LibraryDocumentClassUnregister, ::testing::ValuesIn(kUnregisterCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LibraryDocumentClassTest, UnregisteringWithNothingRegisteredChangesNothingAndShowsNothing) {
     Seed(std::string("REGEDIT4\n") + kOtherProduct + "[HKEY_CLASSES_ROOT\\.txt]\n@=\"txtfile\"\n");

@@ -8,6 +8,7 @@
 #include "text/code_page.h"
 #include "registry/memory_registry.h"
 #include "text/utf16_data.h"
+#include "tests/support/narrow_registry.h"
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -18,10 +19,12 @@ namespace {
 TEST(MemoryRegistry, ACopyIsAnIndependentSnapshotWithoutHandles) {
     MemoryRegistry registry;
     HKEY key = nullptr;
-    ASSERT_EQ(registry.CreateKeyEx(HKEY_LOCAL_MACHINE, "Software\\A", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    ASSERT_EQ(NarrowRegistry(registry).CreateKeyEx(HKEY_LOCAL_MACHINE, "Software\\A", 0, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
     const MemoryRegistry before = registry;
     EXPECT_EQ(before.OpenHandleCount(), 0u);
-    ASSERT_EQ(registry.SetValueEx(key, "v", REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_SUCCESS);
+    ASSERT_EQ(NarrowRegistry(registry).SetValueEx(key, "v", REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+              ERROR_SUCCESS);
     EXPECT_EQ(before.FindKey(u"HKLM\\Software\\A")->FindValue(u"v"), nullptr);
     EXPECT_NE(registry.FindKey(u"HKLM\\Software\\A")->FindValue(u"v"), nullptr);
 
@@ -30,7 +33,8 @@ TEST(MemoryRegistry, ACopyIsAnIndependentSnapshotWithoutHandles) {
     other = before;
     EXPECT_TRUE(SameContent(other.Hive(RegRoot::LocalMachine), before.Hive(RegRoot::LocalMachine)));
     registry = before;
-    EXPECT_EQ(registry.SetValueEx(key, "v", REG_SZ, reinterpret_cast<const BYTE*>("x"), 2), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(NarrowRegistry(registry).SetValueEx(key, "v", REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+              ERROR_INVALID_HANDLE);
     EXPECT_EQ(registry.OpenHandleCount(), 0u);
 }
 
@@ -47,7 +51,7 @@ TEST(MemoryRegistry, DirectAccessByFullPath) {
     EXPECT_NE(registry.FindKey(u"HKCR"), nullptr);
     EXPECT_EQ(registry.FindKey(u"HKCR\\.ovxf"), nullptr);
     EXPECT_FALSE(registry.RemoveTree(u"HKLM"));
-    EXPECT_EQ(registry.DeleteKey(HKEY_LOCAL_MACHINE, "Software\\Classes"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(NarrowRegistry(registry).DeleteKey(HKEY_LOCAL_MACHINE, "Software\\Classes"), ERROR_ACCESS_DENIED);
 }
 
 // Handles name their keys directly: when a key goes, by whatever way, every
@@ -144,8 +148,9 @@ TEST(MemoryRegistry, AChainAHundredThousandKeysDeepIsRemovedWhole) {
 TEST(MemoryRegistry, VolatileKeysAreMarkedAndTheirDirectChildrenToo) {
     MemoryRegistry registry;
     HKEY key = nullptr;
-    ASSERT_EQ(registry.CreateKeyEx(HKEY_CURRENT_USER, "Fleeting", REG_OPTION_VOLATILE, KEY_ALL_ACCESS, &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        NarrowRegistry(registry).CreateKeyEx(HKEY_CURRENT_USER, "Fleeting", REG_OPTION_VOLATILE, KEY_ALL_ACCESS, &key),
+        ERROR_SUCCESS);
     registry.CloseKey(key);
     EXPECT_TRUE(registry.FindKey(u"HKCU\\Fleeting")->isVolatile);
     ASSERT_TRUE(registry.EnsureKey(u"HKCU\\Fleeting\\Child"));
@@ -156,10 +161,10 @@ TEST(MemoryRegistry, StringsTheNarrowCodePageCannotShowReadAsQuestionMarks) {
     MemoryRegistry registry;
     ASSERT_TRUE(registry.EnsureKey(u"HKCU\\\u4E2D"));
     HKEY key = nullptr;
-    ASSERT_EQ(registry.OpenKeyEx(HKEY_CURRENT_USER, "?", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(NarrowRegistry(registry).OpenKeyEx(HKEY_CURRENT_USER, "?", KEY_READ, &key), ERROR_FILE_NOT_FOUND);
     char name[8];
     DWORD length = sizeof name;
-    ASSERT_EQ(registry.EnumKeyEx(HKEY_CURRENT_USER, 0, name, &length), ERROR_SUCCESS);
+    ASSERT_EQ(NarrowRegistry(registry).EnumKeyEx(HKEY_CURRENT_USER, 0, name, &length), ERROR_SUCCESS);
     EXPECT_EQ(std::string(name, length), "?");
     char16_t wideName[8];
     length = 8;
@@ -167,10 +172,10 @@ TEST(MemoryRegistry, StringsTheNarrowCodePageCannotShowReadAsQuestionMarks) {
     EXPECT_EQ(std::u16string(wideName, length), u"\u4E2D");
 
     ASSERT_TRUE(registry.PutValue(u"HKCU\\Plain", RegValue{u"v", REG_SZ, Utf16Data(u"\u4E2D\u00E9\u20AC")}));
-    ASSERT_EQ(registry.OpenKeyEx(HKEY_CURRENT_USER, "Plain", KEY_READ, &key), ERROR_SUCCESS);
+    ASSERT_EQ(NarrowRegistry(registry).OpenKeyEx(HKEY_CURRENT_USER, "Plain", KEY_READ, &key), ERROR_SUCCESS);
     BYTE data[16];
     DWORD size = sizeof data;
-    ASSERT_EQ(registry.QueryValueEx(key, "v", nullptr, data, &size), ERROR_SUCCESS);
+    ASSERT_EQ(NarrowRegistry(registry).QueryValueEx(key, "v", nullptr, data, &size), ERROR_SUCCESS);
     registry.CloseKey(key);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), std::string("?\xE9\x80\0", 4));
 }

@@ -13,6 +13,7 @@
 #include "registry/registry_changes.h"
 #include "registry/registry_helpers.h"
 #include "text/code_page.h"
+#include "tests/support/narrow_registry.h"
 #ifdef _WIN32
 #include "registry/win32_registry.h"
 #endif
@@ -40,8 +41,8 @@ protected:
     void TearDown() override { Clean(); }
 
     void Clean() {
-        (void)DeleteRegistryTree(*base_, HKEY_LOCAL_MACHINE, kScratch);
-        (void)DeleteRegistryTree(*base_, HKEY_CLASSES_ROOT, "QzOverlayClass");
+        (void)DeleteRegistryTreeSilently(*base_, HKEY_LOCAL_MACHINE, kScratch);
+        (void)DeleteRegistryTreeSilently(*base_, HKEY_CLASSES_ROOT, "QzOverlayClass");
     }
 
     void Write(HKEY root, const std::string& path, const std::string& name, const std::string& text) {
@@ -50,16 +51,18 @@ protected:
     static void Write(RegistryApi& registry, HKEY root, const std::string& path, const std::string& name,
                       const std::string& text) {
         UniqueKey key(registry);
-        ASSERT_EQ(registry.CreateKeyEx(root, path.c_str(), 0, KEY_ALL_ACCESS, key.put()), ERROR_SUCCESS) << path;
+        ASSERT_EQ(NarrowRegistry(registry).CreateKeyEx(root, path.c_str(), 0, KEY_ALL_ACCESS, key.put()), ERROR_SUCCESS)
+            << path;
         ASSERT_EQ(SetRegistryString(registry, key.get(), name, text), 1);
     }
     static std::string Read(RegistryApi& registry, HKEY root, const std::string& path, const std::string& name) {
         UniqueKey key(registry);
-        if (registry.OpenKeyEx(root, path.c_str(), KEY_READ, key.put()) != ERROR_SUCCESS) return "<no key>";
+        if (NarrowRegistry(registry).OpenKeyEx(root, path.c_str(), KEY_READ, key.put()) != ERROR_SUCCESS)
+            return "<no key>";
         char data[256] = {};
         DWORD size = sizeof data - 1;
-        if (registry.QueryValueEx(key.get(), name.c_str(), nullptr, reinterpret_cast<BYTE*>(data), &size) !=
-            ERROR_SUCCESS)
+        if (NarrowRegistry(registry).QueryValueEx(key.get(), name.c_str(), nullptr, reinterpret_cast<BYTE*>(data),
+                                                  &size) != ERROR_SUCCESS)
             return "<no value>";
         return data;
     }
@@ -76,8 +79,8 @@ protected:
     void RunPass(OverlayRegistry& overlay) {
         Write(overlay, HKEY_LOCAL_MACHINE, std::string(kScratch) + "\\Kept", "name", "changed");
         Write(overlay, HKEY_LOCAL_MACHINE, std::string(kScratch) + "\\New", "v", "added");
-        EXPECT_EQ(DeleteRegistryTree(overlay, HKEY_LOCAL_MACHINE, std::string(kScratch) + "\\Tree"), 1);
-        EXPECT_EQ(DeleteRegistryTree(overlay, HKEY_CLASSES_ROOT, "QzOverlayClass"), 1);
+        EXPECT_EQ(DeleteRegistryTreeSilently(overlay, HKEY_LOCAL_MACHINE, std::string(kScratch) + "\\Tree"), 1);
+        EXPECT_EQ(DeleteRegistryTreeSilently(overlay, HKEY_CLASSES_ROOT, "QzOverlayClass"), 1);
         Write(overlay, HKEY_CLASSES_ROOT, "QzOverlayClass", "", "rebuilt");
     }
 
@@ -100,9 +103,9 @@ TEST_P(OverlayRegistryTest, ReadsAfterWritesAnswerAsTheRegistryWouldAndTheBaseSt
     EXPECT_EQ(Read(overlay, HKEY_LOCAL_MACHINE, "Software\\Classes\\QzOverlayClass", ""), "rebuilt")
         << "the classes root and the machine's Software\\Classes are one key";
     UniqueKey scratch(overlay);
-    ASSERT_EQ(overlay.OpenKeyEx(HKEY_LOCAL_MACHINE, kScratch, KEY_READ, scratch.put()), ERROR_SUCCESS);
+    ASSERT_EQ(NarrowRegistry(overlay).OpenKeyEx(HKEY_LOCAL_MACHINE, kScratch, KEY_READ, scratch.put()), ERROR_SUCCESS);
     DWORD subKeys = 0;
-    ASSERT_EQ(overlay.QueryInfoKey(scratch.get(), nullptr, nullptr, &subKeys, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(NarrowRegistry(overlay).QueryInfoKey(scratch.get(), nullptr, nullptr, &subKeys, nullptr), ERROR_SUCCESS);
     EXPECT_EQ(subKeys, 2u) << "Kept and New; Tree is gone";
     scratch.reset();
 
@@ -119,8 +122,9 @@ TEST_P(OverlayRegistryTest, TheLongestNamesInTheBaseReadThroughAndGo) {
     const BYTE data[] = {42};
     {
         UniqueKey parent(*base_);
-        ASSERT_EQ(base_->CreateKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), 0, KEY_ALL_ACCESS, parent.put()),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            NarrowRegistry(*base_).CreateKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), 0, KEY_ALL_ACCESS, parent.put()),
+            ERROR_SUCCESS);
         UniqueKey child(*base_);
         ASSERT_EQ(base_->CreateKeyExW(parent.get(), keyName.c_str(), 0, KEY_ALL_ACCESS, child.put()), ERROR_SUCCESS);
         ASSERT_EQ(base_->SetValueExW(child.get(), valueName.c_str(), REG_BINARY, data, 1), ERROR_SUCCESS);
@@ -129,7 +133,8 @@ TEST_P(OverlayRegistryTest, TheLongestNamesInTheBaseReadThroughAndGo) {
     OverlayRegistry overlay(*base_);
     {
         UniqueKey parent(overlay);
-        ASSERT_EQ(overlay.OpenKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), KEY_READ, parent.put()), ERROR_SUCCESS);
+        ASSERT_EQ(NarrowRegistry(overlay).OpenKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), KEY_READ, parent.put()),
+                  ERROR_SUCCESS);
         char16_t name[kMaxKeyNameLength + 1];
         DWORD length = kMaxKeyNameLength + 1;
         ASSERT_EQ(overlay.EnumKeyExW(parent.get(), 0, name, &length), ERROR_SUCCESS);
@@ -141,10 +146,11 @@ TEST_P(OverlayRegistryTest, TheLongestNamesInTheBaseReadThroughAndGo) {
         EXPECT_EQ(overlay.QueryValueExW(child.get(), valueName.c_str(), nullptr, &read, &size), ERROR_SUCCESS);
         EXPECT_EQ(read, 42);
     }
-    EXPECT_EQ(DeleteRegistryTree(overlay, HKEY_LOCAL_MACHINE, longPath), 1);
+    EXPECT_EQ(DeleteRegistryTreeSilently(overlay, HKEY_LOCAL_MACHINE, longPath), 1);
     EXPECT_EQ(Read(overlay, HKEY_LOCAL_MACHINE, longPath, ""), "<no key>");
     UniqueKey stillThere(*base_);
-    EXPECT_EQ(base_->OpenKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), KEY_READ, stillThere.put()), ERROR_SUCCESS)
+    EXPECT_EQ(NarrowRegistry(*base_).OpenKeyEx(HKEY_LOCAL_MACHINE, longPath.c_str(), KEY_READ, stillThere.put()),
+              ERROR_SUCCESS)
         << "the base stays as it was";
 }
 

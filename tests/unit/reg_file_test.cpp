@@ -10,6 +10,7 @@
 #include "registry/memory_registry.h"
 #include "registry/reg_file.h"
 #include "text/utf16_data.h"
+#include "tests/support/narrow_registry.h"
 
 namespace qz {
 namespace {
@@ -629,8 +630,8 @@ TEST(RegFileWriter, AnEncodedFileIsTheWrittenTextInUtf16Le) {
     ASSERT_TRUE(
         registry.PutValue(u"HKCU\\Top value", RegValue{u"x", REG_MULTI_SZ, Utf16Data(std::u16string(u"a\0b\0", 4))}));
     HKEY key = nullptr;
-    ASSERT_EQ(registry.CreateKeyEx(HKEY_CURRENT_USER, "A\\Fleeting\\Inner", REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
-                                   &key),
+    ASSERT_EQ(NarrowRegistry(registry).CreateKeyEx(HKEY_CURRENT_USER, "A\\Fleeting\\Inner", REG_OPTION_VOLATILE,
+                                                   KEY_ALL_ACCESS, &key),
               ERROR_SUCCESS);
     registry.CloseKey(key);
     const RegKey& hive = registry.Hive(RegRoot::CurrentUser);
@@ -655,7 +656,8 @@ TEST(RegFileWriter, CanLeaveOutVolatileKeysAndAnEmptyTop) {
     MemoryRegistry registry;
     ASSERT_TRUE(registry.PutValue(u"HKCU\\Lasting", RegValue{u"v", REG_SZ, Utf16Data(u"x")}));
     HKEY key = nullptr;
-    ASSERT_EQ(registry.CreateKeyEx(HKEY_CURRENT_USER, "Fleeting\\Inner", REG_OPTION_VOLATILE, KEY_ALL_ACCESS, &key),
+    ASSERT_EQ(NarrowRegistry(registry).CreateKeyEx(HKEY_CURRENT_USER, "Fleeting\\Inner", REG_OPTION_VOLATILE,
+                                                   KEY_ALL_ACCESS, &key),
               ERROR_SUCCESS);
     registry.CloseKey(key);
     RegWriteOptions options;

@@ -3,6 +3,9 @@
 // is a .reg text that turns the "before" registry into the "after" one.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <optional>
+
 #include "text/code_page.h"
 #include "registry/reg_file.h"
 #include "registry/registry_changes.h"
@@ -15,9 +18,8 @@ void Import(MemoryRegistry& registry, const std::string& text) {
     ASSERT_TRUE(ImportRegText(Utf8ToUtf16(text), registry, error)) << error;
 }
 
-TEST(RegistryChanges, ListsWhatChangedAndNothingElse) {
-    MemoryRegistry before;
-    Import(before, R"(REGEDIT4
+// A registry before a pass, and what the pass does to it.
+const char kBefore[] = R"(REGEDIT4
 [HKEY_LOCAL_MACHINE\Software\Corvalen\Same]
 "v"="same"
 [HKEY_LOCAL_MACHINE\Software\Corvalen\Changed]
@@ -31,11 +33,8 @@ TEST(RegistryChanges, ListsWhatChangedAndNothingElse) {
 [HKEY_CLASSES_ROOT\.old]
 @="Old.Document"
 [HKEY_CURRENT_USER\Software\Corvalen]
-)");
-    MemoryRegistry after = before;
-    EXPECT_EQ(DescribeRegistryChanges(before, after), "");
-
-    Import(after, R"(REGEDIT4
+)";
+const char kPass[] = R"(REGEDIT4
 [HKEY_LOCAL_MACHINE\Software\Corvalen\Changed]
 "changed"="new"
 "type changed"=dword:00000001
@@ -50,7 +49,15 @@ TEST(RegistryChanges, ListsWhatChangedAndNothingElse) {
 [-HKEY_CLASSES_ROOT\.old]
 [HKEY_CURRENT_USER\Software\Corvalen\IniSettings]
 "whatsnew_ovx"=dword:00000001
-)");
+)";
+
+TEST(RegistryChanges, ListsWhatChangedAndNothingElse) {
+    MemoryRegistry before;
+    Import(before, kBefore);
+    MemoryRegistry after = before;
+    EXPECT_EQ(DescribeRegistryChanges(before, after), "");
+
+    Import(after, kPass);
     const std::string changes = DescribeRegistryChanges(before, after);
     EXPECT_EQ(changes, R"(Windows Registry Editor Version 5.00
 
@@ -83,6 +90,57 @@ TEST(RegistryChanges, ListsWhatChangedAndNothingElse) {
     EXPECT_EQ(DescribeRegistryChanges(before, after), "");
     EXPECT_TRUE(SameContent(before.Hive(RegRoot::LocalMachine), after.Hive(RegRoot::LocalMachine)));
     EXPECT_TRUE(SameContent(before.Hive(RegRoot::CurrentUser), after.Hive(RegRoot::CurrentUser)));
+}
+
+// The list the .reg text, the JSON and the WiX source are made of: each change
+// once, with what the value held before and whether its key is new.
+TEST(RegistryChanges, ListEachChangeWithItsOldValueAndItsKey) {
+    MemoryRegistry before;
+    Import(before, kBefore);
+    MemoryRegistry after = before;
+    Import(after, kPass);
+
+    using Kind = RegistryChange::Kind;
+    struct Row {
+        Kind kind;
+        std::string key;
+        std::string value;  // the value's name, "" for a key
+        bool keyIsNew;
+        bool hasOld;
+    };
+    const Row expected[] = {
+        {Kind::RemoveKey, "HKEY_CLASSES_ROOT\\.old", "", false, false},
+        {Kind::AddKey, "HKEY_CLASSES_ROOT\\.ovxf", "", false, false},
+        {Kind::SetValue, "HKEY_CLASSES_ROOT\\.ovxf", "", true, false},
+        {Kind::AddKey, "HKEY_CURRENT_USER\\Software\\Corvalen\\IniSettings", "", false, false},
+        {Kind::SetValue, "HKEY_CURRENT_USER\\Software\\Corvalen\\IniSettings", "whatsnew_ovx", true, false},
+        {Kind::RemoveValue, "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Changed", "", false, true},
+        {Kind::SetValue, "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Changed", "added", false, false},
+        {Kind::SetValue, "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Changed", "changed", false, true},
+        {Kind::RemoveValue, "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Changed", "removed", false, true},
+        {Kind::SetValue, "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Changed", "type changed", false, true},
+        {Kind::RemoveKey, "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Gone", "", false, false},
+        {Kind::AddKey, "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\New", "", false, false},
+        {Kind::AddKey, "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\New\\Sub", "", false, false},
+        {Kind::SetValue, "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\New\\Sub", "v", true, false},
+    };
+    const std::vector<RegistryChange> changes = ListRegistryChanges(before, after);
+    ASSERT_EQ(changes.size(), std::size(expected));
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        const RegistryChange& change = changes[i];
+        const Row& row = expected[i];
+        SCOPED_TRACE(row.key + " " + row.value);
+        EXPECT_EQ(change.kind, row.kind);
+        EXPECT_EQ(FullKeyName(change), row.key);
+        const std::optional<RegValue>& value = change.newValue ? change.newValue : change.oldValue;
+        EXPECT_EQ(value ? Utf16ToUtf8(value->name) : std::string(), row.value);
+        EXPECT_EQ(change.keyIsNew, row.keyIsNew);
+        EXPECT_EQ(change.oldValue.has_value(), row.hasOld);
+        EXPECT_EQ(change.newValue.has_value(), row.kind == Kind::SetValue);
+    }
+    // What a value held before, as it was.
+    EXPECT_EQ(changes[9].oldValue->type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(changes[9].newValue->type, static_cast<DWORD>(REG_DWORD));
 }
 
 }  // namespace

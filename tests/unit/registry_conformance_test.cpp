@@ -20,6 +20,8 @@
 #include "registry/memory_registry.h"
 #include "registry/overlay_registry.h"
 #include "registry/registry_api.h"
+#include "tests/support/narrow_registry.h"
+#include "text/utf16_data.h"
 #ifdef _WIN32
 #include "registry/win32_registry.h"
 #endif
@@ -93,6 +95,12 @@ protected:
             overlay_ = std::make_unique<OverlayRegistry>(*api_);
             api_ = overlay_.get();
         }
+        // The narrow calls under test: advapi32's own over advapi32, else ours
+        // converted onto the registry's wide calls.
+#ifdef _WIN32
+        if (GetParam() == Kind::Advapi32) narrow_ = std::make_unique<Advapi32NarrowRegistry>(*api_);
+#endif
+        if (!narrow_) narrow_ = std::make_unique<NarrowRegistry>(*api_);
         RemoveScratchKeys();
         scratch_.emplace(Create(HKEY_CURRENT_USER, kScratch));
     }
@@ -108,13 +116,13 @@ protected:
     }
 
     void RemoveScratchKeys() {
-        RemoveTree(reg(), HKEY_CURRENT_USER, kScratch);
-        RemoveTree(reg(), HKEY_LOCAL_MACHINE, kScratch);
-        RemoveTree(reg(), HKEY_LOCAL_MACHINE, "Software\\Classes\\QzConformance");
-        RemoveTree(reg(), HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\QzConformance");
+        RemoveTree(*api_, HKEY_CURRENT_USER, kScratch);
+        RemoveTree(*api_, HKEY_LOCAL_MACHINE, kScratch);
+        RemoveTree(*api_, HKEY_LOCAL_MACHINE, "Software\\Classes\\QzConformance");
+        RemoveTree(*api_, HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\QzConformance");
     }
 
-    RegistryApi& reg() { return *api_; }
+    NarrowRegistry& reg() { return *narrow_; }
     HKEY scratch() const { return scratch_->get(); }
 
     UniqueKey Create(HKEY root, const std::string& path, DWORD options = REG_OPTION_NON_VOLATILE,
@@ -226,9 +234,7 @@ protected:
         EXPECT_EQ(status, ERROR_SUCCESS);
         if (size != nullptr) *size = got;
         if (status != ERROR_SUCCESS) return {};
-        std::u16string text;
-        for (DWORD i = 0; i + 1 < got; i += 2) text.push_back(static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8)));
-        return text;
+        return Utf16OfData(buffer.data(), got);
     }
 
 private:
@@ -238,6 +244,7 @@ private:
 #endif
     std::unique_ptr<OverlayRegistry> overlay_;
     RegistryApi* api_ = nullptr;
+    std::unique_ptr<NarrowRegistry> narrow_;
     std::optional<UniqueKey> scratch_;
 };
 

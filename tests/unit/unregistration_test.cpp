@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "registration/registration_steps.h"
 #include "registration/product_lookups.h"
 #include "tests/support/registry_fixture.h"
+#include "text/code_page.h"
 
 namespace qz {
 namespace {
@@ -191,6 +193,132 @@ TEST_F(UnregistrationTest, WhatCannotBeRemovedShowsABoxAndTheRestStillGoes) {
     EXPECT_EQ(StringValue(kOptions, "ovx"), std::nullopt);
     EXPECT_EQ(reporter.messages, Messages{});
 }
+
+// ---- classes-root keys go only while this version is current -------------------
+//
+// One rule over a whole unregistration (RemoveProductKeys, then the steps, as
+// DllUnregisterServer runs them): the keys of the classes root that every
+// version shares go only while this version is current (CurVer names it, or
+// there is no CurVer key); those the products of the family share (the library
+// suffix and type) only when, besides, no product is left in Options; those of
+// this version alone always. A key that stays is left exactly as it was.
+
+const char kInstallation[] = R"(REGEDIT4
+[HKEY_LOCAL_MACHINE\Software\Corvalen\ZURedore\38.0\Dir]
+"bin"="C:\\Program Files\\Corvalen\\ZURedore V12\\bin"
+"help"="C:\\Program Files\\Corvalen\\ZURedore V12\\help"
+"lib"="C:\\Program Files\\Corvalen\\ZURedore V12\\lib"
+)";
+
+// A subkey no step writes: a class key goes whole, whatever it holds.
+const char kForeignSubkey[] =
+    "[HKEY_CLASSES_ROOT\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}\\InprocServer32]\n@=\"lib.dll\"\n";
+
+enum class Goes { Always, WhileCurrent, WhileCurrentAndNoProductLeft };
+
+struct ClassesRootKey {
+    const char* key;
+    Goes goes;
+};
+const ClassesRootKey kClassesRootKeys[] = {
+    {"HKCR\\OVX Application", Goes::WhileCurrent},                                // the readable ProgID
+    {"HKCR\\OVX Application 3800", Goes::Always},                                 // this version's ProgID
+    {"HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}", Goes::Always},        // the application class
+    {"HKCR\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}", Goes::WhileCurrent},  // the document object class
+    {"HKCR\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}", Goes::WhileCurrent},  // the library class
+    {"HKCR\\Orvantis Language", Goes::WhileCurrent},                              // the language document type
+    {"HKCR\\Orvantis Language\\shell\\Open Orvantis V12", Goes::Always},          // this version's verb in it
+    {"HKCR\\.ovxf", Goes::WhileCurrent},                                          // its suffix
+    {"HKCR\\.ovxl", Goes::WhileCurrentAndNoProductLeft},                          // the library suffix
+    {"HKCR\\Tavrin Model Library", Goes::WhileCurrentAndNoProductLeft},           // the library type
+};
+
+struct CurVerState {
+    const char* name;
+    const char* regLines;  // replacing the CurVer the registration wrote; "" keeps it
+    bool thisVersionCurrent;
+};
+const CurVerState kCurVerStates[] = {
+    {"ThisVersionCurrent", "", true},
+    // Only the whole ProgID names this version; letter case does not matter.
+    {"ExactlyMajorMinor", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 380\"\n", false},
+    {"NewerBuild", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3805\"\n", false},
+    {"OtherVersionCurrent", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n", false},
+    {"OtherLetterCase", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"ovx application 3800\"\n", true},
+    {"NoCurVerKey", "[-HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n", true},
+    {"CurVerWithoutValue", "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=-\n", false},
+};
+
+struct OptionsState {
+    const char* name;
+    const char* regLines;  // added to the Options key the registration wrote (its "ovx" value)
+    bool productLeft;      // once the unregistration has removed "ovx"
+};
+const OptionsState kOptionsStates[] = {
+    {"NoOtherProduct", "", false},
+    {"AnotherProduct", "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options]\n\"pwk\"=\"Pellwick\"\n",
+     true},
+    {"NoOptionsKey", "[-HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options]\n", false},
+    // Subkeys are not products.
+    {"SubkeysOnly",
+     "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options\\A]\n"
+     "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options\\B]\n",
+     false},
+};
+
+bool KeyGoes(Goes goes, bool thisVersionCurrent, bool productLeft) {
+    switch (goes) {
+        case Goes::Always: return true;
+        case Goes::WhileCurrent: return thisVersionCurrent;
+        case Goes::WhileCurrentAndNoProductLeft: return thisVersionCurrent && !productLeft;
+    }
+    return false;
+}
+
+class ClassesRootUnregistration : public UnregistrationTest,
+                                  public ::testing::WithParamInterface<std::tuple<CurVerState, OptionsState>> {};
+
+TEST_P(ClassesRootUnregistration, SharedKeysGoOnlyWhileThisVersionIsCurrent) {
+    const auto& [curVer, options] = GetParam();
+    Seed(kInstallation);
+    RegisterApplicationName();
+    RunRegistrationSteps(kRegister);
+    ASSERT_EQ(reporter.messages, Messages{});
+    Seed(std::string("REGEDIT4\n") + curVer.regLines + options.regLines + kForeignSubkey);
+    // What stays stays as registered, less what always goes (this version's
+    // verb inside the document type).
+    const MemoryRegistry registered = memory;
+    for (const ClassesRootKey& row : kClassesRootKeys) {
+        ASSERT_TRUE(KeyExists(row.key)) << row.key << " was not registered";
+        if (row.goes == Goes::Always) memory.RemoveTree(Utf8ToUtf16(row.key));
+    }
+    std::vector<std::string> before;
+    for (const ClassesRootKey& row : kClassesRootKeys) before.push_back(Export(row.key));
+    memory = registered;
+    registry.ClearCalls();
+
+    RemoveProductKeys();
+    RunRegistrationSteps(kUnregister);
+
+    for (std::size_t i = 0; i < std::size(kClassesRootKeys); ++i) {
+        const ClassesRootKey& row = kClassesRootKeys[i];
+        if (KeyGoes(row.goes, curVer.thisVersionCurrent, options.productLeft)) {
+            EXPECT_FALSE(KeyExists(row.key)) << row.key;
+        } else {
+            EXPECT_EQ(Export(row.key), before[i]) << row.key;
+        }
+    }
+    EXPECT_TRUE(KeyExists("HKCR\\CLSID"));
+    EXPECT_EQ(reporter.messages, Messages{});
+    EXPECT_EQ(registry.CountCalls(RegOp::CreateKey), 0u);
+    EXPECT_EQ(registry.CountCalls(RegOp::SetValue), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(CurVerByOptions, ClassesRootUnregistration,
+                         ::testing::Combine(::testing::ValuesIn(kCurVerStates), ::testing::ValuesIn(kOptionsStates)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+                         });
 
 }  // namespace
 }  // namespace qz

@@ -19,21 +19,6 @@ namespace {
 
 const char kInstallFolder[] = "C:\\Program Files\\Orvantis Test";
 
-// Every key a registration of the product writes or removes.
-const char* const kProductKeys[] = {
-    "HKLM\\Software\\Corvalen",
-    "HKCU\\Software\\Corvalen",
-    "HKCR\\.ovxf",
-    "HKCR\\.ovxl",
-    "HKCR\\Orvantis Language",
-    "HKCR\\Tavrin Model Library",
-    "HKCR\\OVX Application",
-    "HKCR\\OVX Application 3800",
-    "HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}",
-    "HKCR\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}",
-    "HKCR\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}",
-};
-
 struct QzregRun {
     int exitCode = -1;
     std::string out;
@@ -72,18 +57,12 @@ protected:
         return run;
     }
 
-    static std::string ExportProduct() {
-        std::string text;
-        for (const char* key : kProductKeys) text += std::string(key) + ":\n" + ExportKey(key);
-        return text;
-    }
-
     std::string dll_;
     std::string qzreg_;
 };
 
 TEST_F(QzregUnderWine, ADryRunPrintsTheRegistrationAndTheRealOneMatchesRegsvr32) {
-    const std::string before = ExportProduct();
+    const std::string before = ExportProductRegistry();
     const QzregRun preview = Qzreg("register --dry-run");
     ASSERT_EQ(preview.exitCode, 0) << preview.err;
     EXPECT_NE(preview.out.find("[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\r\n@=\"OVX Application 3800\""),
@@ -93,22 +72,22 @@ TEST_F(QzregUnderWine, ADryRunPrintsTheRegistrationAndTheRealOneMatchesRegsvr32)
                                "@=\"C:\\\\Program Files\\\\Orvantis Test\\\\qzproduct.dll,0\""),
               std::string::npos)
         << preview.out;
-    EXPECT_EQ(ExportProduct(), before) << "the dry run changed the registry";
+    EXPECT_EQ(ExportProductRegistry(), before) << "the dry run changed the registry";
 
     const QzregRun real = Qzreg("register");
     ASSERT_EQ(real.exitCode, 0) << real.err;
     EXPECT_EQ(real.out, preview.out);
     // What qzreg.exe registered is exactly what regsvr32 registers.
-    const std::string registered = ExportProduct();
+    const std::string registered = ExportProductRegistry();
     ResetProductRegistry();
     ImportRegFixture("tests/e2e/fixtures/documents_seed.reg");
     ASSERT_EQ(RunRegsvr32(dll_, false), 0);
-    EXPECT_EQ(ExportProduct(), registered);
+    EXPECT_EQ(ExportProductRegistry(), registered);
 }
 
 TEST_F(QzregUnderWine, CheckFindsExactlyTheDriftAndARegistrationMendsIt) {
     ASSERT_EQ(RunRegsvr32(dll_, false), 0);
-    const std::string registered = ExportProduct();
+    const std::string registered = ExportProductRegistry();
     QzregRun check = Qzreg("check");
     EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
     EXPECT_EQ(Lines(check.out), std::vector<std::string>{"The registration is intact (the system registry)."});
@@ -135,7 +114,7 @@ TEST_F(QzregUnderWine, CheckFindsExactlyTheDriftAndARegistrationMendsIt) {
     check = Qzreg("check");
     EXPECT_EQ(check.exitCode, 0) << check.out;
     // Repaired to the registration, the switch back at 0 as a registration sets it.
-    EXPECT_EQ(ExportProduct(), registered);
+    EXPECT_EQ(ExportProductRegistry(), registered);
 }
 
 TEST_F(QzregUnderWine, AnUnregistrationsPreviewListsWhatRegsvr32URemoves) {

@@ -180,9 +180,11 @@ TEST(RealMachineUnderWineOnly, AKeyNameOf256CharactersBelowTheSettingsKeyGoes) {
     ResetRegistry();
 }
 
-// A subkey another program protected (its DACL lets everyone only read it)
-// cannot be removed, and so neither can the settings key above it: the
-// unregistration says so and fails, and removes everything else of this version.
+// A subkey another program protected (its DACL lets everyone only read its
+// values: its own subkeys cannot even be listed) cannot be removed, and so
+// neither can the settings key above it: the unregistration says so and fails,
+// and removes everything else of this version. (With read access granted, Wine
+// would let the walk empty the key and then delete it.)
 TEST(RealMachineUnderWineOnly, AProtectedSubkeyBelowTheSettingsKeyFailsTheUnregistration) {
     ResetRegistry();
     ImportRegFixture(Fixture(kRealMachineInstallation));
@@ -199,7 +201,7 @@ TEST(RealMachineUnderWineOnly, AProtectedSubkeyBelowTheSettingsKeyFailsTheUnregi
         EXPECT_EQ(RegSetKeySecurity(protectedKey, DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
         LocalFree(descriptor);
     };
-    setDacl(L"D:P(A;;KR;;;WD)");
+    setDacl(L"D:P(A;;0x20001;;;WD)");
 
     const HookedPass pass = RunHookedPass(dll, true);
     EXPECT_EQ(pass.result, kSelfRegClassError);

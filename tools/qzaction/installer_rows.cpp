@@ -5,7 +5,7 @@
 #include <set>
 
 #include "text/code_page.h"
-#include "text/utf16_data.h"
+#include "registry/registry_data.h"
 
 namespace qz {
 namespace {
@@ -14,25 +14,6 @@ int RootColumn(const std::string& hive) {
     if (hive == "HKEY_CLASSES_ROOT") return 0;
     if (hive == "HKEY_CURRENT_USER") return 1;
     return 2;
-}
-
-std::string Text(const std::vector<BYTE>& data) { return Utf16ToUtf8(Utf16TextOfData(data.data(), data.size())); }
-
-std::vector<std::string> Strings(const std::vector<BYTE>& data) {
-    std::vector<std::string> strings;
-    const std::u16string all = Utf16OfData(data.data(), data.size());
-    std::u16string current;
-    for (char16_t c : all) {
-        if (c != u'\0') {
-            current.push_back(c);
-            continue;
-        }
-        if (current.empty()) break;
-        strings.push_back(Utf16ToUtf8(current));
-        current.clear();
-    }
-    if (!current.empty()) strings.push_back(Utf16ToUtf8(current));
-    return strings;
 }
 
 InstallerRow Row(InstallerRow::Table table, const RegistryChange& change, std::string name,
@@ -70,10 +51,10 @@ std::string FormattedLiteral(const std::string& text) {
 std::optional<std::string> RegistryTableValue(const RegValue& value) {
     switch (value.type) {
         case REG_SZ: {
-            const std::string text = FormattedLiteral(Text(value.data));
+            const std::string text = FormattedLiteral(Utf16ToUtf8(StringOfData(value.data)));
             return !text.empty() && text[0] == '#' ? "#" + text : text;
         }
-        case REG_EXPAND_SZ: return "#%" + FormattedLiteral(Text(value.data));
+        case REG_EXPAND_SZ: return "#%" + FormattedLiteral(Utf16ToUtf8(StringOfData(value.data)));
         case REG_DWORD: {
             std::uint32_t number = 0;
             for (std::size_t i = 0; i < 4 && i < value.data.size(); ++i)
@@ -93,7 +74,7 @@ std::optional<std::string> RegistryTableValue(const RegValue& value) {
         case REG_MULTI_SZ: {
             // [~] between the strings and at both ends: the strings replace the value.
             std::string text = "[~]";
-            for (const std::string& s : Strings(value.data)) text += FormattedLiteral(s) + "[~]";
+            for (const std::u16string& s : MultiStringOfData(value.data)) text += FormattedLiteral(Utf16ToUtf8(s)) + "[~]";
             return text;
         }
         default: return std::nullopt;

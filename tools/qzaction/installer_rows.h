@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/qzreg/registry_diff.h"
+#include "registry/registry_changes.h"
 
 namespace qz {
 

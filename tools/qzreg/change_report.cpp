@@ -2,61 +2,39 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdio>
+#include <cstdint>
+#include <optional>
 
 #include "registry/reg_file.h"
+#include "registry/registry_data.h"
+#include "text/ascii.h"
 #include "text/code_page.h"
-#include "text/utf16_data.h"
 
 namespace qz {
 namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::u16string TextOf(const std::vector<BYTE>& data) { return Utf16OfData(data.data(), data.size()); }
-
+// Strings as strings, multi-strings as arrays, numbers of their exact size as
+// numbers, anything else as hex.
 Json DataAsJson(const RegValue& value) {
     switch (value.type) {
         case REG_SZ:
-        case REG_EXPAND_SZ: {
-            std::u16string text = TextOf(value.data);
-            while (!text.empty() && text.back() == u'\0') text.pop_back();
-            return Utf16ToUtf8(text);
-        }
+        case REG_EXPAND_SZ: return Utf16ToUtf8(WholeStringOfData(value.data));
         case REG_MULTI_SZ: {
             Json strings = Json::array();
-            const std::u16string text = TextOf(value.data);
-            std::size_t start = 0;
-            while (start < text.size()) {
-                const std::size_t end = text.find(u'\0', start);
-                const std::size_t stop = end == std::u16string::npos ? text.size() : end;
-                if (stop == start) break;  // the empty string that ends the list
-                strings.push_back(Utf16ToUtf8(text.substr(start, stop - start)));
-                start = stop + 1;
-            }
+            for (const std::u16string& text : MultiStringOfData(value.data)) strings.push_back(Utf16ToUtf8(text));
             return strings;
         }
         case REG_DWORD:
-            if (value.data.size() == 4)
-                return static_cast<std::uint32_t>(value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
-                                                  (static_cast<std::uint32_t>(value.data[3]) << 24));
+            if (const std::optional<std::uint32_t> number = DwordOfData(value.data)) return *number;
             break;
         case REG_QWORD:
-            if (value.data.size() == 8) {
-                std::uint64_t number = 0;
-                for (int i = 7; i >= 0; --i) number = (number << 8) | value.data[static_cast<std::size_t>(i)];
-                return number;
-            }
+            if (const std::optional<std::uint64_t> number = QwordOfData(value.data)) return *number;
             break;
         default: break;
     }
-    std::string hex;
-    char pair[3];
-    for (BYTE b : value.data) {
-        std::snprintf(pair, sizeof pair, "%02x", b);
-        hex += pair;
-    }
-    return hex;
+    return HexOfData(value.data, HexCase::Lower);
 }
 
 const char* KindName(RegistryChange::Kind kind) {
@@ -84,23 +62,9 @@ Json ChangeAsJson(const RegistryChange& change) {
     return item;
 }
 
-bool EndsWithIgnoringCase(const std::string& text, const std::string& tail) {
-    if (text.size() < tail.size()) return false;
-    for (std::size_t i = 0; i < tail.size(); ++i) {
-        const char a = text[text.size() - tail.size() + i];
-        const char b = tail[i];
-        if (std::tolower(static_cast<unsigned char>(a)) != std::tolower(static_cast<unsigned char>(b))) return false;
-    }
-    return true;
-}
-
 std::string ParentKey(const std::string& key) {
     const std::size_t slash = key.find_last_of('\\');
     return slash == std::string::npos ? std::string() : key.substr(0, slash);
-}
-
-bool SameKeyIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && EndsWithIgnoringCase(a, b);
 }
 
 // The rules of machine state: values a registration writes that the machine
@@ -114,7 +78,7 @@ struct MachineStateRule {
 // after its first start; a registration only starts it at 0.
 bool IsWhatsNewSwitch(const RegistryChange& change, const std::vector<RegistryChange>&) {
     return change.hive == "HKEY_CURRENT_USER" && change.oldValue && change.oldValue->type == REG_DWORD &&
-           EndsWithIgnoringCase(change.key, "\\IniSettings") &&
+           AsciiEndsWithIgnoringCase(change.key, "\\IniSettings") &&
            Utf16ToUtf8(change.newValue->name).rfind("whatsnew_", 0) == 0;
 }
 
@@ -124,11 +88,11 @@ bool IsAnotherVersionsProgId(const RegistryChange& change, const std::vector<Reg
     if (change.hive != "HKEY_CLASSES_ROOT") return false;
     for (const RegistryChange& other : all) {
         if (other.kind != RegistryChange::Kind::SetValue || other.hive != "HKEY_CLASSES_ROOT" || !other.oldValue ||
-            !other.newValue->name.empty() || !EndsWithIgnoringCase(other.key, "\\CurVer"))
+            !other.newValue->name.empty() || !AsciiEndsWithIgnoringCase(other.key, "\\CurVer"))
             continue;
         const std::string progId = ParentKey(other.key);
-        if (SameKeyIgnoringCase(change.key, progId) || SameKeyIgnoringCase(change.key, progId + "\\CurVer") ||
-            SameKeyIgnoringCase(change.key, progId + "\\CLSID"))
+        if (AsciiEqualIgnoringCase(change.key, progId) || AsciiEqualIgnoringCase(change.key, progId + "\\CurVer") ||
+            AsciiEqualIgnoringCase(change.key, progId + "\\CLSID"))
             return true;
     }
     return false;
@@ -163,7 +127,8 @@ CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes) {
                 for (const Drift& drift : result.drift) {
                     if (drift.kind == Drift::Kind::MissingKey && drift.change.hive == change.hive &&
                         change.key.size() > drift.change.key.size() &&
-                        SameKeyIgnoringCase(change.key.substr(0, drift.change.key.size() + 1), drift.change.key + "\\"))
+                        AsciiEqualIgnoringCase(change.key.substr(0, drift.change.key.size() + 1),
+                                               drift.change.key + "\\"))
                         parentMissing = true;
                 }
                 if (!parentMissing) result.drift.push_back({Drift::Kind::MissingKey, change});

@@ -3,6 +3,7 @@
 #include "registry/memory_registry.h"
 #include "registry/overlay_registry.h"
 #include "registry/registry_changes.h"
+#include "registry/registry_data.h"
 #include "text/code_page.h"
 #include "text/utf16_data.h"
 #include "tools/qzreg/change_report.h"
@@ -15,8 +16,6 @@ const char kHarvestModulePath[] = "[#qzproduct.dll]";
 
 namespace {
 
-std::u16string TextOfStringData(const std::vector<BYTE>& data) { return Utf16TextOfData(data.data(), data.size()); }
-
 // Every text the machine state gives a directory, paired with its property
 // reference; directories the machine state lacks get the reference itself.
 std::vector<std::pair<std::u16string, std::u16string>> PrepareDirectories(MemoryRegistry& base,
@@ -27,7 +26,7 @@ std::vector<std::pair<std::u16string, std::u16string>> PrepareDirectories(Memory
         const RegKey* dir = base.FindKey(dirKey);
         const RegValue* value = dir != nullptr ? dir->FindValue(Utf8ToUtf16(directory.valueName)) : nullptr;
         if (value != nullptr && (value->type == REG_SZ || value->type == REG_EXPAND_SZ)) {
-            const std::u16string text = TextOfStringData(value->data);
+            const std::u16string text = StringOfData(value->data);
             if (!text.empty()) {
                 substitutions.emplace_back(text, reference);
                 continue;
@@ -47,7 +46,7 @@ std::vector<std::pair<std::u16string, std::u16string>> PrepareDirectories(Memory
 
 void Substitute(RegValue& value, const std::vector<std::pair<std::u16string, std::u16string>>& substitutions) {
     if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) return;
-    std::u16string text = TextOfStringData(value.data);
+    std::u16string text = StringOfData(value.data);
     bool changed = false;
     for (const auto& [from, to] : substitutions) {
         for (std::size_t at = text.find(from); at != std::u16string::npos; at = text.find(from, at + to.size())) {
@@ -101,16 +100,7 @@ bool HarvestRegistration(const HarvestOptions& options,
     if (format == "json") {
         output = ChangesAsJson(changes);
     } else {
-        // The .reg form of the same: apply the substituted changes to the "before" picture.
-        MemoryRegistry harvested = before;
-        for (const RegistryChange& change : changes) {
-            const std::u16string key = Utf8ToUtf16(FullKeyName(change));
-            if (change.kind == RegistryChange::Kind::AddKey) harvested.EnsureKey(key);
-            if (change.kind == RegistryChange::Kind::SetValue) harvested.PutValue(key, *change.newValue);
-            if (change.kind == RegistryChange::Kind::RemoveKey) harvested.RemoveTree(key);
-            if (change.kind == RegistryChange::Kind::RemoveValue) harvested.RemoveValue(key, change.oldValue->name);
-        }
-        output = DescribeRegistryChanges(before, harvested);
+        output = RegistryChangesAsRegText(changes);
     }
     return true;
 }

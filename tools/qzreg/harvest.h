@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "registry/registry_api.h"
-#include "tools/qzreg/registry_diff.h"
+#include "registry/registry_changes.h"
 
 namespace qz {
 

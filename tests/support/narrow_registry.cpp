@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "registry/registry_api.h"
+#include "tests/support/narrow_registry.h"
 #include "text/code_page.h"
 
 namespace qz {
@@ -91,19 +91,19 @@ LONG CopyNarrowData(DWORD type, const std::vector<BYTE>& wideData, BYTE* data, D
 
 }  // namespace
 
-LONG RegistryApi::CreateKeyEx(HKEY root, const char* path, DWORD options, REGSAM access, HKEY* out) {
+LONG NarrowRegistry::CreateKeyEx(HKEY root, const char* path, DWORD options, REGSAM access, HKEY* out) {
     if (NarrowKeyPathTooLong(path)) return ERROR_MORE_DATA;
     if (path == nullptr) return CreateKeyExW(root, nullptr, options, access, out);
     return CreateKeyExW(root, Wide(path).c_str(), options, access, out);
 }
 
-LONG RegistryApi::OpenKeyEx(HKEY root, const char* path, REGSAM access, HKEY* out) {
+LONG NarrowRegistry::OpenKeyEx(HKEY root, const char* path, REGSAM access, HKEY* out) {
     if (NarrowKeyPathTooLong(path)) return ERROR_MORE_DATA;
     if (path == nullptr) return OpenKeyExW(root, nullptr, access, out);
     return OpenKeyExW(root, Wide(path).c_str(), access, out);
 }
 
-LONG RegistryApi::OpenKey(HKEY root, const char* path, HKEY* out) {
+LONG NarrowRegistry::OpenKey(HKEY root, const char* path, HKEY* out) {
     if (out == nullptr) return ERROR_INVALID_PARAMETER;
     // No path gives back the very handle passed in.
     if (path == nullptr || *path == '\0') {
@@ -114,7 +114,7 @@ LONG RegistryApi::OpenKey(HKEY root, const char* path, HKEY* out) {
     return OpenKeyExW(root, Wide(path).c_str(), kMaximumAllowed, out);
 }
 
-LONG RegistryApi::SetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) {
+LONG NarrowRegistry::SetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) {
     if (data == nullptr && size != 0) return kErrorNoAccess;
     const std::u16string wideName = Wide(name);
     if (!IsStringType(type)) return SetValueExW(key, wideName.c_str(), type, data, size);
@@ -123,12 +123,12 @@ LONG RegistryApi::SetValueEx(HKEY key, const char* name, DWORD type, const BYTE*
     return SetValueExW(key, wideName.c_str(), type, wideData.data(), static_cast<DWORD>(wideData.size()));
 }
 
-LONG RegistryApi::QueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) {
+LONG NarrowRegistry::QueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) {
     if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
     DWORD storedType = REG_NONE;
     std::vector<BYTE> wideData;
     const LONG status =
-        ReadWideValue(*this, key, Wide(name).c_str(), data != nullptr ? *size : 0, storedType, wideData);
+        ReadWideValue(wide(), key, Wide(name).c_str(), data != nullptr ? *size : 0, storedType, wideData);
     if (status != ERROR_SUCCESS) return status;
     DWORD reported = 0;
     const LONG copied = CopyNarrowData(storedType, wideData, data, size, &reported);
@@ -137,7 +137,7 @@ LONG RegistryApi::QueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* da
     return copied;
 }
 
-LONG RegistryApi::QueryInfoKey(HKEY key, char* className, DWORD* classLen, DWORD* subKeys, DWORD* values) {
+LONG NarrowRegistry::QueryInfoKey(HKEY key, char* className, DWORD* classLen, DWORD* subKeys, DWORD* values) {
     const LONG status = QueryInfoKeyW(key, subKeys, values);
     if (status != ERROR_SUCCESS) return status;
     // The module's keys never carry a class: it is always the empty text.
@@ -146,7 +146,7 @@ LONG RegistryApi::QueryInfoKey(HKEY key, char* className, DWORD* classLen, DWORD
     return ERROR_SUCCESS;
 }
 
-LONG RegistryApi::EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen) {
+LONG NarrowRegistry::EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen) {
     if (name == nullptr || nameLen == nullptr) return ERROR_INVALID_PARAMETER;
     char16_t wide[kMaxKeyNameLength + 1];
     DWORD wideLength = kMaxKeyNameLength + 1;
@@ -160,7 +160,7 @@ LONG RegistryApi::EnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameLen) {
     return ERROR_SUCCESS;
 }
 
-LONG RegistryApi::EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, DWORD* type, BYTE* data,
+LONG NarrowRegistry::EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, DWORD* type, BYTE* data,
                             DWORD* dataLen) {
     if (name == nullptr || nameLen == nullptr || (data != nullptr && dataLen == nullptr))
         return ERROR_INVALID_PARAMETER;
@@ -211,12 +211,12 @@ LONG RegistryApi::EnumValue(HKEY key, DWORD index, char* name, DWORD* nameLen, D
     return status;
 }
 
-LONG RegistryApi::DeleteKey(HKEY root, const char* path) {
+LONG NarrowRegistry::DeleteKey(HKEY root, const char* path) {
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
     if (NarrowKeyPathTooLong(path)) return ERROR_MORE_DATA;
     return DeleteKeyW(root, Wide(path).c_str());
 }
 
-LONG RegistryApi::DeleteValue(HKEY key, const char* name) { return DeleteValueW(key, Wide(name).c_str()); }
+LONG NarrowRegistry::DeleteValue(HKEY key, const char* name) { return DeleteValueW(key, Wide(name).c_str()); }
 
 }  // namespace qz
