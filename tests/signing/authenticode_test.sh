@@ -8,7 +8,7 @@
 #
 #   authenticode_test.sh BUILD_DIR VERIFY_TRUST_EXE FILE...
 #
-# FILEs (qzproduct.dll, qzreg.exe, the MSI) are copied, never signed in place.
+# FILEs (qzproduct.dll, qzreg.exe, qzaction.dll, the MSI) are copied, never signed in place.
 set -uo pipefail
 
 [ $# -ge 3 ] || { echo "usage: authenticode_test.sh BUILD_DIR VERIFY_TRUST_EXE FILE..." >&2; exit 2; }
@@ -93,7 +93,7 @@ cp "unsigned-${1##*/}" wrong-password
 
 # ---- Wine's WinVerifyTrust, with the test root in the machine's Root store -------------
 dll=
-for name in "${signed[@]}"; do case $name in *.dll) dll=$name ;; esac; done
+for name in "${signed[@]}"; do case $name in *.dll) [ -n "$dll" ] || dll=$name ;; esac; done  # the module, the first
 if [ -z "$dll" ]; then
   fail "no signed DLL for WinVerifyTrust"
 else
