@@ -10,43 +10,15 @@
 // Advapi32NarrowRegistry makes the real narrow calls instead.
 #pragma once
 
-#include "registry/registry_api.h"
+#include "registry/forwarding_registry.h"
 
 namespace qz {
 
-class NarrowRegistry : public RegistryApi {
+class NarrowRegistry : public ForwardingRegistry {
 public:
-    explicit NarrowRegistry(RegistryApi& wide) : wide_(wide) {}
+    explicit NarrowRegistry(RegistryApi& wide) : ForwardingRegistry(wide) {}
 
-    RegistryApi& wide() { return wide_; }
-
-    // ---- wide operations: the other registry's ----------------------------------
-
-    LONG CreateKeyExW(HKEY root, const char16_t* path, DWORD options, REGSAM access, HKEY* out) override {
-        return wide_.CreateKeyExW(root, path, options, access, out);
-    }
-    LONG OpenKeyExW(HKEY root, const char16_t* path, REGSAM access, HKEY* out) override {
-        return wide_.OpenKeyExW(root, path, access, out);
-    }
-    LONG SetValueExW(HKEY key, const char16_t* name, DWORD type, const BYTE* data, DWORD size) override {
-        return wide_.SetValueExW(key, name, type, data, size);
-    }
-    LONG QueryValueExW(HKEY key, const char16_t* name, DWORD* type, BYTE* data, DWORD* size) override {
-        return wide_.QueryValueExW(key, name, type, data, size);
-    }
-    LONG QueryInfoKeyW(HKEY key, DWORD* subKeys, DWORD* values) override {
-        return wide_.QueryInfoKeyW(key, subKeys, values);
-    }
-    LONG EnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen) override {
-        return wide_.EnumKeyExW(key, index, name, nameLen);
-    }
-    LONG EnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen, DWORD* type, BYTE* data,
-                    DWORD* dataLen) override {
-        return wide_.EnumValueW(key, index, name, nameLen, type, data, dataLen);
-    }
-    LONG DeleteKeyW(HKEY root, const char16_t* path) override { return wide_.DeleteKeyW(root, path); }
-    LONG DeleteValueW(HKEY key, const char16_t* name) override { return wide_.DeleteValueW(key, name); }
-    LONG CloseKey(HKEY key) override { return wide_.CloseKey(key); }
+    RegistryApi& wide() { return inner(); }
 
     // ---- narrow operations (the system code page) ---------------------------------
 
@@ -73,8 +45,6 @@ public:
     // RegDeleteValueA(key, name).
     [[nodiscard]] virtual LONG DeleteValue(HKEY key, const char* name);
 
-private:
-    RegistryApi& wide_;
 };
 
 #ifdef _WIN32

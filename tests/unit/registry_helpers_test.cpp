@@ -230,8 +230,8 @@ std::vector<std::u16string> Repeated(int count, const std::u16string& name) {
 std::vector<std::u16string> NumberedLevels(int count) {
     std::vector<std::u16string> names;
     for (int level = 0; level < count; ++level) {
-        char name[16];
-        std::snprintf(name, sizeof name, "Level%02d_abcde", level);  // 13 characters
+        char name[32];
+        std::snprintf(name, sizeof name, "Level%02d_abcde", level);  // 13 characters or more; the first 13 are the name
         names.emplace_back(name, name + 13);
     }
     return names;
