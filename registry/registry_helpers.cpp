@@ -101,17 +101,4 @@ int DeleteRegistryTreeSilently(RegistryApi& registry, HKEY root, std::string pat
     return deleted == ERROR_SUCCESS ? 1 : 0;
 }
 
-int DeleteKeyIfEmpty(RegistryApi& registry, HKEY root, const std::string& path) {
-    const std::u16string widePath = Utf8ToUtf16(path);
-    {
-        UniqueKey key(registry);
-        if (registry.OpenKeyExW(root, widePath.c_str(), KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
-        DWORD subKeys = 0;
-        DWORD values = 0;
-        if (registry.QueryInfoKeyW(key.get(), &subKeys, &values) != ERROR_SUCCESS) return 0;
-        if (subKeys != 0 || values != 0) return 0;
-    }
-    return registry.DeleteKeyW(root, widePath.c_str()) == ERROR_SUCCESS ? 1 : 0;
-}
-
 }  // namespace qz

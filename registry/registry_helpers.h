@@ -20,8 +20,4 @@ int SetRegistryString(RegistryApi& registry, HKEY key, const std::string& valueN
 // when there was no such key).
 int DeleteRegistryTreeSilently(RegistryApi& registry, HKEY root, std::string path, LONG* status = nullptr);
 
-// Deletes root\path only when it holds no value and no subkey: for keys this
-// module shares with other programs. 1 when the key went.
-int DeleteKeyIfEmpty(RegistryApi& registry, HKEY root, const std::string& path);
-
 }  // namespace qz
