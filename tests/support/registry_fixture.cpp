@@ -4,6 +4,7 @@
 
 #include "text/code_page.h"
 #include "registry/reg_file.h"
+#include "registry/registry_data.h"
 
 namespace qz::test {
 namespace {
@@ -58,21 +59,14 @@ std::optional<std::string> RegistryFixture::StringValue(const std::string& fullK
                                                         const std::string& valueName) const {
     const RegValue* value = FindValue(fullKeyPath, valueName);
     if (value == nullptr || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return std::nullopt;
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < value->data.size(); i += 2) {
-        const char16_t c = static_cast<char16_t>(value->data[i] | (value->data[i + 1] << 8));
-        if (c == 0) break;
-        text.push_back(c);
-    }
-    return Utf16ToUtf8(text);
+    return Utf16ToUtf8(StringOfData(value->data));
 }
 
 std::optional<std::uint32_t> RegistryFixture::DwordValue(const std::string& fullKeyPath,
                                                          const std::string& valueName) const {
     const RegValue* value = FindValue(fullKeyPath, valueName);
-    if (value == nullptr || value->type != REG_DWORD || value->data.size() != 4) return std::nullopt;
-    return static_cast<std::uint32_t>(value->data[0]) | (static_cast<std::uint32_t>(value->data[1]) << 8) |
-           (static_cast<std::uint32_t>(value->data[2]) << 16) | (static_cast<std::uint32_t>(value->data[3]) << 24);
+    if (value == nullptr || value->type != REG_DWORD) return std::nullopt;
+    return DwordOfData(value->data);
 }
 
 std::optional<DWORD> RegistryFixture::ValueType(const std::string& fullKeyPath, const std::string& valueName) const {
