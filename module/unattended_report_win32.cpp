@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "text/code_page.h"
+#include "text/wide_text_win32.h"
 
 namespace qz {
 namespace {
@@ -10,11 +10,6 @@ namespace {
 // The event's number within the source. No message file is registered for the
 // source, so event viewers show the event's text as it was given.
 constexpr DWORD kRegistrationErrorEvent = 1;
-
-std::wstring Wide(const std::string& utf8) {
-    const std::u16string wide = Utf8ToUtf16(utf8);
-    return std::wstring(wide.begin(), wide.end());
-}
 
 }  // namespace
 
@@ -28,8 +23,8 @@ bool WindowStationIsVisible() {
 }
 
 void RecordUnattendedMessage(const std::string& source, const std::string& message) {
-    const std::wstring wideSource = Wide(source);
-    const std::wstring text = Wide(message);
+    const std::wstring wideSource = Utf8ToWide(source);
+    const std::wstring text = Utf8ToWide(message);
     if (HANDLE log = ::RegisterEventSourceW(nullptr, wideSource.c_str())) {
         LPCWSTR strings[] = {text.c_str()};
         ::ReportEventW(log, EVENTLOG_ERROR_TYPE, 0, kRegistrationErrorEvent, nullptr, 1, 0, strings, nullptr);

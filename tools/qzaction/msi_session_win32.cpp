@@ -2,19 +2,10 @@
 
 #include <msiquery.h>
 
-#include "text/code_page.h"
+#include "text/wide_text_win32.h"
 
 namespace qz {
 namespace {
-
-std::wstring Wide(const std::string& text) {
-    const std::u16string wide = Utf8ToUtf16(text);
-    return std::wstring(wide.begin(), wide.end());
-}
-
-std::string Narrow(const std::wstring& text) {
-    return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
-}
 
 // A handle closed when it goes.
 class OwnedHandle {
@@ -38,7 +29,7 @@ private:
 void MsiSession::Log(const std::string& text) const {
     OwnedHandle record(MsiCreateRecord(1));
     MsiRecordSetStringW(record.get(), 0, L"QzRegistrationRows: [1]");
-    MsiRecordSetStringW(record.get(), 1, Wide(text).c_str());
+    MsiRecordSetStringW(record.get(), 1, Utf8ToWide(text).c_str());
     MsiProcessMessage(install_, INSTALLMESSAGE_INFO, record.get());
 }
 
@@ -52,7 +43,7 @@ std::string MsiSession::Format(const std::wstring& formatted) const {
     DWORD length = size + 1;
     if (MsiFormatRecordW(install_, record.get(), text.data(), &length) != ERROR_SUCCESS) return std::string();
     text.resize(length);
-    return Narrow(text);
+    return WideToUtf8(text);
 }
 
 bool MsiSession::InsertTemporaryRows(const std::vector<InstallerRow>& rows, const std::wstring& component,
@@ -84,10 +75,10 @@ bool MsiSession::InsertTemporaryRows(const std::vector<InstallerRow>& rows, cons
         const std::wstring id = L"QzRow" + std::to_wstring(++number);
         MsiRecordSetStringW(record.get(), 1, id.c_str());
         MsiRecordSetInteger(record.get(), 2, row.root);
-        MsiRecordSetStringW(record.get(), 3, Wide(row.key).c_str());
-        MsiRecordSetStringW(record.get(), 4, Wide(row.name).c_str());  // "" is a null column
+        MsiRecordSetStringW(record.get(), 3, Utf8ToWide(row.key).c_str());
+        MsiRecordSetStringW(record.get(), 4, Utf8ToWide(row.name).c_str());  // "" is a null column
         if (registryRow) {
-            MsiRecordSetStringW(record.get(), 5, row.value ? Wide(*row.value).c_str() : L"");
+            MsiRecordSetStringW(record.get(), 5, row.value ? Utf8ToWide(*row.value).c_str() : L"");
             MsiRecordSetStringW(record.get(), 6, component.c_str());
         } else {
             MsiRecordSetStringW(record.get(), 5, component.c_str());
@@ -104,7 +95,7 @@ bool MsiSession::InsertTemporaryRows(const std::vector<InstallerRow>& rows, cons
 }
 
 TemporaryModule::~TemporaryModule() {
-    if (!path_.empty()) DeleteFileW(Wide(path_).c_str());
+    if (!path_.empty()) DeleteFileW(Utf8ToWide(path_).c_str());
     if (!directory_.empty()) RemoveDirectoryW(directory_.c_str());
 }
 
@@ -115,7 +106,7 @@ bool TemporaryModule::Extract(const MsiSession& session, const std::wstring& bin
     const std::wstring query = L"SELECT `Data` FROM `Binary` WHERE `Name` = '" + binaryName + L"'";
     if (database.get() == 0 || MsiDatabaseOpenViewW(database.get(), query.c_str(), view.put()) != ERROR_SUCCESS ||
         MsiViewExecute(view.get(), 0) != ERROR_SUCCESS || MsiViewFetch(view.get(), record.put()) != ERROR_SUCCESS) {
-        error = "the package has no Binary row " + Narrow(binaryName);
+        error = "the package has no Binary row " + WideToUtf8(binaryName);
         return false;
     }
     // A folder of its own, so that the module keeps its file name.
@@ -137,10 +128,10 @@ bool TemporaryModule::Extract(const MsiSession& session, const std::wstring& bin
     const std::wstring file = directory_ + L"\\qzproduct.dll";
     HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (out == INVALID_HANDLE_VALUE) {
-        error = "the module cannot be written to " + Narrow(file);
+        error = "the module cannot be written to " + WideToUtf8(file);
         return false;
     }
-    path_ = Narrow(file);
+    path_ = WideToUtf8(file);
     bool written = true;
     std::vector<char> buffer(1 << 16);
     for (;;) {
