@@ -98,8 +98,8 @@ cleanup() {
   exit "$status"
 }
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'echo "== fresh-debian: interrupted" >&2; exit 130' INT
+trap 'echo "== fresh-debian: terminated" >&2; exit 143' TERM
 trap 'exit 129' HUP
 
 started=$(date +%s)
@@ -136,10 +136,14 @@ mount_in tmpfs tmpfs /dev/shm -o mode=1777
 mount_in tmpfs tmpfs /tmp -o mode=1777
 echo "== fresh-debian: root ready in $(($(date +%s) - started)) s; running: $*"
 
+# In the background and waited for, so that a signal to this script alone (Ctrl-C,
+# timeout, a CI runner's TERM) is handled at once: the trap ends the run and the
+# cleanup stops whatever the command still has running inside the root.
 set +e
 chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" LANG=C.UTF-8 \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  /bin/bash -c 'cd "$0" && exec "$@"' "$inside" "$@"
+  /bin/bash -c 'cd "$0" && exec "$@"' "$inside" "$@" <&0 &
+wait $!
 status=$?
 set -e
 echo "== fresh-debian: the command exited $status after $(($(date +%s) - started)) s in all"
