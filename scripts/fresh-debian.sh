@@ -12,7 +12,7 @@
 # installed packages, so the project's setup script must install everything.
 #
 # Needs root (or sudo) and Debian packages only: mmdebstrap and git are installed
-# on this machine when missing. The root lives under ${TMPDIR:-/var/tmp}; /proc,
+# on this machine when missing (scripts/setup-debian.sh --ci-host). The root lives under ${TMPDIR:-/var/tmp}; /proc,
 # /sys, /dev, /dev/pts, a fresh /dev/shm and a fresh /tmp are mounted in it. On
 # every way out (success, failure, Ctrl-C) the processes the command left inside
 # the root are stopped, everything mounted is unmounted and the root is removed,
@@ -39,14 +39,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exec sudo --preserve-env=TMPDIR "${again[@]}" "$@"
 fi
 
-need=()
-command -v mmdebstrap >/dev/null || need+=(mmdebstrap)
-command -v git >/dev/null || need+=(git)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "fresh-debian.sh: installing ${need[*]} on this machine"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
-fi
+"$project/scripts/setup-debian.sh" --ci-host
 
 # This machine's release and apt sources: deb822 files and a one-line-style list.
 . /etc/os-release
