@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     app.footer(ExitStatusText(""));
 #else
-    app.footer(ExitStatusText("") + kRegistryFolderRuleText);
+    app.footer(ExitStatusText("") + "\n" + kRegistryFolderRuleText);
 #endif
     app.require_subcommand(1);
     app.fallthrough();
@@ -281,14 +281,14 @@ int main(int argc, char** argv) {
     const std::vector<std::string> checkFormats = {"text", "json"};
     check->add_option("-f,--format", options.format, "text (the default: the differences, one a line) or json")
         ->check(CLI::IsMember(checkFormats));
-    check->footer(MachineStateHelp() + ExitStatusText("check"));
+    check->footer(MachineStateHelp() + "\n" + ExitStatusText("check"));
 
     const std::vector<std::string> harvestFormats = {"reg", "json"};
     CLI::App* harvest = app.add_subcommand(
         "harvest", "print the registration as data (.reg or JSON) without changing any registry");
     harvest->add_option("-f,--format", options.format, "reg (the default: .reg text) or json")
         ->check(CLI::IsMember(harvestFormats));
-    harvest->footer(HarvestHelp() + ExitStatusText("harvest"));
+    harvest->footer(HarvestHelp() + "\n" + ExitStatusText("harvest"));
 
     try {
         app.parse(argc, argv);

@@ -12,9 +12,9 @@ namespace qz {
 
 const char kRegistryFolderRuleText[] =
     "The registry folder: --registry DIR, else $QZ_REGISTRY_DIR, else $XDG_STATE_HOME/orvantis/registry, else\n"
-    "~/.local/state/orvantis/registry. Only the last two (the default folder) are made when missing; a folder\n"
-    "named with --registry or QZ_REGISTRY_DIR must exist unless register is given --create. check, a dry run and\n"
-    "harvest never write into a folder, nor make one.\n";
+    "~/.local/state/orvantis/registry. Only those last two, the default folder, are made by a command that\n"
+    "writes and finds them missing; a folder named with --registry or QZ_REGISTRY_DIR must exist unless\n"
+    "register is given --create. check, a dry run and harvest never write into a folder, nor make one.\n";
 
 namespace {
 
