@@ -12,6 +12,8 @@ packages=(
   clang libclang-rt-dev
   wixl msitools
   osslsigncode openssl
+  softhsm2 opensc libengine-pkcs11-openssl
+  python3-jsonschema
 )
 
 missing=()
