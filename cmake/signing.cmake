@@ -135,8 +135,16 @@ else()
   set(QZ_SIGN_FILE_COMMAND ${CMAKE_COMMAND} -E true)
 endif()
 
+# One signing at a time: a token locks its PIN after a few wrong tries, and with a wrong PIN
+# every signing step started in parallel would be one more try. With the steps in one pool of
+# depth 1 (Ninja), the first refusal stops the build before the next step starts.
+if(QZ_SIGNING)
+  set_property(GLOBAL APPEND PROPERTY JOB_POOLS qz_signing=1)
+endif()
+
 function(qz_sign_target target)
   if(QZ_SIGNING)
+    set_property(TARGET ${target} PROPERTY JOB_POOL_LINK qz_signing)
     # sign-file.sh prints "Signing NAME ...": Ninja shows a step's output, not its comment.
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${QZ_SIGN_FILE_COMMAND} $<TARGET_FILE:${target}>
