@@ -68,7 +68,7 @@ else()
     COMMAND ${CMAKE_SOURCE_DIR}/cmake/msi-reproducible.sh --msibuild ${QZ_MSIBUILD} --msiinfo ${QZ_MSIINFO}
             ${QZ_MSI_FILE} ${QZ_SOURCE_DATE_EPOCH}
     COMMAND ${QZ_SIGN_FILE_COMMAND} ${QZ_MSI_FILE}
-    DEPENDS ${QZ_MSI_WXS} qzproduct qzreg qzaction ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
+    DEPENDS ${QZ_MSI_WXS} qzproduct qzreg qzaction qzevents ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
             ${CMAKE_SOURCE_DIR}/cmake/msi-reproducible.sh ${CMAKE_SOURCE_DIR}/cmake/sign-file.sh
     COMMENT "Building the package with wixl: ${QZ_MSI_FILE}"
     VERBATIM)

@@ -13,7 +13,7 @@ void RegisterApplicationName() {
     RegistryApi& registry = Registry();
     UniqueKey company(registry);
     if (CreateRegistryKey(HKEY_LOCAL_MACHINE, "Software\\Corvalen", company) != ERROR_SUCCESS) {
-        ReportRegistrationError("Unable to open HKEY_LOCAL_MACHINE");
+        ReportRegistrationError(ReportMessage::OpenLocalMachine);
         return;
     }
 
@@ -21,17 +21,17 @@ void RegisterApplicationName() {
         UniqueKey product(registry);
         const std::string productKeyName = LoadProductString(IDS_PRODUCT_KEY_NAME);
         if (CreateRegistryKey(company.get(), productKeyName, product) != ERROR_SUCCESS)
-            ReportRegistrationError("Unable to create Application Name key");
+            ReportRegistrationError(ReportMessage::CreateApplicationNameKey);
     }
 
     UniqueKey options(registry);
     if (CreateRegistryKey(company.get(), SystemOptionsSubkeyPath(), options) != ERROR_SUCCESS) {
-        ReportRegistrationError("Unable to open modeler options key");
+        ReportRegistrationError(ReportMessage::OpenModelerOptionsKey);
         return;
     }
     if (SetRegistryString(options.get(), LoadProductString(IDS_PRODUCT_ABBREV),
                           LoadProductString(IDS_PRODUCT_KEY_NAME)) == 0)
-        ReportRegistrationError("Unable to enter value in modeler options key");
+        ReportRegistrationError(ReportMessage::EnterModelerOptionsValue);
 }
 
 }  // namespace qz

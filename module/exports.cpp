@@ -27,8 +27,7 @@ namespace {
 bool RecordModulePath(const std::string& path) {
     std::u16string wide;
     if (!Utf8ToUtf16Exact(path, wide)) {
-        ReportRegistrationError("Unable to represent the module path in the registry: " +
-                                Utf16ToUtf8(Utf8ToUtf16(path)));
+        ReportRegistrationError(ReportMessage::ModulePathNotRepresentable, {Utf16ToUtf8(Utf8ToUtf16(path))});
         return false;
     }
     ModulePath() = path;

@@ -17,12 +17,21 @@ namespace {
 class MessageBoxReporter final : public ErrorReporter {
 public:
     void Report(const std::string& message) override {
+        ReportCatalogueMessage(MakeReportedMessage(ReportMessage::Unlisted, {message}));
+    }
+
+    void ReportCatalogueMessage(const ReportedMessage& message) override {
         // On a window station nobody sees (a service, SYSTEM, a task without a
         // logon) a box would never be dismissed: the message is recorded instead.
         if (!WindowStationIsVisible()) {
             RecordUnattendedMessage(ModuleStrings().Load(IDS_PRODUCT_NAME), message);
             return;
         }
+        ShowBox(message.text);
+    }
+
+private:
+    static void ShowBox(const std::string& message) {
         // No owner window; OK button, error icon, brought to the foreground; the
         // button texts in the system's default language. The message is the
         // module's UTF-8 text, shown in the system code page as the box takes it.
@@ -31,7 +40,6 @@ public:
                         ::GetSystemDefaultLangID());
     }
 
-private:
     static std::string ToAnsiCodePage(const std::string& utf8) {
         const std::u16string wide = Utf8ToUtf16(utf8);
         const wchar_t* text = reinterpret_cast<const wchar_t*>(wide.data());

@@ -2,16 +2,11 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "text/wide_text_win32.h"
 
 namespace qz {
-namespace {
-
-// The event's number within the source. No message file is registered for the
-// source, so event viewers show the event's text as it was given.
-constexpr DWORD kRegistrationErrorEvent = 1;
-
-}  // namespace
 
 bool WindowStationIsVisible() {
     HWINSTA station = ::GetProcessWindowStation();
@@ -22,15 +17,23 @@ bool WindowStationIsVisible() {
     return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-void RecordUnattendedMessage(const std::string& source, const std::string& message) {
+void RecordUnattendedMessage(const std::string& source, const ReportedMessage& message) {
     const std::wstring wideSource = Utf8ToWide(source);
-    const std::wstring text = Utf8ToWide(message);
+    // The event's id is the message's number in the catalogue and its strings are the
+    // inserts: the module's message table (the source's EventMessageFile, registered by
+    // the package) renders them into the text the box shows. Where the source is not
+    // registered, event viewers still list the inserts under the event.
+    std::vector<std::wstring> inserts;
+    inserts.reserve(message.inserts.size());
+    for (const std::string& insert : message.inserts) inserts.push_back(Utf8ToWide(insert));
+    std::vector<LPCWSTR> strings;
+    for (const std::wstring& insert : inserts) strings.push_back(insert.c_str());
     if (HANDLE log = ::RegisterEventSourceW(nullptr, wideSource.c_str())) {
-        LPCWSTR strings[] = {text.c_str()};
-        ::ReportEventW(log, EVENTLOG_ERROR_TYPE, 0, kRegistrationErrorEvent, nullptr, 1, 0, strings, nullptr);
+        ::ReportEventW(log, EVENTLOG_ERROR_TYPE, 0, static_cast<DWORD>(message.message), nullptr,
+                       static_cast<WORD>(strings.size()), 0, strings.empty() ? nullptr : strings.data(), nullptr);
         ::DeregisterEventSource(log);
     }
-    const std::wstring debugLine = wideSource + L": Registration Error: " + text + L"\n";
+    const std::wstring debugLine = wideSource + L": Registration Error: " + Utf8ToWide(message.text) + L"\n";
     ::OutputDebugStringW(debugLine.c_str());
 }
 

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "registration/report_messages.h"
+
 namespace qz {
 
 // True when the process's window station is the interactive one (WSF_VISIBLE);
@@ -15,9 +17,10 @@ namespace qz {
 bool WindowStationIsVisible();
 
 // One message, recorded as an error event of the Application event log with
-// `source` (the product's name) as event source and the message as the event's
-// text, and as debug output ("<source>: Registration Error: <message>"). Texts
-// in UTF-8; nothing is shown and nothing waits.
-void RecordUnattendedMessage(const std::string& source, const std::string& message);
+// `source` (the product's name) as event source, the message's number in the
+// catalogue as event id and its inserts as the event's strings, and as debug
+// output ("<source>: Registration Error: <text>"). Texts in UTF-8; nothing is
+// shown and nothing waits.
+void RecordUnattendedMessage(const std::string& source, const ReportedMessage& message);
 
 }  // namespace qz

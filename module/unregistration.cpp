@@ -27,8 +27,8 @@ void RemoveProductKeys() {
     if (status == ERROR_SUCCESS) status = registry.DeleteValueW(options.get(), Utf8ToUtf16(abbreviation).c_str());
     // A value that stays would still count this product as installed.
     if (status != ERROR_SUCCESS && !IsMissingStatus(status))
-        ReportRegistrationError("Unable to remove the value " + abbreviation + " of " +
-                                FullKeyName(HKEY_LOCAL_MACHINE, SystemOptionsKeyPath()));
+        ReportRegistrationError(ReportMessage::RemoveOptionsValue,
+                                {abbreviation, FullKeyName(HKEY_LOCAL_MACHINE, SystemOptionsKeyPath())});
 }
 
 void RemoveShellVerbs() {

@@ -32,14 +32,15 @@ void ResetReportedFailureCount() {
     g_reportedTopics.clear();
 }
 
-void ReportRegistrationErrorOnce(const std::string& topic, const std::string& message) {
+void ReportRegistrationErrorOnce(const std::string& topic, ReportMessage message, std::vector<std::string> inserts) {
     // The first report under a topic already failed the pass.
-    if (g_reportedTopics.insert(topic).second) ReportRegistrationError(message);
+    if (g_reportedTopics.insert(topic).second) ReportRegistrationError(message, std::move(inserts));
 }
 
-void ReportRegistrationError(const std::string& message) {
+void ReportRegistrationError(ReportMessage message, std::vector<std::string> inserts) {
     ++g_reportedFailures;
-    if (g_services.reporter != nullptr) g_services.reporter->Report(message);
+    if (g_services.reporter != nullptr)
+        g_services.reporter->ReportCatalogueMessage(MakeReportedMessage(message, std::move(inserts)));
 }
 
 }  // namespace qz

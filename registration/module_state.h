@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "registration/report_messages.h"
 #include "registry/registry_api.h"
 
 namespace qz {
@@ -16,6 +17,9 @@ public:
     // Shows one "Registration Error" box (or its native counterpart) and returns
     // when the user has dismissed it.
     virtual void Report(const std::string& message) = 0;
+    // One message of the catalogue: by default the box with its text. A reporter that
+    // records events overrides it to keep the message's number and inserts.
+    virtual void ReportCatalogueMessage(const ReportedMessage& message) { Report(message.text); }
 };
 
 class StringSource {
@@ -53,9 +57,10 @@ std::string LoadProductString(unsigned id);
 // The module's full file path (UTF-8): filled by DllRegisterServer, empty until then.
 std::string& ModulePath();
 
-// Shows one "Registration Error" box with this message (never a format string)
-// through the reporter in force, and counts it as a failure of the pass.
-void ReportRegistrationError(const std::string& message);
+// Shows one "Registration Error" box with this message of the catalogue and its inserts
+// (texts put in as they are, never read as format strings) through the reporter in force,
+// and counts it as a failure of the pass.
+void ReportRegistrationError(ReportMessage message, std::vector<std::string> inserts = {});
 
 // Counts the failures reported since the last reset: the exports turn a pass
 // that reported any failure into a failure result.
@@ -65,6 +70,7 @@ void ResetReportedFailureCount();
 // Reports a failure that many steps would meet alike (a missing installation
 // directory, say) once per pass: the first report under a topic shows its box
 // (and fails the pass); later ones under the same topic show nothing.
-void ReportRegistrationErrorOnce(const std::string& topic, const std::string& message);
+void ReportRegistrationErrorOnce(const std::string& topic, ReportMessage message,
+                                 std::vector<std::string> inserts = {});
 
 }  // namespace qz

@@ -31,10 +31,8 @@ const char* InstallDirectoryValueName(InstallDirectoryKind kind) {
 std::string SystemDirKeyName() { return "HKEY_LOCAL_MACHINE\\" + SystemDirKeyPath(); }
 
 // Every directory lookup of a pass meets a missing installation alike: one box says so.
-void ReportMissingInstallation(const char* valueName, const char* why) {
-    ReportRegistrationErrorOnce("installation directory",
-                                "The installation directory of the modelling system was not found: " +
-                                    SystemDirKeyName() + ", value " + valueName + " " + why);
+void ReportMissingInstallation(const char* valueName, ReportMessage why) {
+    ReportRegistrationErrorOnce("installation directory", why, {SystemDirKeyName(), valueName});
 }
 
 bool IsTextType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
@@ -52,14 +50,14 @@ std::string FullKeyName(HKEY root, const std::string& path) {
 
 void ReportUnreadableKey(HKEY root, const std::string& path) {
     const std::string name = FullKeyName(root, path);
-    ReportRegistrationErrorOnce("unreadable " + name, "Unable to read " + name);
+    ReportRegistrationErrorOnce("unreadable " + name, ReportMessage::UnreadableKey, {name});
 }
 
 int DeleteRegistryTree(HKEY root, std::string path) {
     LONG status = ERROR_SUCCESS;
     if (DeleteRegistryTreeSilently(Registry(), root, path, &status) == 1) return 1;
     if (IsMissingStatus(status)) return 0;
-    ReportRegistrationError("Unable to remove " + FullKeyName(root, path));
+    ReportRegistrationError(ReportMessage::RemoveKey, {FullKeyName(root, path)});
     return 0;
 }
 
@@ -79,7 +77,8 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
     UniqueKey key(registry);
     const LONG opened = registry.OpenKeyExW(HKEY_LOCAL_MACHINE, Utf8ToUtf16(SystemDirKeyPath()).c_str(), KEY_READ, key.put());
     if (opened != ERROR_SUCCESS) {
-        ReportMissingInstallation(valueName, IsMissingStatus(opened) ? "(the key is missing)" : "(the key cannot be read)");
+        ReportMissingInstallation(valueName, IsMissingStatus(opened) ? ReportMessage::InstallationKeyMissing
+                                                                   : ReportMessage::InstallationKeyUnreadable);
         return std::string();
     }
 
@@ -91,11 +90,12 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
     const bool tooLong =
         status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && !IsWideStringType(type) && size > kDirectoryValueCapacity);
     if (tooLong) {
-        ReportMissingInstallation(valueName, "(the value is too long)");
+        ReportMissingInstallation(valueName, ReportMessage::InstallationValueTooLong);
         return std::string();
     }
     if (status != ERROR_SUCCESS) {
-        ReportMissingInstallation(valueName, IsMissingStatus(status) ? "(the value is missing)" : "(the value cannot be read)");
+        ReportMissingInstallation(valueName, IsMissingStatus(status) ? ReportMessage::InstallationValueMissing
+                                                                   : ReportMessage::InstallationValueUnreadable);
         return std::string();
     }
 
@@ -107,17 +107,17 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
     const std::string unusableTopic = std::string("unusable directory ") + valueName;
     std::string text;
     if (!Utf16ToUtf8Exact(wide, text)) {
-        ReportRegistrationErrorOnce(unusableTopic, "The value " + std::string(valueName) + " of " +
-                                                       SystemDirKeyName() + " is not a valid directory path");
+        ReportRegistrationErrorOnce(unusableTopic, ReportMessage::DirectoryValueInvalid,
+                                    {std::string(valueName), SystemDirKeyName()});
         return std::string();
     }
-    if (!IsTextType(type)) ReportMissingInstallation(valueName, "(the value is not text)");
+    if (!IsTextType(type)) ReportMissingInstallation(valueName, ReportMessage::InstallationValueNotText);
     // A reference to a variable this process does not have (a deployment tool
     // running without it, say) stays in the text: that is no directory.
     const bool expandsFully = type != REG_EXPAND_SZ || NamesOnlyDefinedVariables(text);
     if (type == REG_EXPAND_SZ) text = ExpandEnvironmentText(text);
     if (text.empty()) {
-        ReportMissingInstallation(valueName, "(the value is empty)");
+        ReportMissingInstallation(valueName, ReportMessage::InstallationValueEmpty);
         return std::string();
     }
     if (!CanBeADirectoryPath(text) || !expandsFully) {
@@ -125,8 +125,8 @@ std::string GetInstallDirectory(InstallDirectoryKind kind) {
         // text (a number's bytes, say) are no directory and need no second box.
         if (!IsTextType(type)) return std::string();
         // Such a text must never reach a command line: the pass fails instead.
-        ReportRegistrationErrorOnce(unusableTopic, "The value " + std::string(valueName) + " of " +
-                                                       SystemDirKeyName() + " cannot be a directory path: " + text);
+        ReportRegistrationErrorOnce(unusableTopic, ReportMessage::DirectoryValueNotADirectory,
+                                    {std::string(valueName), SystemDirKeyName(), text});
         return std::string();
     }
     return text;

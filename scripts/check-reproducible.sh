@@ -9,8 +9,10 @@
 # COMMIT defaults to HEAD; uncommitted changes are not part of the check.
 # SOURCE_DATE_EPOCH is the commit's time. The compiler cache is off unless
 # --ccache is given, so that both builds really compile. --keep leaves the two
-# folders for inspection. A signing certificate configured in the environment
-# (QZ_SIGN_PKCS12, docs/releasing.md) is used by both builds alike.
+# folders for inspection. A signing key configured in the environment (a
+# PKCS#11 key, QZ_SIGN_PKCS11_*, or a PKCS#12 file, QZ_SIGN_PKCS12;
+# docs/releasing.md) is used by both builds alike: a signed release compares
+# equal too, the bill of materials included.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -21,7 +23,7 @@ while [ $# -gt 0 ]; do
   case $1 in
     --keep) keep=1; shift ;;
     --ccache) use_ccache=1; shift ;;
-    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
     -*) echo "check-reproducible.sh: unknown option $1" >&2; exit 2 ;;
     *) break ;;
   esac

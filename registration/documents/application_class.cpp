@@ -73,11 +73,11 @@ void RegisterApplicationClass(int registerFlag) {
     for (const ApplicationClassEntry& entry : ApplicationClassEntries(texts)) {
         UniqueKey key(registry);
         if (CreateRegistryKey(HKEY_CLASSES_ROOT, entry.keyPath, key) != ERROR_SUCCESS) {
-            ReportRegistrationError("Unable to create Application key entry");
+            ReportRegistrationError(ReportMessage::CreateApplicationKeyEntry);
             continue;
         }
         if (!entry.value.empty() && !SetRegistryString(key.get(), "", entry.value))
-            ReportRegistrationError("Unable to create Value " + entry.value);
+            ReportRegistrationError(ReportMessage::CreateValue, {entry.value});
         key.reset();
     }
 }

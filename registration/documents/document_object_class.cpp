@@ -64,11 +64,11 @@ void RegisterDocumentObjectClass(int registerFlag, const std::string& modulePath
         const std::string keyPath = objectClassKey + "\\" + entry.subkey;
         UniqueKey key(registry);
         if (CreateRegistryKey(HKEY_CLASSES_ROOT, keyPath, key) != ERROR_SUCCESS) {
-            ReportRegistrationError("Unable to create Key " + keyPath);
+            ReportRegistrationError(ReportMessage::CreateKey, {keyPath});
             continue;
         }
         if (!SetRegistryString(key.get(), "", entry.value))
-            ReportRegistrationError("Unable to create Value " + entry.value);
+            ReportRegistrationError(ReportMessage::CreateValue, {entry.value});
         key.reset();
     }
 
@@ -78,7 +78,7 @@ void RegisterDocumentObjectClass(int registerFlag, const std::string& modulePath
     if (CreateRegistryKey(HKEY_CLASSES_ROOT, libraryIconKey, key) != ERROR_SUCCESS) return;
     const std::string libraryIcon = modulePath + ",0";
     if (!SetRegistryString(key.get(), "", libraryIcon))
-        ReportRegistrationError("Unable to create Value " + libraryIcon);
+        ReportRegistrationError(ReportMessage::CreateValue, {libraryIcon});
     key.reset();
 }
 

@@ -45,18 +45,18 @@ void RegisterLanguageDocumentSubkeys(const std::string& documentKey, const std::
         UniqueKey key(registry);
         if (CreateRegistryKey(HKEY_CLASSES_ROOT, documentKey + "\\DefaultIcon", key) != ERROR_SUCCESS ||
             !SetRegistryString(key.get(), "", modulePath + ",1"))
-            ReportRegistrationError("Unable to create document Default Icon");
+            ReportRegistrationError(ReportMessage::CreateDocumentDefaultIcon);
     }
     {
         UniqueKey key(registry);
         if (CreateRegistryKey(HKEY_CLASSES_ROOT, documentKey + "\\Application", key) != ERROR_SUCCESS ||
             !SetRegistryString(key.get(), "ApplicationName", LoadProductString(IDS_PRODUCT_NAME) + " " + ProductVersionLabel()))
-            ReportRegistrationError("Unable to create document Application");
+            ReportRegistrationError(ReportMessage::CreateDocumentApplication);
     }
     {
         UniqueKey key(registry);
         if (CreateRegistryKey(HKEY_CLASSES_ROOT, documentKey + "\\Insertable", key) != ERROR_SUCCESS)
-            ReportRegistrationError("Unable to create document insertable key");
+            ReportRegistrationError(ReportMessage::CreateDocumentInsertable);
     }
 
     const std::string shellKeyPrefix = documentKey + "\\shell\\";
@@ -64,11 +64,11 @@ void RegisterLanguageDocumentSubkeys(const std::string& documentKey, const std::
     for (const LanguageShellVerb& verb : LanguageShellVerbs(openCommand)) {
         UniqueKey key(registry);
         if (CreateRegistryKey(HKEY_CLASSES_ROOT, shellKeyPrefix + verb.subkey, key) != ERROR_SUCCESS) {
-            ReportRegistrationError("Error creating shell key");
+            ReportRegistrationError(ReportMessage::CreateShellKey);
             continue;
         }
         if (!SetRegistryString(key.get(), "", verb.command))
-            ReportRegistrationError("Unable to create shell document registry entry");
+            ReportRegistrationError(ReportMessage::CreateShellDocumentEntry);
     }
 }
 
@@ -92,10 +92,10 @@ void RegisterLanguageDocumentType(int registerFlag, const std::string& modulePat
     {
         UniqueKey classIdHandle(registry);
         if (CreateRegistryKey(HKEY_CLASSES_ROOT, classIdKey, classIdHandle) != ERROR_SUCCESS) {
-            ReportRegistrationError("Error creating document key");
+            ReportRegistrationError(ReportMessage::CreateDocumentKey);
         } else {
             if (!SetRegistryString(classIdHandle.get(), "", classId))
-                ReportRegistrationError("Unable to create document class id");
+                ReportRegistrationError(ReportMessage::CreateDocumentClassId);
             RegisterLanguageDocumentSubkeys(documentKey, modulePath, openCommand);
         }
     }
@@ -104,7 +104,7 @@ void RegisterLanguageDocumentType(int registerFlag, const std::string& modulePat
     UniqueKey key(registry);
     if (CreateRegistryKey(HKEY_CLASSES_ROOT, documentKey, key) != ERROR_SUCCESS) return;  // not reported
     if (!SetRegistryString(key.get(), "", typeName))
-        ReportRegistrationError("Unable to assign value to document class name");
+        ReportRegistrationError(ReportMessage::AssignDocumentClassName);
 }
 
 }  // namespace qz

@@ -26,12 +26,12 @@ std::u16string ReadDefaultText(HKEY key) {
     return Utf16TextOfData(data.data(), size);
 }
 
-// Creates root\path and sets its default value; any failure shows failureMessage.
+// Creates root\path and sets its default value; any failure shows the message failure.
 void WriteDefaultValue(HKEY root, const std::string& path, const std::string& value,
-                       const std::string& failureMessage) {
+                       ReportMessage failure) {
     UniqueKey key(Registry());
     if (CreateRegistryKey(root, path, key) != ERROR_SUCCESS || !SetRegistryString(key.get(), "", value))
-        ReportRegistrationError(failureMessage);
+        ReportRegistrationError(failure);
 }
 
 // A suffix key is shared with every program that handles the suffix (their
@@ -60,7 +60,7 @@ void RemoveSuffixAssociation(const std::string& suffix, const std::string& docum
         LONG status = registry.OpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), KEY_SET_VALUE, key.put());
         if (status == ERROR_SUCCESS) status = registry.DeleteValueW(key.get(), u"");
         if (status != ERROR_SUCCESS && !IsMissingStatus(status)) {
-            ReportRegistrationError("Unable to remove the default value of " + FullKeyName(HKEY_CLASSES_ROOT, suffix));
+            ReportRegistrationError(ReportMessage::RemoveSuffixDefault, {FullKeyName(HKEY_CLASSES_ROOT, suffix)});
             return;
         }
     }
@@ -75,7 +75,7 @@ void RemoveSuffixAssociation(const std::string& suffix, const std::string& docum
     const LONG deleted = registry.DeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
     // An empty key another program left is passed over; the one whose value was ours is ours.
     if (ours && deleted != ERROR_SUCCESS && !IsMissingStatus(deleted))
-        ReportRegistrationError("Unable to remove " + FullKeyName(HKEY_CLASSES_ROOT, suffix));
+        ReportRegistrationError(ReportMessage::RemoveKey, {FullKeyName(HKEY_CLASSES_ROOT, suffix)});
 }
 
 }  // namespace
@@ -95,9 +95,9 @@ void RegisterDocumentSuffixes(int registerFlag) {
     }
 
     WriteDefaultValue(HKEY_CLASSES_ROOT, asciiSuffix, languageDocName,
-                      "Unable to create ASCII document suffix entry");
+                      ReportMessage::CreateAsciiSuffixEntry);
     WriteDefaultValue(HKEY_CLASSES_ROOT, librarySuffix, libraryDocName,
-                      "Unable to create Library document suffix entry");
+                      ReportMessage::CreateLibrarySuffixEntry);
 }
 
 void RegisterSuffixSetting(int registerFlag) {
@@ -110,7 +110,7 @@ void RegisterSuffixSetting(int registerFlag) {
     const std::string data =
         LoadProductString(IDS_ASCII_SUFFIX) + "," + LoadProductString(IDS_LANGUAGE_DOC_NAME);
     if (!SetRegistryString(key.get(), "ASCII", data))
-        ReportRegistrationError("Unable to create ASCII document suffix entry in HKLM");
+        ReportRegistrationError(ReportMessage::CreateAsciiSuffixSetting);
 }
 
 void RegisterLibraryDocumentClass(int registerFlag) {
@@ -124,13 +124,13 @@ void RegisterLibraryDocumentClass(int registerFlag) {
 
     // The class id goes first: creating the CLSID subkey creates the type key too.
     WriteDefaultValue(HKEY_CLASSES_ROOT, libraryDocName + "\\CLSID", LoadProductString(IDS_LIBRARY_CLSID),
-                      "Unable to create library document class id");
+                      ReportMessage::CreateLibraryClassId);
 
     const std::string typeName = LoadProductString(IDS_LIBRARY_TYPE_NAME);
     UniqueKey key(Registry());
     if (CreateRegistryKey(HKEY_CLASSES_ROOT, libraryDocName, key) != ERROR_SUCCESS) return;  // not reported
     if (!SetRegistryString(key.get(), "", typeName))
-        ReportRegistrationError("Unable to assign value to library class name");
+        ReportRegistrationError(ReportMessage::AssignLibraryClassName);
 }
 
 }  // namespace qz

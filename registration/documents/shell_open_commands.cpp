@@ -104,8 +104,7 @@ bool MakesAnOpenVerb(const BinText& bin, bool report) {
     if (CanBeADirectoryPath(bin.text) && bin.expandsFully) return true;
     // Never into a command line: the verb is left out and the pass fails.
     if (report)
-        ReportRegistrationError("The value Bin of an installation of the modelling system cannot be a directory path: " +
-                                bin.text);
+        ReportRegistrationError(ReportMessage::BinNotADirectory, {bin.text});
     return false;
 }
 
@@ -146,7 +145,7 @@ void RegisterVersionOpenCommand(const UniqueKey& systemKey, const std::string& s
     // A verb key that cannot be created is passed over without a message.
     if (CreateRegistryKey(HKEY_CLASSES_ROOT, commandKeyPath, commandKey) == ERROR_SUCCESS) {
         if (!SetRegistryString(commandKey.get(), "", VersionedOpenCommand(bin.text, product.abbreviation)))
-            ReportRegistrationError("Unable to create shell document registry entry");
+            ReportRegistrationError(ReportMessage::CreateShellDocumentEntry);
         commandKey.reset();
     }
     dirKey.reset();

@@ -33,11 +33,11 @@ void RegisterCustomizationKey(int registerFlag, const std::string& modulePath) {
     if (registerFlag == 0) return;
     UniqueKey key(Registry());
     if (CreateRegistryKey(HKEY_LOCAL_MACHINE, ProductSettingsKeyPath("Customization"), key) != ERROR_SUCCESS) {
-        ReportRegistrationError("Unable to open customization  key");
+        ReportRegistrationError(ReportMessage::OpenCustomizationKey);
         return;
     }
     if (SetRegistryString(key.get(), "DLL", modulePath) == 0)
-        ReportRegistrationError("Unable to enter value customization DLL key");
+        ReportRegistrationError(ReportMessage::EnterCustomizationDll);
 }
 
 void RegisterZozViewClass(int registerFlag) {
@@ -47,33 +47,33 @@ void RegisterZozViewClass(int registerFlag) {
     const std::string classId = LoadProductString(IDS_LANGUAGE_CLSID);
     UniqueKey key(Registry());
     if (CreateRegistryKey(HKEY_LOCAL_MACHINE, path, key) != ERROR_SUCCESS) {
-        ReportRegistrationError("Unable to open ZOZ CLSID key");
+        ReportRegistrationError(ReportMessage::OpenZozClsidKey);
         return;
     }
     if (SetRegistryString(key.get(), "DLL", classId) == 0)
-        ReportRegistrationError("Unable to enter ZOZ default CLSID key");
+        ReportRegistrationError(ReportMessage::EnterZozDefaultClsid);
 }
 
 void RegisterGuiDefaults(int registerFlag) {
     if (registerFlag == 0) return;
     UniqueKey key(Registry());
     if (CreateRegistryKey(HKEY_LOCAL_MACHINE, ProductSettingsKeyPath("GUIDefaults"), key) != ERROR_SUCCESS) {
-        ReportRegistrationError("Unable to open GUI defaults key");
+        ReportRegistrationError(ReportMessage::OpenGuiDefaultsKey);
         return;
     }
     // A failed first switch does not keep the second from being written.
     if (SetRegistryDword(key.get(), "CtrlStreamFixedOnly",
                          ProductSwitchValue(LoadProductString(IDS_CTRL_STREAM_FIXED_ONLY))) != ERROR_SUCCESS)
-        ReportRegistrationError("Unable to enter default control stream connection key");
+        ReportRegistrationError(ReportMessage::EnterControlStreamConnection);
     if (SetRegistryDword(key.get(), "CustomModelingOn",
                          ProductSwitchValue(LoadProductString(IDS_CUSTOM_MODELING_ON))) != ERROR_SUCCESS)
-        ReportRegistrationError("Unable to enter custom modeling key");
+        ReportRegistrationError(ReportMessage::EnterCustomModeling);
 }
 
 void RegisterIniSettings() {
     UniqueKey key(Registry());
     if (CreateRegistryKey(HKEY_CURRENT_USER, UserSettingsKeyPath(), key) != ERROR_SUCCESS) {
-        ReportRegistrationError("Unable to create What's new OVX key");
+        ReportRegistrationError(ReportMessage::CreateWhatsNewKey);
         return;
     }
     // Each registration sets the switch back to 0 for the user who runs it; a

@@ -44,12 +44,12 @@ void RegisterDefaultLibraries(int registerFlag) {
     const std::string directory = GetInstallDirectory(InstallDirectoryKind::Lib) + "\\";
     UniqueKey key(Registry());
     if (CreateRegistryKey(HKEY_LOCAL_MACHINE, path, key) != ERROR_SUCCESS) {
-        ReportRegistrationError("Unable to create default library key");
+        ReportRegistrationError(ReportMessage::CreateDefaultLibraryKey);
         return;
     }
     for (const std::string& name : DefaultLibraryNames(list)) {
         if (SetRegistryString(key.get(), name, directory + name) == 0)
-            ReportRegistrationError("Unable to create default library entry");
+            ReportRegistrationError(ReportMessage::CreateDefaultLibraryEntry);
     }
 }
 
@@ -63,7 +63,7 @@ void RegisterScriptLibrary(int registerFlag) {
     // A missing Script Library key is passed over without a box.
     if (CreateRegistryKey(HKEY_LOCAL_MACHINE, path, key) != ERROR_SUCCESS) return;
     if (SetRegistryString(key.get(), "Default", fileName) == 0)
-        ReportRegistrationError("Unable to create script library entry");
+        ReportRegistrationError(ReportMessage::CreateScriptLibraryEntry);
 }
 
 }  // namespace qz

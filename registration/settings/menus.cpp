@@ -59,7 +59,7 @@ void RegisterHelpMenu(int registerFlag) {
     {
         UniqueKey key(Registry());
         if (CreateRegistryKey(HKEY_LOCAL_MACHINE, MenusKeyPath("Help"), key) != ERROR_SUCCESS) {
-            ReportRegistrationError("Unable to create Menu Help key");
+            ReportRegistrationError(ReportMessage::CreateMenuHelpKey);
         } else {
             for (const HelpMenuLine& line : HelpMenuLines) {
                 std::string data = line.text;
@@ -69,10 +69,8 @@ void RegisterHelpMenu(int registerFlag) {
                     // would move the description into the path's place. That line is
                     // left out and the pass fails; the other lines still go in.
                     if (helpDirectory.find(',') != std::string::npos) {
-                        ReportRegistrationErrorOnce(
-                            "menu line directory help",
-                            "The value help of HKEY_LOCAL_MACHINE\\" + SystemDirKeyPath() +
-                                " cannot be a directory path in a comma-separated menu line: " + helpDirectory);
+                        ReportRegistrationErrorOnce("menu line directory help", ReportMessage::MenuLineDirectory,
+                                                    {"HKEY_LOCAL_MACHINE\\" + SystemDirKeyPath(), helpDirectory});
                         continue;
                     }
                     data += helpDirectory + "\\";
@@ -93,7 +91,7 @@ void RegisterMenuCustomization(int registerFlag, const char* const lines[], int 
     if (registerFlag == 0) return;
     UniqueKey key(Registry());
     if (CreateRegistryKey(HKEY_LOCAL_MACHINE, MenusKeyPath("Customization"), key) != ERROR_SUCCESS) {
-        ReportRegistrationError("Unable to create menu customization key");
+        ReportRegistrationError(ReportMessage::CreateMenuCustomizationKey);
         return;
     }
     // The key is made even when there are no lines to write.

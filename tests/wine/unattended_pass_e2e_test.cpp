@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "registration/report_messages.h"
+#include "tests/support/event_text.h"
 #include "tests/support/module_e2e.h"
 #include "tests/support/test_services.h"
 #include "tests/support/windows_commands.h"
@@ -156,16 +158,18 @@ TEST(UnattendedPass, RecordsEveryMessageShowsNoBoxFailsAndLeavesTheRegistryAsThe
         EXPECT_TRUE(interactive.debugOutput.empty());
         EXPECT_TRUE(unattended.boxes.empty()) << unattended.boxes.front().text;
 
-        // One error event per box, in the same order, with the box's text.
+        // One error event per box, in the same order: its id is a message of the module's
+        // message table, which renders it with the event's strings into the box's text.
         std::vector<std::string> eventTexts;
         std::vector<std::string> debugExpected;
         for (const RecordedEvent& event : unattended.events) {
             EXPECT_EQ(event.source, "Orvantis");
             EXPECT_EQ(event.type, static_cast<unsigned>(EVENTLOG_ERROR_TYPE));
-            EXPECT_EQ(event.id, 1u);
-            ASSERT_EQ(event.strings.size(), 1u);
-            eventTexts.push_back(event.strings[0]);
-            debugExpected.push_back("Orvantis: Registration Error: " + event.strings[0] + "\n");
+            EXPECT_NE(event.id, static_cast<unsigned long>(ReportMessage::Unlisted)) << "a message outside the catalogue";
+            const RenderedEvent rendered = RenderEvent(dll, event.id, event.strings);
+            EXPECT_TRUE(rendered.found) << "event id " << event.id << " is not in the message table";
+            eventTexts.push_back(rendered.text);
+            debugExpected.push_back("Orvantis: Registration Error: " + rendered.text + "\n");
         }
         EXPECT_EQ(eventTexts, BoxTexts(interactive.boxes));
         EXPECT_EQ(unattended.debugOutput, debugExpected);
@@ -187,13 +191,23 @@ TEST(UnattendedPass, Regsvr32OnAHiddenStationEndsAtOnceAndWineRecordsTheEvent) {
     const ULONGLONG elapsedMs = GetTickCount64() - start;
     EXPECT_EQ(exitCode, 5) << "regsvr32's code for an export that failed; 124 is a box that waited";
     EXPECT_LT(elapsedMs, 30000u);
-    // Wine's event log keeps an error event as a line of its eventlog channel:
-    // 0194:err:eventlog:ReportEventW L"The installation directory ..."
+    // Wine's event log keeps each string of an error event as a line of its eventlog channel,
+    // after advapi32's note of the call with the event id (8: the installation key is missing):
+    // 0194:fixme:advapi:ReportEventW (00000000CAFE4242,0x0001,0x0000,0x00000008,...,0x0002,...): stub
+    // 0194:err:eventlog:ReportEventW L"HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir"
+    // 0194:err:eventlog:ReportEventW L"help"
+    const std::vector<std::string> calls = trace.LinesContaining(":advapi:ReportEventW ");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_NE(calls[0].find(",0x0001,0x0000,0x00000008,"), std::string::npos) << calls[0];
     const std::vector<std::string> events = trace.LinesContaining(":eventlog:ReportEventW ");
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_NE(events[0].find("err:eventlog:ReportEventW " + WineQuoted(MissingInstallationBox("help"))),
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_NE(events[0].find("err:eventlog:ReportEventW " +
+                             WineQuoted("HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir")),
               std::string::npos)
         << events[0];
+    EXPECT_NE(events[1].find("err:eventlog:ReportEventW " + WineQuoted("help")), std::string::npos) << events[1];
+    EXPECT_EQ(RenderEvent(dll, 8, {"HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir", "help"}).text,
+              MissingInstallationBox("help"));
     EXPECT_EQ(trace.LinesContaining("RegisterEventSourceW ((null),L\"Orvantis\")").size(), 1u);
     EXPECT_TRUE(trace.LinesContaining("Call user32.MessageBox").empty());
 }
