@@ -17,7 +17,6 @@ packages=(
   wixl msitools
   osslsigncode openssl
   softhsm2 opensc libengine-pkcs11-openssl
-  python3-jsonschema
 )
 if [ "${1:-}" = "--ci-host" ]; then
   packages=(mmdebstrap git)
