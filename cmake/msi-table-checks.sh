@@ -37,8 +37,12 @@ done
 package=$1
 [ -f "$package" ] || { echo "msi-table-checks.sh: no package $package" >&2; exit 2; }
 
+package=$(realpath "$package")
+work=$(mktemp -d "${TMPDIR:-/tmp}/msi-table-checks.XXXXXX")
+trap 'rm -rf "$work"' EXIT
 rows() {  # rows TABLE: the table's rows, tab-separated, without msiinfo's three header lines and CRs
-  "$msiinfo" export "$package" "$1" 2>/dev/null | tail -n +4 | tr -d '\r'
+  # (in a folder of its own: msiinfo writes a table's streams, the Binary table's DLLs, beside it)
+  (cd "$work" && "$msiinfo" export "$package" "$1" 2>/dev/null) | tail -n +4 | tr -d '\r'
 }
 failed=0
 trap 'echo "msi-table-checks.sh: a check could not run (line $LINENO)" >&2; exit 1' ERR

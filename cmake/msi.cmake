@@ -37,6 +37,12 @@ set_target_properties(qzaction PROPERTIES PREFIX "" OUTPUT_NAME qzaction)
 target_link_libraries(qzaction PRIVATE qz_host qz_core qz_resources -lmsi)
 qz_sign_target(qzaction)
 
+# A DLL action that does nothing, the floor of any action: scripts/bench-msi.sh adds it to the
+# statically harvested package to time the package's action against it.
+add_library(qznoopaction SHARED EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/timing/noop_action.cpp)
+set_target_properties(qznoopaction PROPERTIES PREFIX "" OUTPUT_NAME qznoopaction)
+target_link_libraries(qznoopaction PRIVATE -lmsi)
+
 # The build number: every build of a product version is a major upgrade of the one before, so each
 # has its own ProductCode and a higher ProductVersion, MAJOR.MINOR.BUILD (Windows Installer compares
 # the first three fields only). A release sets it; by default it is the number of commits up to the
