@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ googletest
+  cmake ninja-build g++ googletest git
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64
   util-linux
