@@ -89,8 +89,8 @@ endfunction()
 set(QZ_MSI_PRODUCT_VERSION "${QZ_VERSION_MAJOR}.${QZ_VERSION_MINOR}.${qz_build_number}")
 set(QZ_MSI_WXS ${CMAKE_BINARY_DIR}/msi/qzproduct.wxs)
 qz_msi_wxs(${qz_build_number} ${QZ_MSI_WXS})
-# The version every file of the package states in its version block (resources/product.rc), for
-# the File table's Version column.
+# The version every file of the package states in its version block (resources/product.rc,
+# tools/qzreg/qzreg.rc), for the File table's Version column.
 set(QZ_FILE_VERSION "${QZ_VERSION_MAJOR}.${QZ_VERSION_MINOR}.0.${QZ_VERSION_BUILD}")
 
 set(QZ_MSI_FILE ${CMAKE_BINARY_DIR}/bin/qzproduct.msi)
@@ -104,7 +104,7 @@ if(NOT QZ_WIXL OR NOT QZ_MSIBUILD OR NOT QZ_MSIINFO)
 endif()
 
 set(qz_msi_tools --wixl ${QZ_WIXL} --msibuild ${QZ_MSIBUILD} --msiinfo ${QZ_MSIINFO})
-set(qz_msi_versions --file-version qzproduct.dll=${QZ_FILE_VERSION}
+set(qz_msi_versions --file-version qzproduct.dll=${QZ_FILE_VERSION} --file-version qzreg.exe=${QZ_FILE_VERSION}
   --secure-property INSTALLFOLDER)
 add_custom_command(OUTPUT ${QZ_MSI_FILE}
   COMMAND ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh ${qz_msi_tools} ${qz_msi_versions}
@@ -117,6 +117,11 @@ add_custom_command(OUTPUT ${QZ_MSI_FILE}
   COMMENT "Building the package with wixl: ${QZ_MSI_FILE}"
   VERBATIM)
 add_custom_target(msi ALL DEPENDS ${QZ_MSI_FILE})
+
+# The package's tables checked as a packaging team's validation does (key paths, versions,
+# sequence order, custom action types, upgrade rows): cmake/msi-table-checks.sh, with msitools.
+add_test(NAME msi_tables_test COMMAND ${CMAKE_SOURCE_DIR}/cmake/msi-table-checks.sh --msiinfo ${QZ_MSIINFO}
+  --file-version qzproduct.dll=${QZ_FILE_VERSION} --file-version qzreg.exe=${QZ_FILE_VERSION} ${QZ_MSI_FILE})
 
 # ---- packages only the tests install (never released) -----------------------------------
 # The next build (build number + 1) carries a module that differs from this build's (the same

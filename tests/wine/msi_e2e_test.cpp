@@ -582,7 +582,7 @@ TEST(Package, RemembersTheChosenFolderThroughRepairUpgradeAndRemoval) {
 TEST(Package, FileTableVersionsAreTheFilesOwn) {
     MSIHANDLE database = 0;
     ASSERT_EQ(MsiOpenDatabaseA(WindowsPath(QZ_MSI_PACKAGE).c_str(), MSIDBOPEN_READONLY, &database), ERROR_SUCCESS);
-    for (const char* file : {"qzproduct.dll"}) {
+    for (const char* file : {"qzproduct.dll", "qzreg.exe"}) {
         MSIHANDLE view = 0;
         MSIHANDLE record = 0;
         const std::string query = std::string("SELECT `Version` FROM `File` WHERE `File` = '") + file + "'";
