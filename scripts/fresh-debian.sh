@@ -12,7 +12,7 @@
 # installed packages, so the project's setup script must install everything.
 #
 # Needs root (or sudo) and Debian packages only: mmdebstrap and git are installed
-# on this machine when missing. The root lives under ${TMPDIR:-/var/tmp}; /proc,
+# on this machine when missing (scripts/setup-debian.sh --ci-host). The root lives under ${TMPDIR:-/var/tmp}; /proc,
 # /sys, /dev, /dev/pts, a fresh /dev/shm and a fresh /tmp are mounted in it. On
 # every way out (success, failure, Ctrl-C) the processes the command left inside
 # the root are stopped, everything mounted is unmounted and the root is removed,
@@ -39,14 +39,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exec sudo --preserve-env=TMPDIR "${again[@]}" "$@"
 fi
 
-need=()
-command -v mmdebstrap >/dev/null || need+=(mmdebstrap)
-command -v git >/dev/null || need+=(git)
-if [ ${#need[@]} -gt 0 ]; then
-  echo "fresh-debian.sh: installing ${need[*]} on this machine"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need[@]}"
-fi
+"$project/scripts/setup-debian.sh" --ci-host
 
 # This machine's release and apt sources: deb822 files and a one-line-style list.
 . /etc/os-release
@@ -98,8 +91,8 @@ cleanup() {
   exit "$status"
 }
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'echo "== fresh-debian: interrupted" >&2; exit 130' INT
+trap 'echo "== fresh-debian: terminated" >&2; exit 143' TERM
 trap 'exit 129' HUP
 
 started=$(date +%s)
@@ -136,10 +129,14 @@ mount_in tmpfs tmpfs /dev/shm -o mode=1777
 mount_in tmpfs tmpfs /tmp -o mode=1777
 echo "== fresh-debian: root ready in $(($(date +%s) - started)) s; running: $*"
 
+# In the background and waited for, so that a signal to this script alone (Ctrl-C,
+# timeout, a CI runner's TERM) is handled at once: the trap ends the run and the
+# cleanup stops whatever the command still has running inside the root.
 set +e
 chroot "$root" /usr/bin/env -i HOME=/root TERM="${TERM:-dumb}" LANG=C.UTF-8 \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  /bin/bash -c 'cd "$0" && exec "$@"' "$inside" "$@"
+  /bin/bash -c 'cd "$0" && exec "$@"' "$inside" "$@" <&0 &
+wait $!
 status=$?
 set -e
 echo "== fresh-debian: the command exited $status after $(($(date +%s) - started)) s in all"
