@@ -34,7 +34,10 @@ add_library(qzaction SHARED
   ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp)
 set_target_properties(qzaction PROPERTIES PREFIX "" OUTPUT_NAME qzaction)
 # "-lmsi", not "msi": the package target has that name.
-target_link_libraries(qzaction PRIVATE qz_host qz_core qz_resources -lmsi)
+# Only the string table of resources/product.rc (the pass reads nothing else), and no symbols:
+# Windows Installer writes the action to a file and loads it on every run.
+target_link_libraries(qzaction PRIVATE qz_host qz_core qz_string_table_resources -lmsi)
+target_link_options(qzaction PRIVATE -s)
 qz_sign_target(qzaction)
 
 # A DLL action that does nothing, the floor of any action: scripts/bench-msi.sh adds it to the

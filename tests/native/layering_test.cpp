@@ -31,7 +31,7 @@ const Rule kRules[] = {
     {"module", {"tools/", "tests/"}},
     {"tools/host", {"module/", "registration/", "tools/qzreg/", "tools/qzaction/", "tests/"}},
     {"tools/qzreg", {"module/", "registration/", "tests/"}},
-    {"tools/qzaction", {"module/", "registration/", "tests/"}},
+    {"tools/qzaction", {"module/", "registration/", "tools/qzreg/", "tests/"}},
 };
 
 TEST(Layering, NoIncludeRunsUpward) {

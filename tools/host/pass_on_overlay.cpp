@@ -4,11 +4,12 @@
 
 namespace qz {
 
-PassOutcome RunPassOnOverlay(PassEntry entry, RegistryApi& base, QzPassFlag flag, const std::string* modulePath) {
+PassOutcome RunPassOnOverlay(PassEntry entry, RegistryApi& base, QzPassFlag flag, const std::string* modulePath,
+                             const OverlayView& view) {
     PassOutcome outcome;
     outcome.overlay = std::make_unique<OverlayRegistry>(base);
     HostedRegistry hosted;
-    hosted.registry = outcome.overlay.get();
+    hosted.registry = view ? &view(*outcome.overlay) : outcome.overlay.get();
     hosted.reportError = [&outcome](const std::string& message) { outcome.messages.push_back(message); };
     const QzRegistryTable table = RegistryTableFor(hosted);
     outcome.result = entry(&table, flag, modulePath != nullptr ? modulePath->c_str() : nullptr);

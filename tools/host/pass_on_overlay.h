@@ -5,6 +5,7 @@
 // module's code, from the function linked into it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,8 +28,13 @@ struct PassOutcome {
     std::unique_ptr<OverlayRegistry> overlay;
 };
 
+// A decorator the module sees the overlay through (one that notes what the pass
+// reads, say): given the overlay, it returns the registry to hand the module.
+using OverlayView = std::function<RegistryApi&(RegistryApi& overlay)>;
+
 // One pass on a fresh overlay of base, which is only read. modulePath: the
 // path a registration records for the module (null: the module's own file).
-PassOutcome RunPassOnOverlay(PassEntry entry, RegistryApi& base, QzPassFlag flag, const std::string* modulePath);
+PassOutcome RunPassOnOverlay(PassEntry entry, RegistryApi& base, QzPassFlag flag, const std::string* modulePath,
+                             const OverlayView& view = {});
 
 }  // namespace qz

@@ -89,7 +89,6 @@ bool MsiSession::InsertTemporaryRows(const std::vector<InstallerRow>& rows, cons
             error = "the row " + DescribeRow(row) + " could not be added (error " + std::to_string(status) + ")";
             return false;
         }
-        Log(DescribeRow(row));
     }
     return true;
 }

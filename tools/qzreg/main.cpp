@@ -13,13 +13,12 @@
 #include <vector>
 
 #include "registry/memory_registry.h"
-#include "registry/overlay_registry.h"
 #include "registry/registry_changes.h"
-#include "registry/registry_table_adapters.h"
+#include "tools/host/live_registry.h"
+#include "tools/host/module_library.h"
+#include "tools/host/pass_on_overlay.h"
 #include "tools/qzreg/change_report.h"
 #include "tools/qzreg/harvest.h"
-#include "tools/qzreg/live_registry.h"
-#include "tools/qzreg/module_library.h"
 
 namespace qz {
 namespace {
@@ -70,21 +69,11 @@ int LoadModule(const Options& options, ModuleLibrary& module) {
     return kModuleNotLoaded;
 }
 
-// One pass of the module against the overlay; the module's messages go to report.
-int32_t RunModulePass(ModuleLibrary& module, RegistryApi& overlay, bool registering, const char* modulePath,
-                      std::function<void(const std::string&)> report) {
-    HostedRegistry hosted;
-    hosted.registry = &overlay;
-    hosted.reportError = std::move(report);
-    const QzRegistryTable table = RegistryTableFor(hosted);
-    return module.RunPass()(&table, registering ? 1 : 0, modulePath);
-}
-
-void PrintChanges(const std::string& format, const MemoryRegistry& before, const MemoryRegistry& after) {
+void PrintChanges(const std::string& format, const std::vector<RegistryChange>& changes) {
     if (format == "json") {
-        std::fputs(ChangesAsJson(ListRegistryChanges(before, after)).c_str(), stdout);
+        std::fputs(ChangesAsJson(changes).c_str(), stdout);
     } else {
-        std::fputs(DescribeRegistryChanges(before, after).c_str(), stdout);
+        std::fputs(RegistryChangesAsRegText(changes).c_str(), stdout);
     }
 }
 
@@ -98,17 +87,16 @@ int RegisterOrUnregister(const Options& options, bool registering) {
     ModuleLibrary module;
     if (const int status = LoadModule(options, module); status != kSuccess) return status;
 
-    OverlayRegistry overlay(live->registry());
-    const int32_t result = RunModulePass(module, overlay, registering, nullptr, PrintMessage);
-    MemoryRegistry before;
-    MemoryRegistry after;
-    overlay.Snapshots(before, after);
-    if (!options.quiet) PrintChanges(options.format, before, after);
+    const PassOutcome pass = RunPassOnOverlay(module.RunPass(), live->registry(),
+                                              registering ? QZ_PASS_REGISTER : QZ_PASS_UNREGISTER, nullptr);
+    for (const std::string& message : pass.messages) PrintMessage(message);
+    const int32_t result = pass.result;
+    if (!options.quiet) PrintChanges(options.format, pass.changes);
 
     const char* what = registering ? "registration" : "unregistration";
     if (!options.dryRun) {
         // What the pass did stays, even when it reported failures: nothing is rolled back.
-        if (!overlay.Commit(error) || !live->Save(error)) {
+        if (!pass.overlay->Commit(error) || !live->Save(error)) {
             std::fprintf(stderr, "qzreg: the %s could not be written to %s:\n%s\n", what, live->Describe().c_str(),
                          error.c_str());
             return kPassFailed;
@@ -136,21 +124,16 @@ int Check(const Options& options) {
     if (const int status = LoadModule(options, module); status != kSuccess) return status;
 
     // A registration as a dry run: what it would change is what differs.
-    OverlayRegistry overlay(live->registry());
-    std::vector<std::string> messages;
-    const int32_t result =
-        RunModulePass(module, overlay, true, nullptr, [&messages](const std::string& m) { messages.push_back(m); });
-    MemoryRegistry before;
-    MemoryRegistry after;
-    overlay.Snapshots(before, after);
-    CheckResult check = ClassifyDrift(ListRegistryChanges(before, after));
-    check.messages = messages;
+    const PassOutcome pass = RunPassOnOverlay(module.RunPass(), live->registry(), QZ_PASS_REGISTER, nullptr);
+    const int32_t result = pass.result;
+    CheckResult check = ClassifyDrift(pass.changes);
+    check.messages = pass.messages;
 
     if (options.format == "json") {
         std::fputs(CheckAsJson(check).c_str(), stdout);
     } else {
         std::fputs(CheckAsText(check).c_str(), stdout);
-        for (const std::string& message : messages) PrintMessage(message);
+        for (const std::string& message : pass.messages) PrintMessage(message);
     }
     if (result != kSelfRegSuccess) {
         if (options.format != "json")
@@ -174,13 +157,7 @@ int Harvest(const Options& options) {
     std::string output;
     std::string error;
     std::vector<std::string> messages;
-    const bool ok = HarvestRegistration(
-        options.harvest, [&](RegistryApi& overlay, const char* modulePath, bool report) {
-            return RunModulePass(module, overlay, true, modulePath, [&messages, report](const std::string& m) {
-                if (report) messages.push_back(m);
-            });
-        },
-        options.format, output, error);
+    const bool ok = HarvestRegistration(options.harvest, module.RunPass(), options.format, output, messages, error);
     for (const std::string& message : messages) PrintMessage(message);
     if (!ok) {
         std::fprintf(stderr, "qzreg: %s\n", error.c_str());

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "text/code_page.h"
-#include "tools/qzreg/module_library.h"
+#include "tools/host/module_library.h"
 
 namespace qz {
 
