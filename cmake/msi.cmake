@@ -5,10 +5,12 @@
 # module's own pass as the package installs, repairs or is removed, on an overlay of that
 # machine's registry, and hands what the pass changes to Windows Installer as temporary rows.
 #   cmake/qzproduct.wxs.in   the package's WiX source; its version, codes and folder derive from
-#                            QZ_PRODUCT_VERSION
-#   cmake/wixl-package.sh    builds it with Debian's wixl and adds the empty Registry and
-#                            RemoveRegistry tables the action writes its rows into
-# and then makes the package's dates and package code reproducible (cmake/msi-reproducible.sh)
+#                            QZ_PRODUCT_VERSION and the build number (QZ_BUILD_NUMBER)
+#   cmake/wixl-package.sh    builds it with Debian's wixl and adds what wixl leaves out (file
+#                            versions, secure properties, the empty Registry and RemoveRegistry
+#                            tables the action writes its rows into)
+# and then makes the package's dates and package code reproducible (wixl-package.sh gives the
+# files SOURCE_DATE_EPOCH, cmake/msi-reproducible.py the summary times and a name-based package code)
 # and signs it when a certificate is configured (cmake/signing.cmake); the action is signed
 # after it is linked, before it goes into the package.
 # The unit test of the action's rows is built with the action's platform-free part.
@@ -23,6 +25,8 @@ endif()
 find_program(QZ_WIXL wixl)
 find_program(QZ_MSIBUILD msibuild)
 find_program(QZ_MSIINFO msiinfo)
+# Debian's own Python, for which the libmsi bindings (gir1.2-libmsi-1.0) are installed.
+find_program(QZ_SYSTEM_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
 
 # The custom action: mingw, static, one DLL that Windows Installer runs from the Binary table. It
 # links the module's own code and compiled resources (the registration, the module's services, the
@@ -97,10 +101,10 @@ qz_msi_wxs(${qz_build_number} ${QZ_MSI_WXS})
 set(QZ_FILE_VERSION "${QZ_VERSION_MAJOR}.${QZ_VERSION_MINOR}.0.${QZ_VERSION_BUILD}")
 
 set(QZ_MSI_FILE ${CMAKE_BINARY_DIR}/bin/qzproduct.msi)
-if(NOT QZ_WIXL OR NOT QZ_MSIBUILD OR NOT QZ_MSIINFO)
+if(NOT QZ_WIXL OR NOT QZ_MSIBUILD OR NOT QZ_MSIINFO OR NOT QZ_SYSTEM_PYTHON3)
   add_custom_target(msi
     COMMAND ${CMAKE_COMMAND} -E echo
-      "msi: wixl, msibuild and msiinfo were not found: install Debian's wixl and msitools (scripts/setup-debian.sh), then configure again"
+      "msi: wixl, msibuild, msiinfo or /usr/bin/python3 were not found: install Debian's wixl, msitools, python3-gi and gir1.2-libmsi-1.0 (scripts/setup-debian.sh), then configure again"
     COMMAND ${CMAKE_COMMAND} -E false
     VERBATIM)
   return()
@@ -111,12 +115,11 @@ set(qz_msi_versions --file-version qzproduct.dll=${QZ_FILE_VERSION} --file-versi
   --secure-property INSTALLFOLDER)
 add_custom_command(OUTPUT ${QZ_MSI_FILE}
   COMMAND ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh ${qz_msi_tools} ${qz_msi_versions}
-          ${QZ_MSI_WXS} $<TARGET_FILE_DIR:qzproduct> ${QZ_MSI_FILE}
-  COMMAND ${CMAKE_SOURCE_DIR}/cmake/msi-reproducible.sh --msibuild ${QZ_MSIBUILD} --msiinfo ${QZ_MSIINFO}
-          ${QZ_MSI_FILE} ${QZ_SOURCE_DATE_EPOCH}
+          --source-date-epoch ${QZ_SOURCE_DATE_EPOCH} ${QZ_MSI_WXS} $<TARGET_FILE_DIR:qzproduct> ${QZ_MSI_FILE}
+  COMMAND ${QZ_SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/cmake/msi-reproducible.py ${QZ_MSI_FILE} ${QZ_SOURCE_DATE_EPOCH}
   COMMAND ${QZ_SIGN_FILE_COMMAND} ${QZ_MSI_FILE}
   DEPENDS ${QZ_MSI_WXS} qzproduct qzreg qzaction ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
-          ${CMAKE_SOURCE_DIR}/cmake/msi-reproducible.sh ${CMAKE_SOURCE_DIR}/cmake/sign-file.sh
+          ${CMAKE_SOURCE_DIR}/cmake/msi-reproducible.py ${CMAKE_SOURCE_DIR}/cmake/sign-file.sh
   COMMENT "Building the package with wixl: ${QZ_MSI_FILE}"
   VERBATIM)
 add_custom_target(msi ALL DEPENDS ${QZ_MSI_FILE})

@@ -9,13 +9,17 @@
 #   Property/@Secure wixl ignores it: --secure-property NAME adds the property to
 #                    SecureCustomProperties, so that a value given on the command
 #                    line reaches a per-machine installation's server side.
+#   file dates       wixl stores each file's modification time in the cabinet:
+#                    --source-date-epoch SECONDS gives every file (the File and
+#                    Binary sources, staged in a folder of their own) that time, so
+#                    that two builds of one commit give the same cabinet.
 #   empty tables     wixl writes no table without rows; the Registry and
 #                    RemoveRegistry tables a custom action adds temporary rows to
 #                    must be there, even empty.
 #
 #   wixl-package.sh [--wixl WIXL] [--msibuild MSIBUILD] [--msiinfo MSIINFO]
 #                   [--file-version FILE_ID=VERSION]... [--secure-property NAME]...
-#                   SOURCE.wxs FILES_DIR OUTPUT.msi
+#                   [--source-date-epoch SECONDS] SOURCE.wxs FILES_DIR OUTPUT.msi
 #
 # FILES_DIR is the folder the File elements' Source names are taken from.
 set -euo pipefail
@@ -25,6 +29,7 @@ msibuild=msibuild
 msiinfo=msiinfo
 file_versions=()
 secure_properties=()
+epoch=""
 while [ $# -gt 0 ]; do
   case $1 in
     --wixl) wixl=$2; shift 2 ;;
@@ -32,6 +37,7 @@ while [ $# -gt 0 ]; do
     --msiinfo) msiinfo=$2; shift 2 ;;
     --file-version) file_versions+=("$2"); shift 2 ;;
     --secure-property) secure_properties+=("$2"); shift 2 ;;
+    --source-date-epoch) epoch=$2; shift 2 ;;
     *) break ;;
   esac
 done
@@ -49,7 +55,17 @@ mkdir -p "${output%/*}"
 work=$(mktemp -d "${output%/*}/.wixl-package.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-(cd "$files_dir" && "$wixl" -a x64 -o "$work/package.msi" "$source_wxs") 2>"$work/wixl.log" || {
+if [ -n "$epoch" ]; then
+  case $epoch in *[!0-9]*) echo "wixl-package.sh: --source-date-epoch takes seconds since 1970, not '$epoch'" >&2; exit 2 ;; esac
+  [ "$epoch" -ge 315532800 ] || epoch=315532800  # a cabinet's dates start in 1980
+  mkdir "$work/files"
+  grep -o -E '(Source|SourceFile)="[^"]*"' "$source_wxs" | sed -E 's/^[^"]*"(.*)"$/\1/' | sort -u | while read -r name; do
+    cp "$files_dir/$name" "$work/files/$name" || { echo "wixl-package.sh: no file $name in $files_dir" >&2; exit 1; }
+    touch -d "@$epoch" "$work/files/$name"
+  done
+  files_dir=$work/files
+fi
+(cd "$files_dir" && TZ=UTC "$wixl" -a x64 -o "$work/package.msi" "$source_wxs") 2>"$work/wixl.log" || {
   cat "$work/wixl.log" >&2
   echo "wixl-package.sh: wixl failed on $source_wxs" >&2
   exit 1

@@ -13,7 +13,7 @@ packages=(
   util-linux
   libcli11-dev nlohmann-json3-dev
   clang libclang-rt-dev
-  wixl msitools
+  wixl msitools python3-gi gir1.2-libmsi-1.0
   osslsigncode openssl
 )
 if [ "${1:-}" = "--ci-host" ]; then
