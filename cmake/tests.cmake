@@ -64,6 +64,25 @@ foreach(dir ${QZ_TEST_DIRS})
     add_test(NAME ${test_name} COMMAND ${test_name})
     set_tests_properties(${test_name} PROPERTIES
       ENVIRONMENT "QZ_SOURCE_DIR=${CMAKE_SOURCE_DIR};QZ_BINARY_DIR=${CMAKE_BINARY_DIR}")
+    list(APPEND QZ_TEST_PROGRAMS ${test_name})
   endforeach()
 endforeach()
+
+# Every --format json output of qzreg (qzreg.exe in the Windows build) that the
+# tests above produce (tests/support/qzreg_json_outputs.h), validated against
+# docs/qzreg-json.schema.json with Debian's python3-jsonschema. The kept
+# outputs are cleared before any test program runs, and validated after all of
+# them, whichever runs qzreg; asked for alone (ctest -R qzreg_json_schema), the
+# validation brings them all along.
+set(QZ_QZREG_JSON_OUTPUTS ${CMAKE_BINARY_DIR}/qzreg-json-outputs)
+find_program(QZ_SYSTEM_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
+add_test(NAME qzreg_json_outputs_clear COMMAND ${CMAKE_COMMAND} -E rm -rf ${QZ_QZREG_JSON_OUTPUTS})
+set_tests_properties(qzreg_json_outputs_clear PROPERTIES FIXTURES_SETUP qzreg_json_clear)
+set_tests_properties(${QZ_TEST_PROGRAMS} PROPERTIES
+  FIXTURES_REQUIRED qzreg_json_clear FIXTURES_SETUP qzreg_json_outputs)
+add_test(NAME qzreg_json_schema_test
+  COMMAND ${QZ_SYSTEM_PYTHON3} ${CMAKE_SOURCE_DIR}/tests/qzreg_json/validate_outputs.py
+    --schema ${CMAKE_SOURCE_DIR}/docs/qzreg-json.schema.json --outputs ${QZ_QZREG_JSON_OUTPUTS}
+    --sources ${CMAKE_SOURCE_DIR}/tests --invalid ${CMAKE_SOURCE_DIR}/tests/qzreg_json/invalid)
+set_tests_properties(qzreg_json_schema_test PROPERTIES FIXTURES_REQUIRED qzreg_json_outputs)
 include(cmake/regsvr32_timing.cmake)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "registry/system_error_text.h"
 #include "text/code_page.h"
 
 namespace qz {
@@ -268,7 +269,7 @@ bool OverlayRegistry::Commit(std::string& error) {
         }
     }
     auto fail = [&error](const std::string& what, const KeyPath& path, LONG status) {
-        error += what + " " + DescribeLocation(path) + " (error " + std::to_string(status) + ")\n";
+        error += what + " " + DescribeLocation(path) + " (" + SystemErrorText(static_cast<unsigned long>(status)) + ")\n";
     };
 
     // Children before their parents: a key with subkeys cannot be deleted.

@@ -90,6 +90,19 @@ public:
     static std::unique_ptr<RegistryFolder> Open(const std::string& directory, std::string& error,
                                                  const OpenOptions& options);
 
+    // Opens an existing folder to read it and nothing more, writing nothing
+    // into it: for a preview or a check. It never creates the folder or its
+    // lock file, shares the lock with other readers (and waits, as Open does,
+    // for a process that has the folder open to write), records no holder and
+    // leaves an interrupted save alone: a folder with a journal is refused,
+    // saying that an Open to write completes it. A folder without a lock file
+    // (one no Open has written to) is read without the lock, and read again
+    // under it should a lock file appear meanwhile. Save fails. Null with
+    // error set on failure ("the registry folder DIR does not exist" when it
+    // is missing).
+    static std::unique_ptr<RegistryFolder> OpenToRead(const std::string& directory, std::string& error,
+                                                       const OpenOptions& options);
+
     // Wait: the default timeout, the waiting notice on stderr (PrintNotice).
     // DontWait: fails at once when another open holds the folder.
     static std::unique_ptr<RegistryFolder> Open(const std::string& directory, std::string& error,
@@ -113,9 +126,10 @@ public:
     bool Save(std::string& error);
 
 private:
-    RegistryFolder(std::string directory, UniqueFd lock);
+    RegistryFolder(std::string directory, UniqueFd lock, bool readOnly = false);
 
     std::string directory_;
+    bool readOnly_ = false;  // opened by OpenToRead
     UniqueFd lock_;  // the lock file's descriptor: the folder is held while it is open
     MemoryRegistry registry_;
 };

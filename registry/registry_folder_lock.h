@@ -17,6 +17,13 @@ namespace qz::folder {
 // one with error set.
 UniqueFd LockFolder(const std::string& directory, const RegistryFolder::OpenOptions& options, std::string& error);
 
+// Shares the lock with other readers, to read the folder without writing to
+// it: the lock file is opened for reading only (never created), and no holder
+// is recorded. An empty descriptor with error empty when the folder has no lock
+// file (no process has ever opened it to write), with error set on failure.
+UniqueFd LockFolderToRead(const std::string& directory, const RegistryFolder::OpenOptions& options,
+                          std::string& error);
+
 // Nobody holds the folder now: clears the holder, and closing releases the lock.
 void UnlockFolder(UniqueFd& lock);
 

@@ -33,10 +33,13 @@ std::string Seconds(milliseconds duration) {
     return seconds + " s";
 }
 
-// The lock file: created if missing, refused unless a regular file (a symbolic
-// link there could aim the process id written into it at any file).
-UniqueFd OpenLockFile(const std::string& path, std::string& error) {
-    UniqueFd lock(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+// The lock file: created if missing (to write; to read, a missing one leaves
+// the descriptor empty and error empty), refused unless a regular file (a
+// symbolic link there could aim the process id written into it at any file).
+UniqueFd OpenLockFile(const std::string& path, bool toWrite, std::string& error) {
+    const int flags = toWrite ? O_RDWR | O_CREAT : O_RDONLY;
+    UniqueFd lock(::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+    if (!lock && !toWrite && errno == ENOENT) return lock;
     if (!lock) {
         error = errno == ELOOP ? path + " is a symbolic link; the lock file must be a regular file"
                                : "cannot open " + path + ": " + ErrnoText(errno);
@@ -51,8 +54,8 @@ UniqueFd OpenLockFile(const std::string& path, std::string& error) {
 }
 
 // 0 when locked, else the errno of the failure (EWOULDBLOCK: held by another).
-int TryLock(int fd) {
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+int TryLock(int fd, int operation) {
+    while (::flock(fd, operation | LOCK_NB) != 0) {
         if (errno != EINTR) return errno;
     }
     return 0;
@@ -83,7 +86,7 @@ void RecordHolder(int fd) {
 
 // Takes the lock within the options' timeout, polling (flock cannot wait with a
 // limit): at first often, so that a short hold costs little, then ten times a second.
-bool Lock(int fd, const std::string& directory, const std::string& lockPath,
+bool Lock(int fd, int operation, const std::string& directory, const std::string& lockPath,
           const RegistryFolder::OpenOptions& options, std::string& error) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
@@ -93,7 +96,7 @@ bool Lock(int fd, const std::string& directory, const std::string& lockPath,
     bool noticed = !options.onWaiting;
     milliseconds pause(5);
     while (true) {
-        const int failure = TryLock(fd);
+        const int failure = TryLock(fd, operation);
         if (failure == 0) return true;
         if (failure != EWOULDBLOCK) {
             error = "cannot lock " + lockPath + ": " + ErrnoText(failure);
@@ -124,10 +127,20 @@ bool Lock(int fd, const std::string& directory, const std::string& lockPath,
 
 UniqueFd LockFolder(const std::string& directory, const RegistryFolder::OpenOptions& options, std::string& error) {
     const std::string lockPath = JoinPath(directory, RegistryFolder::kLockFileName);
-    UniqueFd lock = OpenLockFile(lockPath, error);
+    UniqueFd lock = OpenLockFile(lockPath, true, error);
     if (!lock) return lock;
-    if (!Lock(lock.get(), directory, lockPath, options, error)) return UniqueFd();
+    if (!Lock(lock.get(), LOCK_EX, directory, lockPath, options, error)) return UniqueFd();
     RecordHolder(lock.get());
+    return lock;
+}
+
+UniqueFd LockFolderToRead(const std::string& directory, const RegistryFolder::OpenOptions& options,
+                          std::string& error) {
+    const std::string lockPath = JoinPath(directory, RegistryFolder::kLockFileName);
+    error.clear();
+    UniqueFd lock = OpenLockFile(lockPath, false, error);
+    if (!lock) return lock;
+    if (!Lock(lock.get(), LOCK_SH, directory, lockPath, options, error)) return UniqueFd();
     return lock;
 }
 

@@ -5,6 +5,7 @@
 #include "registry/registry_folder.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -185,10 +186,17 @@ bool ReplaceOneHiveFile(PendingSave& save, std::string& error) {
 
 }  // namespace
 
-RegistryFolder::RegistryFolder(std::string directory, UniqueFd lock)
-    : directory_(std::move(directory)), lock_(std::move(lock)) {}
+RegistryFolder::RegistryFolder(std::string directory, UniqueFd lock, bool readOnly)
+    : directory_(std::move(directory)), readOnly_(readOnly), lock_(std::move(lock)) {}
 
-RegistryFolder::~RegistryFolder() { UnlockFolder(lock_); }
+RegistryFolder::~RegistryFolder() {
+    // A reader shares the lock and recorded nothing in the lock file: closing releases it.
+    if (readOnly_) {
+        lock_.reset();
+    } else {
+        UnlockFolder(lock_);
+    }
+}
 
 void RegistryFolder::PrintNotice(const std::string& line) {
     std::fputs((line + "\n").c_str(), stderr);
@@ -233,7 +241,63 @@ std::unique_ptr<RegistryFolder> RegistryFolder::Open(const std::string& director
     }
 }
 
+std::unique_ptr<RegistryFolder> RegistryFolder::OpenToRead(const std::string& directory, std::string& error,
+                                                           const OpenOptions& options) {
+    try {
+        if (directory.empty()) {
+            error = "no registry folder given";
+            return nullptr;
+        }
+        struct stat info {};
+        if (::stat(directory.c_str(), &info) != 0) {
+            error = errno == ENOENT || errno == ENOTDIR
+                        ? "the registry folder " + directory + " does not exist"
+                        : "cannot open the registry folder " + directory + ": " + ErrnoText(errno);
+            return nullptr;
+        }
+        if (!S_ISDIR(info.st_mode)) {
+            error = "the registry folder " + directory + " is not a directory";
+            return nullptr;
+        }
+        const std::string lockPath = JoinPath(directory, kLockFileName);
+        const std::string journalPath = JoinPath(directory, kJournalFileName);
+        const auto exists = [](const std::string& path) {
+            struct stat entry {};
+            return ::lstat(path.c_str(), &entry) == 0 || errno != ENOENT;
+        };
+        // Without a lock file, a writer that starts while the hives are read
+        // creates it before it changes anything: a lock file there afterwards
+        // sends the reading round again, under the lock. Once there it stays,
+        // so a second round is the last.
+        for (int round = 0; round < 2; ++round) {
+            UniqueFd lock = LockFolderToRead(directory, options, error);
+            if (!lock && !error.empty()) return nullptr;
+            const bool locked = static_cast<bool>(lock);
+            std::unique_ptr<RegistryFolder> folder(new RegistryFolder(directory, std::move(lock), true));
+            if (exists(journalPath)) {
+                error = "the registry folder " + directory +
+                        " holds a save that was interrupted (" + journalPath +
+                        "), which the next command that writes to the folder completes; until then it is not read";
+                return nullptr;
+            }
+            for (const HiveFile& hive : kHiveFiles) {
+                if (!LoadHive(directory, hive, folder->registry_, error)) return nullptr;
+            }
+            if (locked || !exists(lockPath)) return folder;
+        }
+        error = "the registry folder " + directory + " changed while it was read";
+        return nullptr;
+    } catch (const std::exception& e) {
+        error = std::string("cannot open the registry folder ") + directory + ": " + e.what();
+        return nullptr;
+    }
+}
+
 bool RegistryFolder::Save(std::string& error) {
+    if (readOnly_) {
+        error = "the registry folder " + directory_ + " was opened to read only; nothing is saved";
+        return false;
+    }
     PendingSave save{directory_, {}, false};
     try {
         std::vector<const HiveFile*> changed;

@@ -4,7 +4,8 @@
 # native build), and registers the product into a fresh built-in registry folder
 # that holds an installation of the modelling system
 # (scripts/demo-installation.reg), printing what the registration wrote. The
-# folder is kept; its path is printed.
+# folder (a new temporary one, or the path given, which register --create makes
+# when it does not exist) is kept; its path is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,4 +15,4 @@ cmake --build --preset release --target qzreg qzproduct >/dev/null
 
 folder=${1:-$(mktemp -d "${TMPDIR:-/tmp}/orvantis-registry.XXXXXX")}
 echo "Registry folder: $folder" >&2
-build/release/bin/qzreg register --registry "$folder" --import scripts/demo-installation.reg
+build/release/bin/qzreg register --create --registry "$folder" --import scripts/demo-installation.reg

@@ -12,6 +12,7 @@ packages=(
   wine64
   util-linux
   libcli11-dev nlohmann-json3-dev
+  python3-jsonschema
   clang libclang-rt-dev
   wixl msitools python3-gi gir1.2-libmsi-1.0
   osslsigncode openssl

@@ -54,7 +54,7 @@ TEST_F(InstallTest, TheInstalledHostRegistersWithTheInstalledModule) {
     // Over an installation of the modelling system, which the pass needs to find.
     const int exitCode = RunShell("'" + prefix_ + "/bin/qzreg' --import '" + QZ_SOURCE_DIR +
                                   "/scripts/demo-installation.reg' --registry '" + folder +
-                                  "' register </dev/null >/dev/null 2>'" + err + "'");
+                                  "' register --create </dev/null >/dev/null 2>'" + err + "'");
     ASSERT_EQ(exitCode, 0) << qz::test::ReadBytes(err);
 
     const std::string machine = qz::test::HiveText(folder + "/HKEY_LOCAL_MACHINE.reg");

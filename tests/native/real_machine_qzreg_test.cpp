@@ -103,6 +103,9 @@ private:
 
 class RealMachineThroughQzreg : public ::testing::TestWithParam<RealMachineState> {
 protected:
+    // The registry folder qzreg is told to use exists, as one a user names must.
+    void SetUp() override { ASSERT_EQ(mkdir(folder_.c_str(), 0755), 0) << folder_; }
+
     // A fixture as a 5.00 file (UTF-16LE with a BOM, CRLF), as qzreg --import and regedit take it.
     std::string Utf16Fixture(const std::string& name) {
         std::string crlf;

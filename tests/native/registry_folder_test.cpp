@@ -756,5 +756,85 @@ TEST_F(InterruptedSaveTest, AJournalNotWrittenByASaveIsNotActedOn) {
         EXPECT_EQ(ReadBytes(Hive(".HKEY_CURRENT_USER.reg.User01")), newUser_) << c.what;
     }
 }
+
+// An open to read, as a preview or a check makes it: the folder's files byte
+// for byte as they were, whatever it finds.
+class OpenToReadTest : public InterruptedSaveTest {
+protected:
+    void SetUp() override {}  // each test makes the folder it needs
+
+    std::unique_ptr<RegistryFolder> Read(std::string& error, std::chrono::milliseconds timeout = std::chrono::milliseconds(0)) {
+        RegistryFolder::OpenOptions options;
+        options.lockTimeout = timeout;
+        return RegistryFolder::OpenToRead(dir_, error, options);
+    }
+
+    // Every file of the folder, name and bytes.
+    std::string Files() const {
+        std::string files;
+        for (const std::string& name : FileNames(dir_)) files += name + "=" + ReadBytes(dir_ + "/" + name) + "|";
+        return files;
+    }
+};
+
+TEST_F(OpenToReadTest, AMissingFolderIsNotMade) {
+    std::string error;
+    EXPECT_EQ(Read(error), nullptr);
+    EXPECT_EQ(error, "the registry folder " + dir_ + " does not exist");
+    EXPECT_EQ(FileNames(root_), std::vector<std::string>{}) << "not even its parent";
+}
+
+TEST_F(OpenToReadTest, AFolderNoOneHasWrittenToIsReadWithoutALockFile) {
+    ASSERT_EQ(std::system(("mkdir -p '" + dir_ + "'").c_str()), 0);
+    WriteBytes(Hive("HKEY_LOCAL_MACHINE.reg"), oldMachine_);
+    const std::string before = Files();
+    std::string error;
+    auto folder = Read(error);
+    ASSERT_NE(folder, nullptr) << error;
+    EXPECT_NE(folder->registry().FindKey(u"HKLM\\Software\\Pass"), nullptr);
+    SetString(folder->registry(), HKEY_CURRENT_USER, "Changed", "v", "x");
+    EXPECT_FALSE(folder->Save(error));
+    EXPECT_EQ(error, "the registry folder " + dir_ + " was opened to read only; nothing is saved");
+    folder.reset();
+    EXPECT_EQ(Files(), before) << "no lock file, no hive written";
+}
+
+TEST_F(OpenToReadTest, ReadersShareTheFolderAndAWriterWaitsForThem) {
+    { auto created = OpenOrFail(); }
+    WriteBytes(Hive("HKEY_CURRENT_USER.reg"), oldUser_);
+    const std::string before = Files();
+    std::string error;
+    auto reader = Read(error);
+    ASSERT_NE(reader, nullptr) << error;
+    auto another = Read(error);
+    EXPECT_NE(another, nullptr) << "a second reader: " << error;
+    EXPECT_EQ(RegistryFolder::Open(dir_, error, RegistryFolder::LockWait::DontWait), nullptr);
+    EXPECT_EQ(error, "the registry folder " + dir_ + " is in use by another process");
+    reader.reset();
+    another.reset();
+    EXPECT_EQ(Files(), before);
+
+    // A reader waits for a writer, as writers wait for each other.
+    auto writer = OpenOrFail();
+    EXPECT_EQ(Read(error), nullptr);
+    EXPECT_EQ(error, "the registry folder " + dir_ + " is in use by this process (another open of it)");
+}
+
+TEST_F(OpenToReadTest, AnInterruptedSaveIsLeftForAnOpenToWrite) {
+    InterruptedSaveTest::SetUp();
+    const std::string journal = Journal(true, true);
+    WriteBytes(Hive("journal"), journal);
+    const std::string before = Files();
+    std::string error;
+    EXPECT_EQ(Read(error), nullptr);
+    EXPECT_EQ(error, "the registry folder " + dir_ + " holds a save that was interrupted (" + Hive("journal") +
+                         "), which the next command that writes to the folder completes; until then it is not read");
+    EXPECT_EQ(Files(), before);
+    { auto writer = OpenOrFail(); }
+    auto folder = Read(error);
+    ASSERT_NE(folder, nullptr) << error;
+    EXPECT_EQ(ReadBytes(Hive("HKEY_CURRENT_USER.reg")), newUser_);
+}
+
 }  // namespace
 }  // namespace qz

@@ -14,9 +14,10 @@ std::string WindowsPath(const std::string& unixPath);
 
 // Runs a command line (UTF-8) in a new process (no window, no inherited console
 // input), waits for it and returns its exit code; -1 when it could not be started.
-// stdoutPath/stderrPath, when given, receive the process's output (Windows paths, UTF-8).
+// stdoutPath/stderrPath, when given, receive the process's output (Windows paths, UTF-8);
+// workingDirectory, when given, is the process's current folder.
 int RunWindowsCommand(const std::string& commandLine, const std::string& stdoutPath = {},
-                      const std::string& stderrPath = {});
+                      const std::string& stderrPath = {}, const std::string& workingDirectory = {});
 
 // A scratch file path in the prefix's temporary folder, unique within the program.
 std::string ScratchFilePath(const std::string& stem, const std::string& extension);

@@ -45,7 +45,7 @@ std::string WindowsPath(const std::string& unixPath) {
 }
 
 int RunWindowsCommand(const std::string& commandLine, const std::string& stdoutPath,
-                      const std::string& stderrPath) {
+                      const std::string& stderrPath, const std::string& workingDirectory) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE nul = ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                OPEN_EXISTING, 0, nullptr);
@@ -66,10 +66,11 @@ int RunWindowsCommand(const std::string& commandLine, const std::string& stdoutP
     // Under a loaded machine Wine now and then fails to start a process at all
     // (CreateProcessW returns FALSE; the program never ran). Such a start is tried
     // again, so that one refused start does not fail a test; the failure is shown.
+    const std::wstring directory = WideFromUtf8(workingDirectory);
     BOOL started = FALSE;
     for (int attempt = 1; attempt <= 3 && !started; ++attempt) {
         started = ::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                   nullptr, &startup, &process);
+                                   directory.empty() ? nullptr : directory.c_str(), &startup, &process);
         if (!started) {
             std::fprintf(stderr, "could not start (error %lu, attempt %d of 3): %s\n", ::GetLastError(), attempt,
                          commandLine.c_str());

@@ -16,6 +16,9 @@ struct LiveRegistryOptions {
     std::string folder;              // native: the registry folder ("" = the default one)
     double lockTimeoutSeconds = 60;  // native: how long to wait for another process's lock
     std::vector<std::string> imports;
+    // native: read the folder and write nothing into it (a dry run, a check); a
+    // missing folder is then an empty registry, and nothing is made.
+    bool readOnly = false;
 };
 
 class LiveRegistry {

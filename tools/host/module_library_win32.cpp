@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "registry/system_error_text.h"
 #include "text/code_page.h"
 #include "tools/host/module_library.h"
 
@@ -15,7 +16,7 @@ ModuleLibrary::Failure ModuleLibrary::Load(const std::string& path, std::string&
     const std::u16string wide = Utf8ToUtf16(path);
     handle_ = LoadLibraryW(reinterpret_cast<const wchar_t*>(wide.c_str()));
     if (handle_ == nullptr) {
-        error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+        error = "cannot load " + path + " (" + SystemErrorText(GetLastError()) + ")";
         return Failure::NotLoaded;
     }
     run_ = reinterpret_cast<QzRunRegistrationPassFunction>(

@@ -179,9 +179,11 @@ std::string CheckAsText(const CheckResult& result) {
 
 std::string CheckAsJson(const CheckResult& result) {
     Json out;
-    out["intact"] = result.drift.empty() && result.messages.empty();
+    out["intact"] = result.judged ? Json(result.drift.empty()) : Json();
     Json drift = Json::array();
-    for (const Drift& item : result.drift) {
+    // A check that cannot tell lists no drift, whatever it was handed.
+    const std::vector<Drift> none;
+    for (const Drift& item : result.judged ? result.drift : none) {
         Json entry;
         entry["kind"] = item.kind == Drift::Kind::MissingKey     ? "missing-key"
                         : item.kind == Drift::Kind::MissingValue ? "missing-value"
@@ -198,9 +200,12 @@ std::string CheckAsJson(const CheckResult& result) {
     }
     out["drift"] = drift;
     Json state = Json::array();
-    for (const RegistryChange& change : result.machineState) state.push_back(ChangeAsJson(change));
+    const std::vector<RegistryChange> noChanges;
+    for (const RegistryChange& change : result.judged ? result.machineState : noChanges)
+        state.push_back(ChangeAsJson(change));
     out["machine_state"] = state;
     out["messages"] = result.messages;
+    if (!result.judged) out["error"] = result.error;
     return out.dump(2) + "\n";
 }
 

@@ -11,7 +11,8 @@ namespace qz {
 
 // [{"change": "add-key"|"remove-key"|"set-value"|"remove-value", "hive", "key",
 //   "name", "type", "old", "new"}, ...]; data as JSON: text as strings, numbers
-// as numbers, multi-strings as arrays, anything else as hex.
+// as numbers, multi-strings as arrays, anything else as hex. The form
+// docs/qzreg-changes.schema.json describes.
 std::string ChangesAsJson(const std::vector<RegistryChange>& changes);
 
 // One difference between the machine and its registration, as check reports it.
@@ -28,6 +29,10 @@ struct CheckResult {
     std::vector<Drift> drift;
     std::vector<RegistryChange> machineState;  // changes passed over, for the record
     std::vector<std::string> messages;         // the dry run's error reports
+    // False when the check cannot tell (the pass failed, or never ran): no
+    // drift is listed then, and error says why.
+    bool judged = true;
+    std::string error;
 };
 CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes);
 
@@ -35,6 +40,9 @@ CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes);
 std::vector<std::string> MachineStateRuleTexts();
 
 std::string CheckAsText(const CheckResult& result);
+// {"intact": true|false|null, "drift", "machine_state", "messages"[, "error"]}:
+// the form docs/qzreg-check.schema.json describes; null (with "error") when
+// the check cannot tell.
 std::string CheckAsJson(const CheckResult& result);
 
 }  // namespace qz
