@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
 # Builds an MSI package from WiX source with Debian's wixl, then writes into it
-# what wixl 0.101 drops or cannot read, with msibuild (msitools):
+# with msibuild (msitools) what wixl 0.101 leaves out:
 #
-#   Component/@Permanent="yes"   wixl ignores it (a warning): the component's
-#                                Attributes get msidbComponentAttributesPermanent
-#                                (0x10), so that Windows Installer never removes it.
-#   <Condition> in a Component   wixl stops at it ("unhandled child"): the element
-#                                is taken out before wixl runs and its text goes
-#                                into the component's Condition column.
+#   File/@Version    wixl leaves the File table's Version column empty, even for a
+#                    file with a version block; Windows Installer then treats the
+#                    file as unversioned. --file-version FILE_ID=VERSION fills it in
+#                    (the version the file's own version block states).
+#   Property/@Secure wixl ignores it: --secure-property NAME adds the property to
+#                    SecureCustomProperties, so that a value given on the command
+#                    line reaches a per-machine installation's server side.
+#   file dates       wixl stores each file's modification time in the cabinet:
+#                    --source-date-epoch SECONDS gives every file (the File and
+#                    Binary sources, staged in a folder of their own) that time, so
+#                    that two builds of one commit give the same cabinet.
+#   empty tables     wixl writes no table without rows; the Registry and
+#                    RemoveRegistry tables a custom action adds temporary rows to
+#                    must be there, even empty.
 #
-# This is the one step that goes beyond wixl; everything else is wixl's own.
-# WiX that wixl 0.101 would build wrongly, or not at all, is refused with a
-# message instead: Type="expandable" (stored without its #% prefix),
-# Type="binary" (stored as text), MultiStringValue, RemoveRegistryKey and
-# RemoveRegistryValue. The source is expected as qzreg writes it: each
-# Component start tag and each component Condition on a line of its own.
-#
-#   wixl-package.sh [--wixl WIXL] [--msibuild MSIBUILD] [--msiinfo MSIINFO] SOURCE.wxs FILES_DIR OUTPUT.msi
+#   wixl-package.sh [--wixl WIXL] [--msibuild MSIBUILD] [--msiinfo MSIINFO]
+#                   [--file-version FILE_ID=VERSION]... [--secure-property NAME]...
+#                   [--source-date-epoch SECONDS] SOURCE.wxs FILES_DIR OUTPUT.msi
 #
 # FILES_DIR is the folder the File elements' Source names are taken from.
 set -euo pipefail
@@ -24,15 +27,21 @@ set -euo pipefail
 wixl=wixl
 msibuild=msibuild
 msiinfo=msiinfo
+file_versions=()
+secure_properties=()
+epoch=""
 while [ $# -gt 0 ]; do
   case $1 in
     --wixl) wixl=$2; shift 2 ;;
     --msibuild) msibuild=$2; shift 2 ;;
     --msiinfo) msiinfo=$2; shift 2 ;;
+    --file-version) file_versions+=("$2"); shift 2 ;;
+    --secure-property) secure_properties+=("$2"); shift 2 ;;
+    --source-date-epoch) epoch=$2; shift 2 ;;
     *) break ;;
   esac
 done
-[ $# -eq 3 ] || { echo "usage: wixl-package.sh [--wixl W] [--msibuild B] [--msiinfo I] SOURCE.wxs FILES_DIR OUTPUT.msi" >&2; exit 2; }
+[ $# -eq 3 ] || { echo "usage: wixl-package.sh [--wixl W] [--msibuild B] [--msiinfo I] [--file-version ID=VERSION]... [--secure-property NAME]... SOURCE.wxs FILES_DIR OUTPUT.msi" >&2; exit 2; }
 for tool in "$wixl" "$msibuild" "$msiinfo"; do
   command -v "$tool" >/dev/null ||
     { echo "wixl-package.sh: $tool not found: install Debian's wixl and msitools (scripts/setup-debian.sh)" >&2; exit 1; }
@@ -42,83 +51,67 @@ source_wxs=$(realpath "$1")
 files_dir=$2
 output=$(realpath -m "$3")
 
-if grep -n -E 'Type="(expandable|binary)"|<MultiStringValue|<RemoveRegistry(Key|Value)[ />]' "$source_wxs" >&2; then
-  echo "wixl-package.sh: $source_wxs uses WiX that wixl 0.101 builds wrongly or not at all (lines above)" >&2
-  exit 1
-fi
-
 mkdir -p "${output%/*}"
 work=$(mktemp -d "${output%/*}/.wixl-package.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# The source without component conditions, and the list of amendments:
-#   permanent<TAB>component
-#   condition<TAB>component<TAB>text
-awk -v amend="$work/amend.txt" '
-  /<Component[ >]/ {
-    component = ""
-    if (match($0, /Id="[^"]*"/)) component = substr($0, RSTART + 4, RLENGTH - 5)
-    if ($0 ~ /Permanent="yes"/) print "permanent\t" component > amend
-  }
-  /<\/Component>/ { component = "" }
-  /<Condition[ >]/ && component != "" {
-    if ($0 !~ /^[ \t]*<Condition>.*<\/Condition>[ \t\r]*$/) {
-      print "wixl-package.sh: line " NR ": a component condition must be one <Condition>...</Condition> line" > "/dev/stderr"
-      failed = 1
-      exit 1
-    }
-    text = $0
-    sub(/^[ \t]*<Condition>/, "", text)
-    sub(/<\/Condition>[ \t\r]*$/, "", text)
-    gsub(/&lt;/, "<", text); gsub(/&gt;/, ">", text); gsub(/&quot;/, "\"", text); gsub(/&apos;/, "'\''", text)
-    gsub(/&amp;/, "\\&", text)
-    print "condition\t" component "\t" text > amend
-    next
-  }
-  { print }
-  END { if (failed) exit 1 }
-' "$source_wxs" >"$work/wixl.wxs"
-touch "$work/amend.txt"
-
-(cd "$files_dir" && "$wixl" -a x64 -o "$work/package.msi" "$work/wixl.wxs") 2>"$work/wixl.log" || {
+if [ -n "$epoch" ]; then
+  case $epoch in *[!0-9]*) echo "wixl-package.sh: --source-date-epoch takes seconds since 1970, not '$epoch'" >&2; exit 2 ;; esac
+  [ "$epoch" -ge 315532800 ] || epoch=315532800  # a cabinet's dates start in 1980
+  mkdir "$work/files"
+  grep -o -E '(Source|SourceFile)="[^"]*"' "$source_wxs" | sed -E 's/^[^"]*"(.*)"$/\1/' | sort -u | while read -r name; do
+    cp "$files_dir/$name" "$work/files/$name" || { echo "wixl-package.sh: no file $name in $files_dir" >&2; exit 1; }
+    touch -d "@$epoch" "$work/files/$name"
+  done
+  files_dir=$work/files
+fi
+(cd "$files_dir" && TZ=UTC "$wixl" -a x64 -o "$work/package.msi" "$source_wxs") 2>"$work/wixl.log" || {
   cat "$work/wixl.log" >&2
   echo "wixl-package.sh: wixl failed on $source_wxs" >&2
   exit 1
 }
-# wixl's notes on what it ignores: the permanent components, written below.
-grep -v -E "has no property named 'Permanent'|^$" "$work/wixl.log" >&2 || true
+grep -v '^$' "$work/wixl.log" >&2 || true
 
-component_column() {  # component column(4 = Attributes, 5 = Condition)
-  "$msiinfo" export "$work/package.msi" Component | awk -F'\t' -v id="$1" -v column="$2" 'NR > 3 && $1 == id { print $column }'
+file_column() {  # file_column FILE_ID COLUMN (5 = Version)
+  "$msiinfo" export "$work/package.msi" File | awk -F'\t' -v id="$1" -v column="$2" 'NR > 3 && $1 == id { print $column }'
 }
 
 queries=()
-while IFS=$'\t' read -r kind component text; do
-  case $kind in
-    permanent)
-      attributes=$(component_column "$component" 4)
-      [ -n "$attributes" ] || { echo "wixl-package.sh: no component $component in the package" >&2; exit 1; }
-      queries+=(-q "UPDATE \`Component\` SET \`Attributes\` = $((attributes | 16)) WHERE \`Component\` = '$component'")
-      ;;
-    condition)
-      case $text in *"'"*) echo "wixl-package.sh: $component: a condition with a single quote cannot be written" >&2; exit 1 ;; esac
-      queries+=(-q "UPDATE \`Component\` SET \`Condition\` = '$text' WHERE \`Component\` = '$component'")
-      ;;
-  esac
-done <"$work/amend.txt"
+for entry in "${file_versions[@]}"; do
+  id=${entry%%=*}
+  version=${entry#*=}
+  [[ $version =~ ^[0-9]+(\.[0-9]+){3}$ ]] || { echo "wixl-package.sh: $id: '$version' is not a file version (a.b.c.d)" >&2; exit 1; }
+  [ -n "$("$msiinfo" export "$work/package.msi" File | awk -F'\t' -v id="$id" 'NR > 3 && $1 == id')" ] ||
+    { echo "wixl-package.sh: the package has no file $id" >&2; exit 1; }
+  queries+=(-q "UPDATE \`File\` SET \`Version\` = '$version' WHERE \`File\` = '$id'")
+done
+property_value() {  # msiinfo's lines end in CR LF
+  "$msiinfo" export "$work/package.msi" Property | awk -F'\t' -v id="$1" 'NR > 3 && $1 == id { sub(/\r$/, "", $2); print $2 }'
+}
+if [ ${#secure_properties[@]} -gt 0 ]; then
+  secure=$(property_value SecureCustomProperties)
+  for name in "${secure_properties[@]}"; do
+    [[ $name =~ ^[A-Z_][A-Z0-9_.]*$ ]] || { echo "wixl-package.sh: '$name' is not a public property's name" >&2; exit 1; }
+    secure=${secure:+$secure;}$name
+  done
+  if [ -n "$(property_value SecureCustomProperties)" ]; then
+    queries+=(-q "UPDATE \`Property\` SET \`Value\` = '$secure' WHERE \`Property\` = 'SecureCustomProperties'")
+  else
+    queries+=(-q "INSERT INTO \`Property\` (\`Property\`, \`Value\`) VALUES ('SecureCustomProperties', '$secure')")
+  fi
+fi
 [ ${#queries[@]} -eq 0 ] || "$msibuild" "$work/package.msi" "${queries[@]}"
-
 # What was written must be there: msibuild says nothing when a row does not match.
-while IFS=$'\t' read -r kind component text; do
-  case $kind in
-    permanent) (( $(component_column "$component" 4) & 16 )) ||
-      { echo "wixl-package.sh: $component did not become permanent" >&2; exit 1; } ;;
-    condition) [ "$(component_column "$component" 5)" = "$text" ] ||
-      { echo "wixl-package.sh: $component did not get its condition" >&2; exit 1; } ;;
-  esac
-done <"$work/amend.txt"
+for entry in "${file_versions[@]}"; do
+  [ "$(file_column "${entry%%=*}" 5)" = "${entry#*=}" ] ||
+    { echo "wixl-package.sh: ${entry%%=*} did not get its version ${entry#*=}" >&2; exit 1; }
+done
 
-# The tables a custom action adds temporary rows to must be in the package, even empty.
+for name in "${secure_properties[@]}"; do
+  [[ ";$(property_value SecureCustomProperties);" == *";$name;"* ]] ||
+    { echo "wixl-package.sh: $name did not become a secure property" >&2; exit 1; }
+done
+
 tables=$("$msiinfo" tables "$work/package.msi")
 table_queries=()
 grep -qx Registry <<<"$tables" || table_queries+=(-q "CREATE TABLE \`Registry\` (\`Registry\` CHAR(72) NOT NULL, \`Root\` SHORT NOT NULL, \`Key\` CHAR(255) NOT NULL LOCALIZABLE, \`Name\` CHAR(255) LOCALIZABLE, \`Value\` LONGCHAR LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`Registry\`)")

@@ -38,12 +38,12 @@ bool RecordModulePath(const std::string& path) {
 void RegistrationPass(const std::string& modulePath) {
     if (!RecordModulePath(modulePath)) return;
     RegisterApplicationName();
-    RunRegistrationSteps(1);
+    RunRegistrationSteps(QZ_PASS_REGISTER);
 }
 
 void UnregistrationPass() {
     RemoveProductKeys();
-    RunRegistrationSteps(0);
+    RunRegistrationSteps(QZ_PASS_UNREGISTER);
 }
 
 // Every step and every box of the pass runs whatever happens; the result then
@@ -99,7 +99,7 @@ QZ_EXPORT int32_t QzRunRegistrationPass(const QzRegistryTable* table, int32_t re
         services.strings = &qz::ModuleStrings();
         qz::ScopedServices scoped(services);
         qz::ResetReportedFailureCount();
-        if (registerFlag != 0) {
+        if (registerFlag != QZ_PASS_UNREGISTER) {
             qz::RegistrationPass(modulePath != nullptr ? std::string(modulePath) : qz::ThisModuleFileName());
         } else {
             qz::UnregistrationPass();

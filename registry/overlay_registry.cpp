@@ -234,6 +234,13 @@ LONG OverlayRegistry::CloseKey(HKEY key) {
     return status;
 }
 
+std::vector<RegistryChange> OverlayRegistry::Changes() const {
+    MemoryRegistry before;
+    MemoryRegistry after;
+    Snapshots(before, after);
+    return ListRegistryChanges(before, after);
+}
+
 void OverlayRegistry::Snapshots(MemoryRegistry& before, MemoryRegistry& after) const {
     for (const auto& [folded, entry] : loaded_) {
         const KeyPath& path = entry.first;

@@ -21,6 +21,7 @@
 
 #include "registry/memory_registry.h"
 #include "registry/registry_api.h"
+#include "registry/registry_changes.h"
 
 namespace qz {
 
@@ -47,6 +48,8 @@ public:
     // and their values, whose difference is exactly what the recorded calls
     // change. DescribeRegistryChanges(before, after) lists it.
     void Snapshots(MemoryRegistry& before, MemoryRegistry& after) const;
+    // What the recorded calls change, listed: ListRegistryChanges of the snapshots.
+    std::vector<RegistryChange> Changes() const;
 
     // Makes the recorded changes in the base registry: removed keys (deepest
     // first), then created keys and their values, then changed and removed

@@ -57,6 +57,11 @@ typedef struct QzRegistryTable {
  * registration records for the module; null records the module's own file.
  * Returns 0 (S_OK) when the pass succeeded, 0x80040201 (SELFREG_E_CLASS) when it
  * reported any failure, as the two exports do. */
+typedef enum QzPassFlag {
+    QZ_PASS_UNREGISTER = 0, /* register_flag: an unregistration pass */
+    QZ_PASS_REGISTER = 1    /* register_flag: a registration pass */
+} QzPassFlag;
+
 typedef int32_t (*QzRunRegistrationPassFunction)(const QzRegistryTable* registry, int32_t register_flag,
                                                   const char* module_path);
 #define QZ_RUN_REGISTRATION_PASS_NAME "QzRunRegistrationPass"

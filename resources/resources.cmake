@@ -37,6 +37,11 @@ if(WIN32)
   set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/qzevents.rc PROPERTIES
     OBJECT_DEPENDS "${qz_messages_dir}/MSG00409.bin;${CMAKE_BINARY_DIR}/generated/product_version.h")
   qz_sign_target(qzevents)
+  # The same source with only its string table, for the package's custom action (cmake/msi.cmake).
+  add_library(qz_string_table_resources OBJECT ${CMAKE_SOURCE_DIR}/resources/product.rc)
+  target_compile_definitions(qz_string_table_resources PRIVATE QZ_STRING_TABLE_ONLY)
+  target_include_directories(qz_string_table_resources PRIVATE ${CMAKE_SOURCE_DIR}/resources ${CMAKE_SOURCE_DIR}
+                             ${CMAKE_BINARY_DIR}/generated)
 else()
   find_program(QZ_WINDRES NAMES x86_64-w64-mingw32-windres windres REQUIRED)
   set(QZ_RES_FILE ${CMAKE_BINARY_DIR}/product.res)

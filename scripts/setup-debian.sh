@@ -14,7 +14,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   python3-jsonschema
   clang libclang-rt-dev
-  wixl msitools
+  wixl msitools python3-gi gir1.2-libmsi-1.0
   osslsigncode openssl
   softhsm2 opensc libengine-pkcs11-openssl
 )

@@ -4,11 +4,19 @@
 // the package installs it to, once with msiexec and the package. The product's
 // keys are exported after each step and compared line by line: the
 // installations must be equal, the removals may differ only by the lines a
-// state lists (each one listed in docs/differences.md with its reason).
+// state lists (each one listed in docs/differences.md with its reason). The
+// package's life (installation, repair, the next build over the installed one,
+// an older build refused, removal) is a second table, each step against the
+// same regsvr32 twin; the package of the next product version beside this one
+// is a third (its own CTest test, which builds that version first).
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <functional>
 #include <cstdio>
 #include <iostream>
 #include <sstream>
@@ -34,23 +42,46 @@ constexpr int kCheckIntact = 0;
 constexpr int kCheckDrift = 6;
 
 // Every key the registration writes or an unregistration may leave, and the
-// neighbours a scenario seeds (another application version, the 32-bit view).
-// Windows Installer's own bookkeeping lies elsewhere and is not compared.
-const char* const kComparedKeys[] = {
-    "HKEY_LOCAL_MACHINE\\Software\\Corvalen",
-    "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Corvalen",
-    "HKEY_CURRENT_USER\\Software\\Corvalen",
-    "HKEY_CLASSES_ROOT\\.ovxf",
-    "HKEY_CLASSES_ROOT\\.ovxl",
-    "HKEY_CLASSES_ROOT\\Orvantis Language",
-    "HKEY_CLASSES_ROOT\\Tavrin Model Library",
-    "HKEY_CLASSES_ROOT\\OVX Application",
-    "HKEY_CLASSES_ROOT\\OVX Application 3700",
-    "HKEY_CLASSES_ROOT\\OVX Application 3800",
-    "HKEY_CLASSES_ROOT\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}",
-    "HKEY_CLASSES_ROOT\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}",
-    "HKEY_CLASSES_ROOT\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}",
-};
+// neighbours a scenario seeds (another application version, the 32-bit view),
+// for this product version and the next one. Windows Installer's own
+// bookkeeping lies elsewhere and is not compared; nor is the package's own key,
+// HKLM\Software\Corvalen\Installations (the folder it remembers), which the
+// folder test checks.
+std::string ApplicationProgId(int build) { return "OVX Application " + std::to_string(build) + "0"; }
+std::string ApplicationClass(int build) {
+    char clsid[64];
+    std::snprintf(clsid, sizeof clsid, "CLSID\\{FDE14674-8E3D-%04d-878A-2E97C127D967}", build);
+    return clsid;
+}
+
+#ifdef QZ_OTHER_VERSION_BUILD
+constexpr int kOtherBuild = QZ_OTHER_VERSION_BUILD;
+#else
+constexpr int kOtherBuild = QZ_VERSION_BUILD + 10;
+#endif
+
+std::vector<std::string> ComparedKeys() {
+    std::vector<std::string> keys = {
+        "HKEY_LOCAL_MACHINE\\Software\\Corvalen",
+        "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Corvalen",
+        "HKEY_CURRENT_USER\\Software\\Corvalen",
+        "HKEY_CLASSES_ROOT\\.ovxf",
+        "HKEY_CLASSES_ROOT\\.ovxl",
+        "HKEY_CLASSES_ROOT\\Orvantis Language",
+        "HKEY_CLASSES_ROOT\\Tavrin Model Library",
+        "HKEY_CLASSES_ROOT\\OVX Application",
+        "HKEY_CLASSES_ROOT\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}",
+        "HKEY_CLASSES_ROOT\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}",
+    };
+    for (int build : {QZ_VERSION_BUILD - 10, QZ_VERSION_BUILD, kOtherBuild}) {
+        keys.push_back("HKEY_CLASSES_ROOT\\" + ApplicationProgId(build));
+        keys.push_back("HKEY_CLASSES_ROOT\\" + ApplicationClass(build));
+    }
+    return keys;
+}
+
+// The package's own key: where it remembers the folder it was installed to.
+const char kPackageKey[] = "Software\\Corvalen\\Installations";
 
 const char kRegHeader[] = "Windows Registry Editor Version 5.00\n\n";
 
@@ -59,6 +90,7 @@ const char kRegHeader[] = "Windows Registry Editor Version 5.00\n\n";
 // "name"=type:data lines in .reg order (Wine enumerates sorted), strings as
 // text, other data as hex bytes. Empty when the key is not there.
 void AppendKeyTree(HKEY root, const std::string& rootName, const std::wstring& path, std::string& text) {
+    if (root == HKEY_LOCAL_MACHINE && lstrcmpiW(path.c_str(), WideFromUtf8(kPackageKey).c_str()) == 0) return;
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
     text += "[" + rootName + "\\" + Utf8FromWide(path) + "]\n";
@@ -99,8 +131,7 @@ void AppendKeyTree(HKEY root, const std::string& rootName, const std::wstring& p
 // All compared keys as one text.
 std::string ExportComparedKeys() {
     std::string text = kRegHeader;
-    for (const char* key : kComparedKeys) {
-        const std::string full = key;
+    for (const std::string& full : ComparedKeys()) {
         const std::size_t slash = full.find('\\');
         const std::string rootName = full.substr(0, slash);
         const HKEY root = rootName == "HKEY_LOCAL_MACHINE"  ? HKEY_LOCAL_MACHINE
@@ -176,7 +207,10 @@ int Msiexec(const std::string& action, const std::string& package, bool expectSu
 void RemoveProduct() {
     if (!installedPackage.empty()) Msiexec("/x", installedPackage);
     ResetProductRegistry();
-    RegDeleteTreeA(HKEY_CLASSES_ROOT, "OVX Application 3700");
+    for (int build : {QZ_VERSION_BUILD - 10, kOtherBuild}) {
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, ApplicationProgId(build).c_str());
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, ApplicationClass(build).c_str());
+    }
     DeleteFileA(kInstalledModule);
     DeleteFileA(kInstalledHost);
     RemoveDirectoryA(kInstallFolder);
@@ -342,13 +376,15 @@ TEST(Package, DriftIsDetectedByTheInstalledCheckAndRepairedByMsiexec) {
     EXPECT_EQ(Msiexec("/x", QZ_MSI_PACKAGE), 0);
 }
 
-// An installation that fails after its registry rows were written (a deferred
-// action that the test property makes fail) leaves the registry as it was.
+// An installation that fails after its registry rows were written leaves the
+// registry as it was. The product has no test hook: the rollback package is a
+// copy of the package with a failing deferred action after WriteRegistryValues
+// (cmake/msi.cmake adds it with msibuild).
 TEST(Package, AFailedInstallationLeavesTheRegistryAsItWas) {
     RemoveProduct();
     ImportRegFixture(kDemo);
     const std::string before = ExportComparedKeys();
-    EXPECT_NE(Msiexec("/i", QZ_MSI_PACKAGE, false, "QZ_TEST_FAIL_AFTER_REGISTRY=1"), 0);
+    EXPECT_NE(Msiexec("/i", QZ_MSI_ROLLBACK_PACKAGE, false), 0);
     EXPECT_EQ(ExportComparedKeys(), before);
     EXPECT_EQ(GetFileAttributesA(kInstalledModule), INVALID_FILE_ATTRIBUTES);
 }
@@ -361,7 +397,7 @@ TEST(Package, AFailedInstallationUnderWineLosesOnlyTheKeysItRemoved) {
     ImportRegFixture(kDemo);
     ImportRegFixture("tests/e2e/fixtures/msi_states/stale_verbs.reg");
     const std::string before = ExportComparedKeys();
-    EXPECT_NE(Msiexec("/i", QZ_MSI_PACKAGE, false, "QZ_TEST_FAIL_AFTER_REGISTRY=1"), 0);
+    EXPECT_NE(Msiexec("/i", QZ_MSI_ROLLBACK_PACKAGE, false), 0);
     const Differences d = Compare(before, ExportComparedKeys());
     EXPECT_EQ(d.onlyPackage, std::vector<std::string>{}) << "nothing the installation wrote stays";
     // The verbs, and the language key they were all that was left of once the rollback took
@@ -371,6 +407,319 @@ TEST(Package, AFailedInstallationUnderWineLosesOnlyTheKeysItRemoved) {
         EXPECT_NE(std::find(d.onlyRegsvr32.begin(), d.onlyRegsvr32.end(), verb), d.onlyRegsvr32.end()) << verb;
     for (const std::string& line : d.onlyRegsvr32)
         EXPECT_EQ(line.rfind("[HKEY_CLASSES_ROOT\\Orvantis Language", 0), 0u) << "lost by the rollback: " << line;
+}
+
+
+// ---- the package's life, each step against a regsvr32 twin ------------------------------
+
+// The products of this version's UpgradeCode that Windows Installer knows, by version.
+std::vector<std::string> InstalledBuilds() {
+    std::vector<std::string> versions;
+    char product[39];
+    for (DWORD i = 0; MsiEnumRelatedProductsA(QZ_MSI_UPGRADE_CODE, 0, i, product) == ERROR_SUCCESS; ++i) {
+        char version[64];
+        DWORD size = sizeof version;
+        versions.push_back(MsiGetProductInfoA(product, "VersionString", version, &size) == ERROR_SUCCESS
+                               ? version
+                               : std::string("(no version) ") + product);
+    }
+    return versions;
+}
+
+// What a step does to the machine, with regsvr32 on the twin or msiexec with the package.
+enum class Op {
+    Regsvr32,               // this build's module at the package's path, registered
+    Regsvr32NextBuild,      // the next build's module over it, registered
+    Regsvr32Unregister,     // regsvr32 /u of the module at the package's path
+    Drift,                  // a value and a key of the registration taken away
+    Install,                // msiexec /i of this build
+    InstallNextBuild,       // msiexec /i of the next build, over whatever is installed
+    InstallOlderBuild,      // msiexec /i of the build before this one: refused
+    Repair,                 // REINSTALL=ALL REINSTALLMODE=omus
+    Remove,                 // msiexec /x of what is installed
+};
+
+void Drift() {
+    ASSERT_EQ(RunWindowsCommand("reg delete \"HKCR\\Orvantis Language\\shell\\Open\\command\" /ve /f"), 0);
+    ASSERT_EQ(RunWindowsCommand("reg delete \"HKLM\\Software\\Corvalen\\Orvantis\\" QZ_VERSION_TEXT "\\GUIDefaults\" /f"), 0);
+    // The installed check sees it (the twin has no qzreg.exe).
+    if (GetFileAttributesA(kInstalledHost) != INVALID_FILE_ATTRIBUTES) {
+        EXPECT_EQ(RunWindowsCommand(Quoted(kInstalledHost) + " check"), kCheckDrift);
+    }
+}
+
+void Play(Op op) {
+    switch (op) {
+        case Op::Regsvr32: EXPECT_EQ(RunRegsvr32(InstallModuleCopyAtThePackagesPath(), false), 0); break;
+        case Op::Regsvr32NextBuild:
+            ASSERT_TRUE(CopyFileA(WindowsPath(QZ_MSI_NEXT_MODULE).c_str(), kInstalledModule, FALSE));
+            EXPECT_EQ(RunRegsvr32(kInstalledModule, false), 0);
+            break;
+        case Op::Regsvr32Unregister: EXPECT_EQ(RunRegsvr32(kInstalledModule, true), 0); break;
+        case Op::Drift: Drift(); break;
+        case Op::Install: EXPECT_EQ(Msiexec("/i", QZ_MSI_PACKAGE), 0); break;
+        case Op::InstallNextBuild: EXPECT_EQ(Msiexec("/i", QZ_MSI_NEXT_PACKAGE), 0); break;
+        case Op::InstallOlderBuild: {
+            const std::string module = ReadWholeFile(kInstalledModule);
+            const std::string registry = ExportComparedKeys();
+            const std::vector<std::string> builds = InstalledBuilds();
+            EXPECT_EQ(Msiexec("/i", QZ_MSI_OLDER_PACKAGE, false), 1603) << "the older build must be refused";
+            EXPECT_EQ(ReadWholeFile(kInstalledModule), module) << "the refused build changed the module";
+            EXPECT_EQ(ExportComparedKeys(), registry) << "the refused build changed the registry";
+            EXPECT_EQ(InstalledBuilds(), builds);
+            break;
+        }
+        case Op::Repair: EXPECT_EQ(Msiexec("/i", installedPackage, true, "REINSTALL=ALL REINSTALLMODE=omus"), 0); break;
+        case Op::Remove: EXPECT_EQ(Msiexec("/x", installedPackage), 0); break;
+    }
+}
+
+struct LifeStep {
+    const char* name;
+    std::vector<Op> twin;     // with regsvr32
+    std::vector<Op> package;  // with msiexec
+    // After the package's steps: the versions Windows Installer lists (none after a removal),
+    // and the module file installed (empty: none).
+    std::vector<std::string> installedBuilds;
+    const char* installedModule;
+    // Keyed lines only the twin has (a removal: the keys regsvr32 /u keeps empty).
+    std::vector<std::string> onlyTwin;
+};
+
+const char kThisBuildModule[] = QZ_MODULE_FILE;
+const char kNextBuildModule[] = QZ_MSI_NEXT_MODULE;
+
+const LifeStep kLife[] = {
+    {"Install", {Op::Regsvr32}, {Op::Install}, {QZ_MSI_PRODUCT_VERSION}, kThisBuildModule, {}},
+    {"InstallOverARegsvr32Registration", {Op::Regsvr32, Op::Regsvr32}, {Op::Regsvr32, Op::Install},
+     {QZ_MSI_PRODUCT_VERSION}, kThisBuildModule, {}},
+    {"RepairAfterDrift", {Op::Regsvr32, Op::Drift, Op::Regsvr32}, {Op::Install, Op::Drift, Op::Repair},
+     {QZ_MSI_PRODUCT_VERSION}, kThisBuildModule, {}},
+    {"NextBuildOverTheInstalledOne", {Op::Regsvr32, Op::Regsvr32NextBuild}, {Op::Install, Op::InstallNextBuild},
+     {QZ_MSI_NEXT_PRODUCT_VERSION}, kNextBuildModule, {}},
+    {"OlderBuildRefused", {Op::Regsvr32}, {Op::Install, Op::InstallOlderBuild}, {QZ_MSI_PRODUCT_VERSION},
+     kThisBuildModule, {}},
+    {"Removal", {Op::Regsvr32, Op::Regsvr32Unregister}, {Op::Install, Op::Remove}, {}, nullptr, {kEmptyProductKey}},
+    {"RemovalOfTheNextBuild", {Op::Regsvr32, Op::Regsvr32NextBuild, Op::Regsvr32Unregister},
+     {Op::Install, Op::InstallNextBuild, Op::Remove}, {}, nullptr, {kEmptyProductKey}},
+};
+
+class PackageLife : public ::testing::TestWithParam<LifeStep> {};
+
+TEST_P(PackageLife, EachStepLeavesWhatRegsvr32LeavesOnATwin) {
+    const LifeStep& step = GetParam();
+    if (std::string(QZ_MSI_OLDER_PACKAGE).empty() &&
+        std::find(step.package.begin(), step.package.end(), Op::InstallOlderBuild) != step.package.end())
+        GTEST_SKIP() << "build number 0 has no older build";
+    RemoveProduct();
+    ImportRegFixture(kDemo);
+    for (Op op : step.twin) Play(op);
+    const std::string twin = ExportComparedKeys();
+
+    RemoveProduct();
+    ImportRegFixture(kDemo);
+    for (Op op : step.package) {
+        Play(op);
+        if (op == Op::Install || op == Op::InstallNextBuild || op == Op::InstallOlderBuild || op == Op::Repair) {
+            EXPECT_EQ(RunWindowsCommand(Quoted(kInstalledHost) + " check"), kCheckIntact) << "after step " << int(op);
+        }
+    }
+    const std::string package = ExportComparedKeys();
+
+    EXPECT_EQ(InstalledBuilds(), step.installedBuilds);
+    if (step.installedModule != nullptr) {
+        EXPECT_EQ(ReadWholeFile(kInstalledModule), ReadWholeFile(WindowsPath(step.installedModule)));
+    } else {
+        for (const char* file : {kInstalledModule, kInstalledHost})
+            EXPECT_EQ(GetFileAttributesA(file), INVALID_FILE_ATTRIBUTES) << file << " stayed installed";
+    }
+    const Differences d = Compare(twin, package);
+    std::cout << "[" << step.name << "] " << LineCount(twin) << " lines on the twin, " << LineCount(package)
+              << " with the package\n";
+    for (const std::string& line : d.onlyRegsvr32) std::cout << "  only the twin has " << line << "\n";
+    for (const std::string& line : d.onlyPackage) std::cout << "  only the package leaves " << line << "\n";
+    std::vector<std::string> onlyTwin = step.onlyTwin;
+    std::sort(onlyTwin.begin(), onlyTwin.end());
+    EXPECT_EQ(d.onlyRegsvr32, onlyTwin);
+    EXPECT_EQ(d.onlyPackage, std::vector<std::string>{});
+    RemoveProduct();
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, PackageLife, ::testing::ValuesIn(kLife),
+                         [](const ::testing::TestParamInfo<LifeStep>& info) { return info.param.name; });
+
+// A folder the administrator chose: the package remembers it, and repair, the next build and
+// removal all find the installation there.
+TEST(Package, RemembersTheChosenFolderThroughRepairUpgradeAndRemoval) {
+    RemoveProduct();
+    ImportRegFixture(kDemo);
+    const std::string folder = "C:\\Tools\\Orv";
+    const std::string module = folder + "\\qzproduct.dll";
+    ASSERT_EQ(Msiexec("/i", QZ_MSI_PACKAGE, true, "INSTALLFOLDER=" + Quoted(folder)), 0);
+    const auto installedThere = [&](const char* when) {
+        EXPECT_NE(GetFileAttributesA(module.c_str()), INVALID_FILE_ATTRIBUTES) << when;
+        EXPECT_EQ(GetFileAttributesA(kInstalledModule), INVALID_FILE_ATTRIBUTES) << when;
+        EXPECT_NE(ExportComparedKeys().find(module), std::string::npos) << when << ": the registration names "
+                                                                        << module;
+        EXPECT_EQ(RunWindowsCommand(Quoted(folder + "\\qzreg.exe") + " check"), kCheckIntact) << when;
+    };
+    installedThere("installed");
+    EXPECT_EQ(Msiexec("/i", QZ_MSI_PACKAGE, true, "REINSTALL=ALL REINSTALLMODE=omus"), 0);
+    installedThere("repaired");
+    EXPECT_EQ(Msiexec("/i", QZ_MSI_NEXT_PACKAGE), 0);
+    installedThere("upgraded");
+    EXPECT_EQ(ReadWholeFile(module), ReadWholeFile(WindowsPath(QZ_MSI_NEXT_MODULE)));
+    EXPECT_EQ(Msiexec("/x", QZ_MSI_NEXT_PACKAGE), 0);
+    EXPECT_EQ(GetFileAttributesA(module.c_str()), INVALID_FILE_ATTRIBUTES);
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPackageKey, 0, KEY_READ | KEY_WOW64_64KEY, &key), ERROR_SUCCESS)
+        << "the package's own key stayed";
+    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryA("C:\\Tools");
+}
+
+// The package's File table states the versions the files' own version blocks state.
+TEST(Package, FileTableVersionsAreTheFilesOwn) {
+    MSIHANDLE database = 0;
+    ASSERT_EQ(MsiOpenDatabaseA(WindowsPath(QZ_MSI_PACKAGE).c_str(), MSIDBOPEN_READONLY, &database), ERROR_SUCCESS);
+    for (const char* file : {"qzproduct.dll", "qzreg.exe"}) {
+        MSIHANDLE view = 0;
+        MSIHANDLE record = 0;
+        const std::string query = std::string("SELECT `Version` FROM `File` WHERE `File` = '") + file + "'";
+        ASSERT_EQ(MsiDatabaseOpenViewA(database, query.c_str(), &view), ERROR_SUCCESS);
+        ASSERT_EQ(MsiViewExecute(view, 0), ERROR_SUCCESS);
+        ASSERT_EQ(MsiViewFetch(view, &record), ERROR_SUCCESS) << file;
+        char version[64];
+        DWORD size = sizeof version;
+        ASSERT_EQ(MsiRecordGetStringA(record, 1, version, &size), ERROR_SUCCESS);
+        MsiCloseHandle(record);
+        MsiCloseHandle(view);
+        // The file's own version block, read by Windows' version functions.
+        const std::string path = WindowsPath(std::string(QZ_BINARY_DIR) + "/bin/" + file);
+        char fileVersion[64] = {};
+        DWORD fileSize = sizeof fileVersion;
+        EXPECT_EQ(MsiGetFileVersionA(path.c_str(), fileVersion, &fileSize, nullptr, nullptr), ERROR_SUCCESS) << path;
+        EXPECT_EQ(std::string(version), fileVersion) << file;
+        EXPECT_EQ(std::string(version), QZ_MSI_FILE_VERSION) << file;
+    }
+    MsiCloseHandle(database);
+}
+
+
+// ---- the package of the next product version beside this version's ------------------------
+// Run by its own CTest test (msi_other_version_test), after a second build folder made the
+// other version's package and module; it names that folder in QZ_OTHER_VERSION_DIR. Everything
+// about the other version is read from that build's own product_version.h.
+
+struct OtherVersion {
+    std::string dir;      // the other build folder (Unix path)
+    std::string text;     // "39.0"
+    std::string label;    // "V13"
+    int build = 0;        // 390
+    std::string folder;   // where its package installs
+    std::string module;   // its module there
+};
+
+std::string DefinedText(const std::string& header, const std::string& name) {
+    const std::string line = "#define " + name + " ";
+    const std::size_t at = header.find(line);
+    if (at == std::string::npos) return {};
+    std::string value = header.substr(at + line.size(), header.find('\n', at) - at - line.size());
+    if (!value.empty() && value.front() == '"') value = value.substr(1, value.size() - 2);
+    return value;
+}
+
+OtherVersion ReadOtherVersion() {
+    OtherVersion other;
+    const char* dir = std::getenv("QZ_OTHER_VERSION_DIR");
+    if (dir == nullptr) return other;
+    other.dir = dir;
+    const std::string header = ReadWholeFile(WindowsPath(other.dir + "/generated/product_version.h"));
+    other.text = DefinedText(header, "QZ_VERSION_TEXT");
+    other.label = DefinedText(header, "QZ_VERSION_LABEL");
+    other.build = std::atoi(DefinedText(header, "QZ_VERSION_BUILD").c_str());
+    other.folder = "C:\\Program Files\\Corvalen\\Orvantis " + other.text;
+    other.module = other.folder + "\\qzproduct.dll";
+    return other;
+}
+
+// The modelling system of the other version beside this one's: its Dir key.
+void SeedOtherSystemVersion(const OtherVersion& other) {
+    const std::string key = "HKLM\\Software\\Corvalen\\ZURedore\\" + other.text + "\\Dir";
+    for (const char* directory : {"bin", "help", "lib"})
+        ASSERT_EQ(RunWindowsCommand("reg add " + Quoted(key) + " /v " + directory + " /d " +
+                                    Quoted("C:\\Program Files\\Corvalen\\ZURedore " + other.label + "\\" + directory) +
+                                    " /f /reg:64"),
+                  0);
+}
+
+TEST(OtherVersion, InstallsAndRemovesBesideThisVersionAsRegsvr32Does) {
+    const OtherVersion other = ReadOtherVersion();
+    if (other.dir.empty()) GTEST_SKIP() << "run by msi_other_version_test, which builds the other version first";
+    ASSERT_EQ(other.build, kOtherBuild) << "the other version's build number is this one's plus 10";
+    const std::string otherPackage = other.dir + "/bin/qzproduct.msi";
+    const auto seed = [&] {
+        RemoveProduct();
+        ImportRegFixture(kDemo);
+        SeedOtherSystemVersion(other);
+        ASSERT_EQ(Msiexec("/i", QZ_MSI_PACKAGE), 0);
+    };
+
+    // The twin: this version's package, then regsvr32 of the other version's module where its
+    // package would put it.
+    seed();
+    CreateDirectoryA(other.folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(WindowsPath(other.dir + "/bin/qzproduct.dll").c_str(), other.module.c_str(), FALSE));
+    ASSERT_EQ(RunRegsvr32(other.module, false), 0);
+    const std::string twinInstalled = ExportComparedKeys();
+    ASSERT_EQ(RunRegsvr32(other.module, true), 0);
+    const std::string twinRemoved = ExportComparedKeys();
+    DeleteFileA(other.module.c_str());
+    RemoveDirectoryA(other.folder.c_str());
+
+    // The package of the other version, installed and removed beside this version's.
+    seed();
+    const std::string before = ExportComparedKeys();
+    ASSERT_EQ(Msiexec("/i", otherPackage), 0);
+    const std::string installed = ExportComparedKeys();
+    EXPECT_EQ(RunWindowsCommand(Quoted(other.folder + "\\qzreg.exe") + " check"), kCheckIntact);
+    ASSERT_EQ(Msiexec("/x", otherPackage), 0);
+    const std::string removed = ExportComparedKeys();
+    installedPackage = QZ_MSI_PACKAGE;
+
+    EXPECT_EQ(installed, twinInstalled);
+    // Windows Installer removes the key its removal empties (docs/differences.md): the other
+    // system version's Options key, which held only the product's value.
+    const Differences d = Compare(twinRemoved, removed);
+    EXPECT_EQ(d.onlyRegsvr32,
+              std::vector<std::string>{"[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\" + other.text + "\\Options]"});
+    EXPECT_EQ(d.onlyPackage, std::vector<std::string>{});
+    // Nothing of the other version is left but the user's own switch, which regsvr32 /u keeps too.
+    char clsidPart[16];
+    std::snprintf(clsidPart, sizeof clsidPart, "-%04d-", other.build);
+    for (const std::string& line : KeyedLines(removed)) {
+        if (line.rfind("[HKEY_CURRENT_USER\\Software\\Corvalen\\Orvantis\\" + other.text + "]", 0) == 0 ||
+            line.rfind("[HKEY_CURRENT_USER\\Software\\Corvalen\\Orvantis\\" + other.text + "\\", 0) == 0)
+            continue;
+        for (const std::string& trace : {"Orvantis\\" + other.text, ApplicationProgId(other.build),
+                                         std::string(clsidPart), "Orvantis " + other.label})
+            EXPECT_EQ(line.find(trace), std::string::npos) << "left of " << other.text << ": " << line;
+    }
+    // Everything that is this version's own is as it was.
+    const auto own = [](const std::string& exported) {
+        std::vector<std::string> lines;
+        for (const std::string& line : KeyedLines(exported)) {
+            const std::string key = line.substr(0, line.find(']') + 1);
+            if (key.find("Orvantis\\" QZ_VERSION_TEXT) != std::string::npos ||
+                key.find(ApplicationProgId(QZ_VERSION_BUILD)) != std::string::npos ||
+                key.find(ApplicationClass(QZ_VERSION_BUILD).substr(6)) != std::string::npos ||
+                line.find("\\Options] \"ovx\"=") != std::string::npos)
+                lines.push_back(line);
+        }
+        return lines;
+    };
+    EXPECT_FALSE(own(before).empty());
+    EXPECT_EQ(own(removed), own(before));
 }
 
 }  // namespace

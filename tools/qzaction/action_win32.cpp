@@ -1,15 +1,17 @@
 // The package's custom action: the module's own registration, computed on the
 // machine being installed, handed to Windows Installer as rows.
 //
-// It runs immediate, after CostFinalize (the module's target path is known)
-// and before InstallValidate, on installation, repair and removal. It takes the
-// very module the package installs from the Binary table, loads it from a
-// temporary file and runs the module's pass through its host entry point on an
-// overlay of the machine's registry: the registry is read, never written. What
-// the pass would change becomes temporary rows of the Registry and
-// RemoveRegistry tables (installer_rows.h); Windows Installer's own actions
-// write, log, roll back, repair and remove them. The module's messages go to
-// the installation log; nothing shows a box.
+// It runs immediate, after RemoveExistingProducts (an older build of this
+// version is gone by then, so the rows are computed on the machine without it)
+// and before InstallInitialize, on installation, repair and removal. The action
+// carries the module's code and string table (it is linked from the same
+// sources and resources/product.rc) and runs the module's pass in this process,
+// recording the path where the package installs the module: it writes no file
+// and loads no other DLL. The pass runs on an overlay of the machine's
+// registry, which is read, never written. What the pass would change becomes
+// temporary rows of the Registry and RemoveRegistry tables (installer_rows.h);
+// Windows Installer's own actions write, log, roll back, repair and remove
+// them. The module's messages go to the installation log; nothing shows a box.
 //
 // A registration that reports a failure fails the installation (1603), and
 // Windows Installer rolls it back: a deployment tool sees the failure, and the
@@ -22,20 +24,20 @@
 #include <string>
 #include <vector>
 
-#include "registry/memory_registry.h"
-#include "registry/overlay_registry.h"
-#include "registry/registry_table_adapters.h"
+#include "registry/registry_table.h"
 #include "registry/win32_registry.h"
-#include "text/code_page.h"
+#include "tools/host/pass_on_overlay.h"
 #include "tools/qzaction/installer_rows.h"
 #include "tools/qzaction/msi_session_win32.h"
-#include "tools/qzreg/module_library.h"
+
+// The module's entry point, linked into this DLL from the module's own sources.
+extern "C" int32_t QzRunRegistrationPass(const QzRegistryTable* registry, int32_t register_flag,
+                                         const char* module_path);
 
 namespace qz {
 namespace {
 
-// The package's names for the module: its Binary row, its component and its file.
-const wchar_t kModuleBinary[] = L"QzModule";
+// The package's names for the module: its component and its file.
 const wchar_t kModuleComponent[] = L"Module";
 const wchar_t kModuleFileReference[] = L"[#qzproduct.dll]";
 
@@ -54,17 +56,6 @@ UINT Run(MSIHANDLE install) {
         return ERROR_SUCCESS;
     }
 
-    std::string error;
-    TemporaryModule file;
-    if (!file.Extract(session, kModuleBinary, error)) {
-        session.Log(error);
-        return ERROR_INSTALL_FAILURE;
-    }
-    ModuleLibrary module;
-    if (module.Load(file.Path(), error) != ModuleLibrary::Failure::None) {
-        session.Log(error);
-        return ERROR_INSTALL_FAILURE;
-    }
     // The registration records the module where the package puts it.
     const std::string modulePath = registering ? session.Format(kModuleFileReference) : std::string();
     if (registering && modulePath.empty()) {
@@ -73,28 +64,20 @@ UINT Run(MSIHANDLE install) {
     }
 
     Win32Registry machine;
-    OverlayRegistry overlay(machine);
-    std::vector<std::string> messages;
-    HostedRegistry hosted;
-    hosted.registry = &overlay;
-    hosted.reportError = [&messages](const std::string& message) { messages.push_back(message); };
-    const QzRegistryTable table = RegistryTableFor(hosted);
-    const int32_t result = module.RunPass()(&table, registering ? 1 : 0, registering ? modulePath.c_str() : nullptr);
-    for (const std::string& message : messages) session.Log("Registration Error: " + message);
-
-    MemoryRegistry before;
-    MemoryRegistry after;
-    overlay.Snapshots(before, after);
-    const std::vector<RegistryChange> changes = ListRegistryChanges(before, after);
-    const InstallerRows rows = registering ? RowsForRegistration(changes) : RowsForUnregistration(changes);
+    const PassOutcome pass = RunPassOnOverlay(QzRunRegistrationPass, machine,
+                                              registering ? QZ_PASS_REGISTER : QZ_PASS_UNREGISTER,
+                                              registering ? &modulePath : nullptr);
+    for (const std::string& message : pass.messages) session.Log("Registration Error: " + message);
+    const InstallerRows rows = registering ? RowsForRegistration(pass.changes) : RowsForUnregistration(pass.changes);
     for (const std::string& skipped : rows.skipped) session.Log("not in the tables: " + skipped);
 
-    if (registering && (result != 0 || !rows.skipped.empty())) {
+    if (registering && (pass.result != 0 || !rows.skipped.empty())) {
         session.Log(std::string("the registration by the module ") +
-                    (result != 0 ? "reported a failure" : "writes what Windows Installer cannot") +
+                    (pass.result != 0 ? "reported a failure" : "writes what Windows Installer cannot") +
                     ": the installation stops");
         return ERROR_INSTALL_FAILURE;
     }
+    std::string error;
     if (!session.InsertTemporaryRows(rows.rows, kModuleComponent, error)) {
         session.Log(error);
         return ERROR_INSTALL_FAILURE;
@@ -113,11 +96,4 @@ extern "C" __declspec(dllexport) UINT __stdcall QzRegistrationRows(MSIHANDLE ins
     } catch (...) {
         return ERROR_INSTALL_FAILURE;
     }
-}
-
-// For the rollback test of the package: an action after WriteRegistryValues
-// that fails the installation when the property QZ_TEST_FAIL_AFTER_REGISTRY is 1.
-extern "C" __declspec(dllexport) UINT __stdcall QzFailInstallation(MSIHANDLE install) {
-    qz::MsiSession(install).Log("failing the installation after the registry was written, as asked");
-    return ERROR_INSTALL_FAILURE;
 }

@@ -89,67 +89,8 @@ bool MsiSession::InsertTemporaryRows(const std::vector<InstallerRow>& rows, cons
             error = "the row " + DescribeRow(row) + " could not be added (error " + std::to_string(status) + ")";
             return false;
         }
-        Log(DescribeRow(row));
     }
     return true;
-}
-
-TemporaryModule::~TemporaryModule() {
-    if (!path_.empty()) DeleteFileW(Utf8ToWide(path_).c_str());
-    if (!directory_.empty()) RemoveDirectoryW(directory_.c_str());
-}
-
-bool TemporaryModule::Extract(const MsiSession& session, const std::wstring& binaryName, std::string& error) {
-    OwnedHandle database(MsiGetActiveDatabase(session.Handle()));
-    OwnedHandle view;
-    OwnedHandle record;
-    const std::wstring query = L"SELECT `Data` FROM `Binary` WHERE `Name` = '" + binaryName + L"'";
-    if (database.get() == 0 || MsiDatabaseOpenViewW(database.get(), query.c_str(), view.put()) != ERROR_SUCCESS ||
-        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS || MsiViewFetch(view.get(), record.put()) != ERROR_SUCCESS) {
-        error = "the package has no Binary row " + WideToUtf8(binaryName);
-        return false;
-    }
-    // A folder of its own, so that the module keeps its file name.
-    wchar_t temp[MAX_PATH + 1];
-    const DWORD tempLength = GetTempPathW(MAX_PATH + 1, temp);
-    if (tempLength == 0 || tempLength > MAX_PATH) {
-        error = "no temporary folder";
-        return false;
-    }
-    for (unsigned attempt = 0; attempt < 100 && directory_.empty(); ++attempt) {
-        const std::wstring candidate = std::wstring(temp) + L"qzaction-" + std::to_wstring(GetCurrentProcessId()) +
-                                       L"-" + std::to_wstring(GetTickCount() + attempt);
-        if (CreateDirectoryW(candidate.c_str(), nullptr)) directory_ = candidate;
-    }
-    if (directory_.empty()) {
-        error = "no temporary folder could be made";
-        return false;
-    }
-    const std::wstring file = directory_ + L"\\qzproduct.dll";
-    HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE) {
-        error = "the module cannot be written to " + WideToUtf8(file);
-        return false;
-    }
-    path_ = WideToUtf8(file);
-    bool written = true;
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-        DWORD size = static_cast<DWORD>(buffer.size());
-        if (MsiRecordReadStream(record.get(), 1, buffer.data(), &size) != ERROR_SUCCESS) {
-            written = false;
-            break;
-        }
-        if (size == 0) break;
-        DWORD done = 0;
-        if (!WriteFile(out, buffer.data(), size, &done, nullptr) || done != size) {
-            written = false;
-            break;
-        }
-    }
-    CloseHandle(out);
-    if (!written) error = "the module could not be taken from the package";
-    return written;
 }
 
 }  // namespace qz

@@ -1,5 +1,5 @@
 // The few Windows Installer calls the custom action makes: its log, formatted
-// text, the package's Binary table and temporary rows.
+// text and temporary rows.
 #pragma once
 
 #include <windows.h>
@@ -23,27 +23,9 @@ public:
     // The rows, temporary (gone when the session ends), for the given component.
     bool InsertTemporaryRows(const std::vector<InstallerRow>& rows, const std::wstring& component,
                              std::string& error) const;
-    MSIHANDLE Handle() const { return install_; }
 
 private:
     MSIHANDLE install_;
-};
-
-// A Binary row written to a temporary file, removed again when this goes
-// (after the module loaded from it was freed: declare it before the library).
-class TemporaryModule {
-public:
-    TemporaryModule() = default;
-    TemporaryModule(const TemporaryModule&) = delete;
-    TemporaryModule& operator=(const TemporaryModule&) = delete;
-    ~TemporaryModule();
-
-    bool Extract(const MsiSession& session, const std::wstring& binaryName, std::string& error);
-    const std::string& Path() const { return path_; }
-
-private:
-    std::wstring directory_;
-    std::string path_;
 };
 
 }  // namespace qz

@@ -1,11 +1,11 @@
 #include "tools/qzreg/directory_key.h"
 
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
 #include "registry/forwarding_registry.h"
-#include "registry/overlay_registry.h"
 #include "text/ascii.h"
 #include "text/code_page.h"
 
@@ -53,26 +53,27 @@ private:
     std::map<HKEY, std::u16string> paths_;
 };
 
-std::u16string BinKeyOfPass(const MemoryRegistry& state, const std::function<int32_t(RegistryApi&)>& runPass,
+std::u16string BinKeyOfPass(const MemoryRegistry& state, PassEntry entry, const std::string& modulePath,
                             std::set<std::u16string>* unopened) {
     MemoryRegistry base = state;
-    OverlayRegistry overlay(base);
-    ReadRecorder recorder(overlay);
-    runPass(recorder);
-    if (unopened != nullptr) *unopened = recorder.unopened;
-    return recorder.binKey;
+    std::unique_ptr<ReadRecorder> recorder;
+    RunPassOnOverlay(entry, base, QZ_PASS_REGISTER, &modulePath, [&recorder](RegistryApi& overlay) -> RegistryApi& {
+        recorder = std::make_unique<ReadRecorder>(overlay);
+        return *recorder;
+    });
+    if (unopened != nullptr) *unopened = recorder->unopened;
+    return recorder->binKey;
 }
 
 }  // namespace
 
-std::u16string SystemDirectoryKey(const MemoryRegistry& machineState,
-                                  const std::function<int32_t(RegistryApi& registry)>& runPass) {
+std::u16string SystemDirectoryKey(const MemoryRegistry& machineState, PassEntry entry, const std::string& modulePath) {
     std::set<std::u16string> unopened;
-    std::u16string key = BinKeyOfPass(machineState, runPass, &unopened);
+    std::u16string key = BinKeyOfPass(machineState, entry, modulePath, &unopened);
     if (!key.empty() || unopened.empty()) return key;
     MemoryRegistry withKeys = machineState;
     for (const std::u16string& path : unopened) withKeys.EnsureKey(u"HKEY_LOCAL_MACHINE\\" + path);
-    return BinKeyOfPass(withKeys, runPass, nullptr);
+    return BinKeyOfPass(withKeys, entry, modulePath, nullptr);
 }
 
 }  // namespace qz

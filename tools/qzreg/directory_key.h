@@ -5,18 +5,16 @@
 // tool spells the module's key paths.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "registry/memory_registry.h"
-#include "registry/registry_api.h"
+#include "tools/host/pass_on_overlay.h"
 
 namespace qz {
 
-// runPass runs one registration pass against the registry it is given. The key
+// entry runs the module's registration passes (recording modulePath). The key
 // below HKEY_LOCAL_MACHINE (UTF-16, e.g. Software\...\Dir), or "" when the
 // pass reads no "bin" value.
-std::u16string SystemDirectoryKey(const MemoryRegistry& machineState,
-                                  const std::function<int32_t(RegistryApi& registry)>& runPass);
+std::u16string SystemDirectoryKey(const MemoryRegistry& machineState, PassEntry entry, const std::string& modulePath);
 
 }  // namespace qz

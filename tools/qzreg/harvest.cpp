@@ -1,14 +1,13 @@
 #include "tools/qzreg/harvest.h"
 
 #include "registry/memory_registry.h"
-#include "registry/overlay_registry.h"
 #include "registry/registry_changes.h"
 #include "registry/registry_data.h"
 #include "text/code_page.h"
 #include "text/utf16_data.h"
+#include "tools/host/live_registry.h"
 #include "tools/qzreg/change_report.h"
 #include "tools/qzreg/directory_key.h"
-#include "tools/qzreg/live_registry.h"
 
 namespace qz {
 
@@ -68,31 +67,28 @@ const std::vector<DirectoryProperty>& HarvestDirectoryProperties() {
     return properties;
 }
 
-bool HarvestRegistration(const HarvestOptions& options,
-                         const std::function<int32_t(RegistryApi& overlay, const char* modulePath, bool report)>& runPass,
-                         const std::string& format, std::string& output, std::string& error) {
+bool HarvestRegistration(const HarvestOptions& options, PassEntry entry, const std::string& format,
+                         std::string& output, std::vector<std::string>& messages, std::string& error) {
     MemoryRegistry base;
     for (const std::string& file : options.imports) {
         if (!ImportRegFile(file, base, error)) return false;
     }
     // The module says where the directories are: the key its pass reads them from.
-    const std::u16string dirKey = SystemDirectoryKey(
-        base, [&runPass](RegistryApi& registry) { return runPass(registry, kHarvestModulePath, false); });
+    const std::string modulePath = kHarvestModulePath;
+    const std::u16string dirKey = SystemDirectoryKey(base, entry, modulePath);
     if (dirKey.empty()) {
         error = "the module reads no installation directory; nothing harvested";
         return false;
     }
     const auto substitutions = PrepareDirectories(base, u"HKEY_LOCAL_MACHINE\\" + dirKey);
 
-    OverlayRegistry overlay(base);
-    if (runPass(overlay, kHarvestModulePath, true) != 0) {
+    PassOutcome pass = RunPassOnOverlay(entry, base, QZ_PASS_REGISTER, &modulePath);
+    messages = pass.messages;
+    if (pass.result != 0) {
         error = "the registration reported failures; nothing harvested";
         return false;
     }
-    MemoryRegistry before;
-    MemoryRegistry after;
-    overlay.Snapshots(before, after);
-    std::vector<RegistryChange> changes = ListRegistryChanges(before, after);
+    std::vector<RegistryChange> changes = std::move(pass.changes);
     for (RegistryChange& change : changes) {
         if (change.newValue) Substitute(*change.newValue, substitutions);
     }

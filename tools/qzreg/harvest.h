@@ -1,18 +1,18 @@
-// The registration as data, for installers: the module's own registration pass
-// run on an overlay of a registry that holds only a given machine state, so
-// that no registry changes. Texts that depend on the target machine become
-// references: the module's path the installed file ([#qzproduct.dll]), the
-// modelling system's bin, help and lib directories installer properties
-// ([ZUREDOREBIN], [ZUREDOREHELP], [ZUREDORELIB]) that the package finds with a
-// registry search on the system's Dir key.
+// The registration as data: the module's own registration pass run on an
+// overlay of a registry that holds only a given machine state, so that no
+// registry changes. Texts that depend on the target machine become references
+// in Windows Installer's Formatted syntax: the module's path the installed file
+// ([#qzproduct.dll]), the modelling system's bin, help and lib directories the
+// properties [ZUREDOREBIN], [ZUREDOREHELP] and [ZUREDORELIB], for a package of
+// one's own that sets them. The product's package does not use it: its custom
+// action runs the pass on each machine (docs/deployment.md).
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "registry/registry_api.h"
 #include "registry/registry_changes.h"
+#include "tools/host/pass_on_overlay.h"
 
 namespace qz {
 
@@ -30,13 +30,12 @@ struct DirectoryProperty {
 };
 const std::vector<DirectoryProperty>& HarvestDirectoryProperties();
 
-// Runs one registration pass (runPass gets the overlay, the module path to
-// record, and whether the module's messages count: not for the passes that
-// find the directory key) and gives what it writes in the format asked for: "reg" or "json". False with error set when the machine state cannot be read or the pass
-// reported a failure.
-bool HarvestRegistration(const HarvestOptions& options,
-                         const std::function<int32_t(RegistryApi& overlay, const char* modulePath, bool report)>& runPass,
-                         const std::string& format, std::string& output, std::string& error);
+// Runs the module's registration (entry) and gives what it writes in the
+// format asked for: "reg" or "json"; messages gets the module's messages of
+// that pass (not of the passes that find the directory key). False with error
+// set when the machine state cannot be read or the pass reported a failure.
+bool HarvestRegistration(const HarvestOptions& options, PassEntry entry, const std::string& format,
+                         std::string& output, std::vector<std::string>& messages, std::string& error);
 
 // For qzreg harvest --help.
 std::string HarvestHelp();

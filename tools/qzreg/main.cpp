@@ -13,13 +13,12 @@
 #include <vector>
 
 #include "registry/memory_registry.h"
-#include "registry/overlay_registry.h"
 #include "registry/registry_changes.h"
-#include "registry/registry_table_adapters.h"
+#include "tools/host/live_registry.h"
+#include "tools/host/module_library.h"
+#include "tools/host/pass_on_overlay.h"
 #include "tools/qzreg/change_report.h"
 #include "tools/qzreg/harvest.h"
-#include "tools/qzreg/live_registry.h"
-#include "tools/qzreg/module_library.h"
 #include "tools/qzreg/module_path.h"
 #include "tools/qzreg/registry_folder_rule.h"
 #include "tools/qzreg/usage.h"
@@ -68,21 +67,11 @@ int LoadModule(const Options& options, ModuleLibrary& module, std::string* why =
     return failure == ModuleLibrary::Failure::ExportMissing ? kExportMissing : kModuleNotLoaded;
 }
 
-// One pass of the module against the overlay; the module's messages go to report.
-int32_t RunModulePass(ModuleLibrary& module, RegistryApi& overlay, bool registering, const char* modulePath,
-                      std::function<void(const std::string&)> report) {
-    HostedRegistry hosted;
-    hosted.registry = &overlay;
-    hosted.reportError = std::move(report);
-    const QzRegistryTable table = RegistryTableFor(hosted);
-    return module.RunPass()(&table, registering ? 1 : 0, modulePath);
-}
-
-void PrintChanges(const std::string& format, const MemoryRegistry& before, const MemoryRegistry& after) {
+void PrintChanges(const std::string& format, const std::vector<RegistryChange>& changes) {
     if (format == "json") {
-        std::fputs(ChangesAsJson(ListRegistryChanges(before, after)).c_str(), stdout);
+        std::fputs(ChangesAsJson(changes).c_str(), stdout);
     } else {
-        std::fputs(DescribeRegistryChanges(before, after).c_str(), stdout);
+        std::fputs(RegistryChangesAsRegText(changes).c_str(), stdout);
     }
 }
 
@@ -96,17 +85,16 @@ int RegisterOrUnregister(const Options& options, bool registering) {
     ModuleLibrary module;
     if (const int status = LoadModule(options, module); status != kSuccess) return status;
 
-    OverlayRegistry overlay(live->registry());
-    const int32_t result = RunModulePass(module, overlay, registering, nullptr, PrintMessage);
-    MemoryRegistry before;
-    MemoryRegistry after;
-    overlay.Snapshots(before, after);
-    if (!options.quiet) PrintChanges(options.format, before, after);
+    const PassOutcome pass = RunPassOnOverlay(module.RunPass(), live->registry(),
+                                              registering ? QZ_PASS_REGISTER : QZ_PASS_UNREGISTER, nullptr);
+    for (const std::string& message : pass.messages) PrintMessage(message);
+    const int32_t result = pass.result;
+    if (!options.quiet) PrintChanges(options.format, pass.changes);
 
     const char* what = registering ? "registration" : "unregistration";
     if (!options.dryRun) {
         // What the pass did stays, even when it reported failures: nothing is rolled back.
-        if (!overlay.Commit(error) || !live->Save(error)) {
+        if (!pass.overlay->Commit(error) || !live->Save(error)) {
             std::fprintf(stderr, "qzreg: the %s could not be written to %s:\n%s\n", what, live->Describe().c_str(),
                          error.c_str());
             return kPassFailed;
@@ -149,10 +137,9 @@ int Check(const Options& options) {
         return CheckCannotTell(options, status, error, {});
 
     // A registration as a dry run: what it would change is what differs.
-    OverlayRegistry overlay(live->registry());
-    std::vector<std::string> messages;
-    const int32_t result =
-        RunModulePass(module, overlay, true, nullptr, [&messages](const std::string& m) { messages.push_back(m); });
+    const PassOutcome pass = RunPassOnOverlay(module.RunPass(), live->registry(), QZ_PASS_REGISTER, nullptr);
+    const std::vector<std::string>& messages = pass.messages;
+    const int32_t result = pass.result;
     // What a failing pass would change is no measure of the registration (its
     // texts lack what the pass could not find): no drift is made of it.
     if (result != kSelfRegSuccess)
@@ -160,10 +147,7 @@ int Check(const Options& options) {
                                "a registration would fail here, so the check cannot tell whether the registration "
                                "is intact (" + live->Describe() + ")",
                                messages);
-    MemoryRegistry before;
-    MemoryRegistry after;
-    overlay.Snapshots(before, after);
-    CheckResult check = ClassifyDrift(ListRegistryChanges(before, after));
+    CheckResult check = ClassifyDrift(pass.changes);
     check.messages = messages;
 
     if (options.format == "json") {
@@ -188,13 +172,7 @@ int Harvest(const Options& options) {
     std::string output;
     std::string error;
     std::vector<std::string> messages;
-    const bool ok = HarvestRegistration(
-        options.harvest, [&](RegistryApi& overlay, const char* modulePath, bool report) {
-            return RunModulePass(module, overlay, true, modulePath, [&messages, report](const std::string& m) {
-                if (report) messages.push_back(m);
-            });
-        },
-        options.format, output, error);
+    const bool ok = HarvestRegistration(options.harvest, module.RunPass(), options.format, output, messages, error);
     for (const std::string& message : messages) PrintMessage(message);
     if (!ok) {
         std::fprintf(stderr, "qzreg: %s\n", error.c_str());

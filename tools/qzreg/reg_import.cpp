@@ -6,7 +6,7 @@
 #ifndef _WIN32
 #include "registry/registry_folder.h"
 #endif
-#include "tools/qzreg/live_registry.h"
+#include "tools/host/live_registry.h"
 
 namespace qz {
 

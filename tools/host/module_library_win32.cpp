@@ -4,7 +4,7 @@
 
 #include "registry/system_error_text.h"
 #include "text/code_page.h"
-#include "tools/qzreg/module_library.h"
+#include "tools/host/module_library.h"
 
 namespace qz {
 

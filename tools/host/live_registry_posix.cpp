@@ -4,7 +4,7 @@
 
 #include "registry/memory_registry.h"
 #include "registry/registry_folder.h"
-#include "tools/qzreg/live_registry.h"
+#include "tools/host/live_registry.h"
 
 namespace qz {
 namespace {

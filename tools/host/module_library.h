@@ -1,6 +1,6 @@
-// The product module as qzreg loads it: the file the user names (by default the
-// one installed beside qzreg), and its entry point for a pass against a
-// registry that qzreg provides.
+// The product module loaded from its file, for a host that runs the module it
+// is given (qzreg: the file the user names, by default the one installed beside
+// it), and its entry point for a pass against a registry the host provides.
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
 #include "registry/win32_registry.h"
-#include "tools/qzreg/live_registry.h"
+#include "tools/host/live_registry.h"
 
 namespace qz {
 namespace {

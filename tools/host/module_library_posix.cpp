@@ -2,7 +2,7 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include "tools/qzreg/module_library.h"
+#include "tools/host/module_library.h"
 
 namespace qz {
 

@@ -1,4 +1,4 @@
-// The registry a qzreg command works on: natively the registry folder, opened
+// The registry a host's command works on: natively the registry folder, opened
 // and locked for the whole command (from the first read to the last write, so
 // that the changes printed are exactly this command's); on Windows the
 // system's registry through advapi32.

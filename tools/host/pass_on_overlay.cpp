@@ -1,0 +1,20 @@
+#include "tools/host/pass_on_overlay.h"
+
+#include "registry/registry_table_adapters.h"
+
+namespace qz {
+
+PassOutcome RunPassOnOverlay(PassEntry entry, RegistryApi& base, QzPassFlag flag, const std::string* modulePath,
+                             const OverlayView& view) {
+    PassOutcome outcome;
+    outcome.overlay = std::make_unique<OverlayRegistry>(base);
+    HostedRegistry hosted;
+    hosted.registry = view ? &view(*outcome.overlay) : outcome.overlay.get();
+    hosted.reportError = [&outcome](const std::string& message) { outcome.messages.push_back(message); };
+    const QzRegistryTable table = RegistryTableFor(hosted);
+    outcome.result = entry(&table, flag, modulePath != nullptr ? modulePath->c_str() : nullptr);
+    outcome.changes = outcome.overlay->Changes();
+    return outcome;
+}
+
+}  // namespace qz

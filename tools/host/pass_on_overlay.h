@@ -1,0 +1,40 @@
+// What every host of the module does to see a pass: run it through the
+// module's entry point on an overlay of a registry, collect the module's
+// messages, list what the pass would change. qzreg takes the entry point from
+// the module file it loads; the package's custom action, which carries the
+// module's code, from the function linked into it.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "registry/overlay_registry.h"
+#include "registry/registry_api.h"
+#include "registry/registry_changes.h"
+#include "registry/registry_table.h"
+
+namespace qz {
+
+// QzRunRegistrationPass's signature (registry/registry_table.h).
+using PassEntry = QzRunRegistrationPassFunction;
+
+struct PassOutcome {
+    int32_t result = 0;                    // the entry's: 0 (S_OK), else the pass reported a failure
+    std::vector<std::string> messages;     // the module's messages (UTF-8), in order
+    std::vector<RegistryChange> changes;   // what the pass would change in the base registry
+    // The overlay the pass ran on, holding its recorded changes: Commit makes them.
+    std::unique_ptr<OverlayRegistry> overlay;
+};
+
+// A decorator the module sees the overlay through (one that notes what the pass
+// reads, say): given the overlay, it returns the registry to hand the module.
+using OverlayView = std::function<RegistryApi&(RegistryApi& overlay)>;
+
+// One pass on a fresh overlay of base, which is only read. modulePath: the
+// path a registration records for the module (null: the module's own file).
+PassOutcome RunPassOnOverlay(PassEntry entry, RegistryApi& base, QzPassFlag flag, const std::string* modulePath,
+                             const OverlayView& view = {});
+
+}  // namespace qz
