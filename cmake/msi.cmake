@@ -112,6 +112,7 @@ endif()
 
 set(qz_msi_tools --wixl ${QZ_WIXL} --msibuild ${QZ_MSIBUILD} --msiinfo ${QZ_MSIINFO})
 set(qz_msi_versions --file-version qzproduct.dll=${QZ_FILE_VERSION} --file-version qzreg.exe=${QZ_FILE_VERSION}
+  --file-version qzevents.dll=${QZ_FILE_VERSION}
   --secure-property INSTALLFOLDER)
 add_custom_command(OUTPUT ${QZ_MSI_FILE}
   COMMAND ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh ${qz_msi_tools} ${qz_msi_versions}
@@ -127,7 +128,8 @@ add_custom_target(msi ALL DEPENDS ${QZ_MSI_FILE})
 # The package's tables checked as a packaging team's validation does (key paths, versions,
 # sequence order, custom action types, upgrade rows): cmake/msi-table-checks.sh, with msitools.
 add_test(NAME msi_tables_test COMMAND ${CMAKE_SOURCE_DIR}/cmake/msi-table-checks.sh --msiinfo ${QZ_MSIINFO}
-  --file-version qzproduct.dll=${QZ_FILE_VERSION} --file-version qzreg.exe=${QZ_FILE_VERSION} ${QZ_MSI_FILE})
+  --file-version qzproduct.dll=${QZ_FILE_VERSION} --file-version qzreg.exe=${QZ_FILE_VERSION}
+  --file-version qzevents.dll=${QZ_FILE_VERSION} ${QZ_MSI_FILE})
 
 # ---- packages only the tests install (never released) -----------------------------------
 # The next build (build number + 1) carries a module that differs from this build's (the same
