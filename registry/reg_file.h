@@ -164,6 +164,11 @@ void AppendRegKey(std::u16string& out, const std::u16string& topPath, const RegK
 bool AppendReadableRegKey(std::u16string& out, const std::u16string& topPath, const RegKey& key,
                           const RegWriteOptions& options, std::string& error);
 
+// A value's name as a value line writes it: @ for the default value, else the
+// name in double quotes, with \\, \", and line breaks escaped as FormatRegValue
+// escapes them. "name"=- in a .reg text is FormatRegValueName(name) + "=-".
+std::u16string FormatRegValueName(std::u16string_view name);
+
 // One value line without its newline, e.g. "name"=dword:00000001, hex data
 // wrapped as reg export wraps it. Names and strings escape \\, \", and line
 // breaks as \n and \r, as reg export does.

@@ -268,6 +268,16 @@ std::u16string RegFileHeader(const RegWriteOptions& options) {
     return header;
 }
 
+std::u16string FormatRegValueName(std::u16string_view name) {
+    if (name.empty()) return u"@";
+    std::u16string text;
+    StringOut out{text};
+    out.Put(u'"');
+    PutEscaped(out, name);
+    out.Put(u'"');
+    return text;
+}
+
 std::u16string FormatRegValue(const RegValue& value, const char16_t* newline) {
     std::u16string line;
     StringOut out{line};

@@ -114,16 +114,6 @@ private:
 
 const char16_t* const kNewline = u"\n";
 
-std::u16string RemovedValueLine(const std::u16string& name) {
-    if (name.empty()) return u"@=-";
-    std::u16string line = u"\"";
-    for (char16_t c : name) {
-        if (c == u'\\' || c == u'"') line.push_back(u'\\');
-        line.push_back(c);
-    }
-    return line + u"\"=-";
-}
-
 bool IsValueChange(const RegistryChange& change) {
     return change.kind == RegistryChange::Kind::SetValue || change.kind == RegistryChange::Kind::RemoveValue;
 }
@@ -167,7 +157,7 @@ std::string RegistryChangesAsRegText(const std::vector<RegistryChange>& changes)
             const RegistryChange& change = changes[i];
             const std::u16string line = change.kind == RegistryChange::Kind::SetValue
                                             ? FormatRegValue(*change.newValue, kNewline)
-                                            : RemovedValueLine(change.oldValue->name);
+                                            : FormatRegValueName(change.oldValue->name) + u"=-";
             text += Utf16ToUtf8(line) + "\n";
         }
         text += "\n";

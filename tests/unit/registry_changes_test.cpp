@@ -92,6 +92,43 @@ TEST(RegistryChanges, ListsWhatChangedAndNothingElse) {
     EXPECT_TRUE(SameContent(before.Hive(RegRoot::CurrentUser), after.Hive(RegRoot::CurrentUser)));
 }
 
+// A removed value's name is escaped as a set value's is, so that the listing
+// still reads back as the change: a raw line break would end the line inside
+// the name.
+TEST(RegistryChanges, EscapeTheNamesOfRemovedValuesAsTheNamesOfValuesSet) {
+    struct Row {
+        const char* what;
+        const char* escapedName;  // as the .reg text writes it, between the quotes
+    };
+    const Row rows[] = {
+        {"backslash", R"(back\\slash)"},
+        {"double quote", R"(say \"hi\")"},
+        {"line feed", R"(first\nsecond)"},
+        {"carriage return", R"(first\rsecond)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string key = "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Names]\n";
+        const std::string line = "\"" + std::string(row.escapedName) + "\"";
+        MemoryRegistry before;
+        Import(before, "Windows Registry Editor Version 5.00\n" + key + line + "=\"old\"\n");
+        MemoryRegistry afterRemoval = before;
+        Import(afterRemoval, "Windows Registry Editor Version 5.00\n" + key + line + "=-\n");
+        MemoryRegistry afterSetting = before;
+        Import(afterSetting, "Windows Registry Editor Version 5.00\n" + key + line + "=\"new\"\n");
+
+        const std::string removal = DescribeRegistryChanges(before, afterRemoval);
+        EXPECT_EQ(removal, "Windows Registry Editor Version 5.00\n\n" + key + line + "=-\n\n");
+        EXPECT_EQ(DescribeRegistryChanges(before, afterSetting),
+                  "Windows Registry Editor Version 5.00\n\n" + key + line + "=\"new\"\n\n");
+
+        // The listing applied to the registry before the pass gives the one after it.
+        MemoryRegistry replayed = before;
+        Import(replayed, removal);
+        EXPECT_EQ(DescribeRegistryChanges(replayed, afterRemoval), "");
+    }
+}
+
 // The list the .reg text, the JSON and the WiX source are made of: each change
 // once, with what the value held before and whether its key is new.
 TEST(RegistryChanges, ListEachChangeWithItsOldValueAndItsKey) {
