@@ -43,8 +43,6 @@ bool IsWideStringType(DWORD type) { return IsTextType(type) || type == REG_MULTI
 
 }  // namespace
 
-bool IsMissingStatus(LONG status) { return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND; }
-
 std::string FullKeyName(HKEY root, const std::string& path) {
     const std::optional<RegRoot> rootName = RootOfHandle(root);
     return (rootName ? Utf16ToUtf8(RootName(*rootName)) : std::string("?")) + "\\" + path;

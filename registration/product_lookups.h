@@ -17,11 +17,6 @@ namespace qz {
 inline int SetRegistryString(HKEY key, const std::string& valueName, const std::string& text) {
     return SetRegistryString(Registry(), key, valueName, text);
 }
-// Only these statuses mean that a key or value is not there. Any other failure
-// (access denied above all) leaves the question open: the key is there, and
-// whatever the pass must do with it, or learn from it, it cannot.
-bool IsMissingStatus(LONG status);
-
 // The full name of a key for a box: HKEY_CLASSES_ROOT\.ovxf.
 std::string FullKeyName(HKEY root, const std::string& path);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "registry/registry_helpers.h"
 #include "text/code_page.h"
 
 namespace qz {
@@ -108,7 +109,7 @@ LONG OverlayRegistry::LoadKey(const KeyPath& path) {
     const auto [root, relative] = BaseLocation(path);
     UniqueKey key(base_);
     const LONG opened = base_.OpenKeyExW(root, relative.c_str(), KEY_READ, key.put());
-    if (opened == ERROR_FILE_NOT_FOUND) {
+    if (IsMissingStatus(opened)) {
         loaded_[Folded(path)] = {path, state};
         return ERROR_SUCCESS;
     }
@@ -269,7 +270,7 @@ bool OverlayRegistry::Commit(std::string& error) {
     for (auto& [path, base] : removed) {
         const auto [root, relative] = BaseLocation(path);
         const LONG status = base_.DeleteKeyW(root, relative.c_str());
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+        if (status != ERROR_SUCCESS && !IsMissingStatus(status)) {
             fail("Unable to delete", path, status);
             continue;
         }
@@ -312,7 +313,7 @@ bool OverlayRegistry::Commit(std::string& error) {
         }
         for (const RegValue* value : toDelete) {
             const LONG status = base_.DeleteValueW(key.get(), value->name.c_str());
-            if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+            if (status != ERROR_SUCCESS && !IsMissingStatus(status)) {
                 fail("Unable to delete the value \"" + Utf8(value->name) + "\" of", path, status);
                 allWritten = false;
             }

@@ -8,6 +8,13 @@
 
 namespace qz {
 
+// Only these statuses mean that a key or value is not there: Windows gives
+// ERROR_FILE_NOT_FOUND for a missing key or value, and ERROR_PATH_NOT_FOUND for
+// some paths whose upper keys are missing. Any other failure (access denied
+// above all) leaves the question open: the key is there, and whatever the
+// caller must do with it, or learn from it, it cannot.
+inline bool IsMissingStatus(LONG status) { return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND; }
+
 // Stores text (UTF-8) as REG_SZ through the wide call, with its terminating NUL,
 // whole, whatever its length. 1 when stored, 0 when the registry refused.
 int SetRegistryString(RegistryApi& registry, HKEY key, const std::string& valueName, const std::string& text);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "registry/fault_injecting_registry.h"
 #include "registry/memory_registry.h"
 #include "registry/overlay_registry.h"
 #include "registry/reg_file.h"
@@ -204,6 +205,28 @@ TEST_P(OverlayRegistryTest, ARefusedCommitNamesTheKeyAndGoesOn) {
               std::string::npos)
         << error;
     EXPECT_EQ(Read(*base_, HKEY_LOCAL_MACHINE, std::string(kScratch) + "\\New", "v"), "added") << "went on";
+}
+
+// The base's two "not there" answers both read as a key that is missing; any
+// other failure is the base's answer to the caller.
+TEST_P(OverlayRegistryTest, EitherNotFoundAnswerOfTheBaseReadsAsAMissingKey) {
+    if (GetParam() != Base::Memory) GTEST_SKIP() << "the answers are arranged in the in-memory base";
+    const std::string kept = std::string(kScratch) + "\\Kept";
+    for (const LONG answer : {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND}) {
+        SCOPED_TRACE(answer);
+        FaultInjectingRegistry base(*base_);
+        base.Fail(RegOp::OpenKey, std::string("HKEY_LOCAL_MACHINE\\") + kScratch, answer);
+        OverlayRegistry overlay(base);
+        EXPECT_EQ(Read(overlay, HKEY_LOCAL_MACHINE, kept, "name"), "<no key>");
+        Write(overlay, HKEY_LOCAL_MACHINE, kept, "name", "written");
+        EXPECT_EQ(Read(overlay, HKEY_LOCAL_MACHINE, kept, "name"), "written");
+    }
+    FaultInjectingRegistry base(*base_);
+    base.Fail(RegOp::OpenKey, std::string("HKEY_LOCAL_MACHINE\\") + kScratch, ERROR_ACCESS_DENIED);
+    OverlayRegistry overlay(base);
+    UniqueKey key(overlay);
+    EXPECT_EQ(NarrowRegistry(overlay).OpenKeyEx(HKEY_LOCAL_MACHINE, kept.c_str(), KEY_READ, key.put()),
+              ERROR_ACCESS_DENIED);
 }
 
 INSTANTIATE_TEST_SUITE_P(Bases, OverlayRegistryTest,
