@@ -11,11 +11,6 @@
 # and then makes the package's dates and package code reproducible (cmake/msi-reproducible.sh)
 # and signs it when a certificate is configured (cmake/signing.cmake); the action is signed
 # after it is linked, before it goes into the package.
-# The unit test of the action's rows is built with the action's platform-free part.
-if(TARGET installer_rows_test)
-  target_sources(installer_rows_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp)
-endif()
-
 if(NOT WIN32)
   return()
 endif()
@@ -73,9 +68,4 @@ else()
     COMMENT "Building the package with wixl: ${QZ_MSI_FILE}"
     VERBATIM)
   add_custom_target(msi ALL DEPENDS ${QZ_MSI_FILE})
-endif()
-
-if(TARGET msi_e2e_test)
-  add_dependencies(msi_e2e_test msi)
-  target_compile_definitions(msi_e2e_test PRIVATE QZ_MSI_PACKAGE="${QZ_MSI_FILE}")
 endif()

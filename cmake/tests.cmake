@@ -1,7 +1,10 @@
-# Tests.
+# Tests: every test program and CTest test is wired here, after the targets they
+# test (CMakeLists.txt includes this file last).
 #   tests/unit/*_test.cpp    both builds (natively, and under Wine for the Windows build)
 #   tests/native/*_test.cpp  native build only
 #   tests/wine/*_test.cpp    Windows build only: the real DLL, advapi32 and regsvr32 under Wine
+#   tests/signing/           Windows build only: authenticode_test
+#   tests/timing/            Windows build only: regsvr32_timing, a measurement, not a test
 # Each file is one test program and one CTest test. Under the Windows build every
 # test program runs through cmake/wine-test-run.sh, which gives it a throwaway
 # Wine prefix of its own and its own wineserver.
@@ -66,4 +69,47 @@ foreach(dir ${QZ_TEST_DIRS})
       ENVIRONMENT "QZ_SOURCE_DIR=${CMAKE_SOURCE_DIR};QZ_BINARY_DIR=${CMAKE_BINARY_DIR}")
   endforeach()
 endforeach()
-include(cmake/regsvr32_timing.cmake)
+
+# What some test programs need beyond the module.
+# The unit test of the custom action's rows is built with the action's platform-free part.
+target_sources(installer_rows_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp)
+if(TARGET msi_e2e_test)
+  add_dependencies(msi_e2e_test msi)
+  target_compile_definitions(msi_e2e_test PRIVATE QZ_MSI_PACKAGE="${QZ_MSI_FILE}")
+endif()
+
+if(NOT WIN32)
+  return()
+endif()
+
+# authenticode_test signs copies of the release files (cmake/release.cmake) with
+# cmake/sign-file.sh and a throwaway certificate authority, verifies them with
+# osslsigncode and asks Wine's WinVerifyTrust about the DLL (tests/signing/).
+add_executable(verify_trust ${CMAKE_SOURCE_DIR}/tests/signing/verify_trust.cpp)
+target_link_options(verify_trust PRIVATE -municode)
+target_link_libraries(verify_trust PRIVATE wintrust crypt32)
+add_dependencies(verify_trust ${qz_release_targets})
+find_program(QZ_OSSLSIGNCODE osslsigncode)
+find_program(QZ_OPENSSL openssl)
+if(QZ_OSSLSIGNCODE AND QZ_OPENSSL)
+  add_test(NAME authenticode_test
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/signing/authenticode_test.sh ${CMAKE_BINARY_DIR} $<TARGET_FILE:verify_trust>
+            ${qz_release_files})
+else()
+  add_test(NAME authenticode_test COMMAND ${CMAKE_COMMAND} -E echo
+    "authenticode_test needs osslsigncode and openssl: run scripts/setup-debian.sh")
+  set_tests_properties(authenticode_test PROPERTIES WILL_FAIL ON)
+endif()
+
+# Windows build only: a DLL whose self-registration exports do nothing, and a
+# program that times regsvr32 of the product module against it under Wine.
+#   cmake --build build/windows --target regsvr32_timing
+#   cmake/wine-test-run.sh --build-dir $PWD/build/windows $PWD/build/windows/bin/regsvr32_timing.exe [rounds]
+add_library(qznoop SHARED EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/timing/noop_module.cpp
+                                          ${CMAKE_SOURCE_DIR}/tests/timing/noop_module.def)
+set_target_properties(qznoop PROPERTIES PREFIX "" OUTPUT_NAME qznoop)
+
+add_executable(regsvr32_timing EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/timing/regsvr32_timing.cpp)
+target_link_libraries(regsvr32_timing PRIVATE qz_test_support)
+target_compile_definitions(regsvr32_timing PRIVATE QZ_NOOP_MODULE_FILE="$<TARGET_FILE:qznoop>")
+add_dependencies(regsvr32_timing qzproduct qznoop)
