@@ -3,8 +3,11 @@
 # this machine lacks. Safe to run again: it installs nothing that is present.
 set -euo pipefail
 
+#   scripts/setup-debian.sh              what the build and the tests need
+#   scripts/setup-debian.sh --ci-host    what scripts/fresh-debian.sh needs on the machine
+#                                        that makes the fresh Debian (CI's host)
 packages=(
-  cmake ninja-build g++ googletest
+  cmake ninja-build g++ googletest git
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64
   util-linux
@@ -13,6 +16,12 @@ packages=(
   wixl msitools
   osslsigncode openssl
 )
+if [ "${1:-}" = "--ci-host" ]; then
+  packages=(mmdebstrap git)
+elif [ $# -gt 0 ]; then
+  echo "setup-debian.sh: unknown option $1 (known: --ci-host)" >&2
+  exit 1
+fi
 
 missing=()
 for package in "${packages[@]}"; do
