@@ -13,11 +13,6 @@
 # files SOURCE_DATE_EPOCH, cmake/msi-reproducible.py the summary times and a name-based package code)
 # and signs it when a certificate is configured (cmake/signing.cmake); the action is signed
 # after it is linked, before it goes into the package.
-# The unit test of the action's rows is built with the action's platform-free part.
-if(TARGET installer_rows_test)
-  target_sources(installer_rows_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp)
-endif()
-
 if(NOT WIN32)
   return()
 endif()
@@ -125,12 +120,6 @@ add_custom_command(OUTPUT ${QZ_MSI_FILE}
   VERBATIM)
 add_custom_target(msi ALL DEPENDS ${QZ_MSI_FILE})
 
-# The package's tables checked as a packaging team's validation does (key paths, versions,
-# sequence order, custom action types, upgrade rows): cmake/msi-table-checks.sh, with msitools.
-add_test(NAME msi_tables_test COMMAND ${CMAKE_SOURCE_DIR}/cmake/msi-table-checks.sh --msiinfo ${QZ_MSIINFO}
-  --file-version qzproduct.dll=${QZ_FILE_VERSION} --file-version qzreg.exe=${QZ_FILE_VERSION}
-  --file-version qzevents.dll=${QZ_FILE_VERSION} ${QZ_MSI_FILE})
-
 # ---- packages only the tests install (never released) -----------------------------------
 # The next build (build number + 1) carries a module that differs from this build's (the same
 # file with bytes appended, which the loader ignores), so that a test sees which one is installed;
@@ -178,39 +167,3 @@ add_custom_command(OUTPUT ${QZ_MSI_ROLLBACK_FILE}
   VERBATIM)
 list(APPEND qz_test_package_files ${QZ_MSI_ROLLBACK_FILE})
 add_custom_target(msi-test-packages ALL DEPENDS ${qz_test_package_files})
-
-if(TARGET msi_e2e_test)
-  add_dependencies(msi_e2e_test msi msi-test-packages)
-  target_link_libraries(msi_e2e_test PRIVATE -lmsi)
-  target_compile_definitions(msi_e2e_test PRIVATE QZ_MSI_PACKAGE="${QZ_MSI_FILE}"
-    QZ_MSI_NEXT_PACKAGE="${QZ_MSI_NEXT_FILE}" QZ_MSI_OLDER_PACKAGE="${QZ_MSI_OLDER_FILE}"
-    QZ_MSI_ROLLBACK_PACKAGE="${QZ_MSI_ROLLBACK_FILE}" QZ_MSI_NEXT_MODULE="${qz_next_files}/qzproduct.dll"
-    QZ_MSI_PRODUCT_VERSION="${QZ_MSI_PRODUCT_VERSION}" QZ_MSI_UPGRADE_CODE="${QZ_MSI_UPGRADE_CODE}"
-    QZ_MSI_NEXT_PRODUCT_VERSION="${QZ_VERSION_MAJOR}.${QZ_VERSION_MINOR}.${qz_next_build}"
-    QZ_MSI_FILE_VERSION="${QZ_FILE_VERSION}")
-endif()
-
-# ---- the package of the next product version beside this one's -----------------------------
-# A second build folder of the same sources for version MAJOR+1 (only the package's targets)
-# makes that version's package; msi_other_version_test then installs and removes it beside this
-# version's installed package and compares with regsvr32 on a twin (tests/wine/msi_e2e_test.cpp,
-# OtherVersion).
-if(TARGET msi_e2e_test)
-  math(EXPR qz_other_major "${QZ_VERSION_MAJOR} + 1")
-  set(qz_other_version "${qz_other_major}.${QZ_VERSION_MINOR}")
-  set(qz_other_dir ${CMAKE_BINARY_DIR}/other-version-${qz_other_version})
-  set(qz_other_configure ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${qz_other_dir} -G ${CMAKE_GENERATOR}
-    -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
-    -DQZ_PRODUCT_VERSION=${qz_other_version} -DQZ_BUILD_NUMBER=${qz_build_number})
-  foreach(launcher CMAKE_CXX_COMPILER_LAUNCHER CMAKE_C_COMPILER_LAUNCHER)
-    if(${launcher})
-      list(APPEND qz_other_configure -D${launcher}=${${launcher}})
-    endif()
-  endforeach()
-  add_test(NAME msi_other_version_build COMMAND sh -c "dir=$1; shift; \"$@\" >/dev/null && \"$0\" --build \"$dir\" --target msi >/dev/null"
-    ${CMAKE_COMMAND} ${qz_other_dir} ${qz_other_configure})
-  set_tests_properties(msi_other_version_build PROPERTIES FIXTURES_SETUP msi_other_version TIMEOUT 1800)
-  add_test(NAME msi_other_version_test COMMAND msi_e2e_test --gtest_filter=OtherVersion.*)
-  set_tests_properties(msi_other_version_test PROPERTIES FIXTURES_REQUIRED msi_other_version
-    ENVIRONMENT "QZ_SOURCE_DIR=${CMAKE_SOURCE_DIR};QZ_BINARY_DIR=${CMAKE_BINARY_DIR};QZ_OTHER_VERSION_DIR=${qz_other_dir}")
-endif()

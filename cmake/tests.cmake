@@ -1,7 +1,10 @@
-# Tests.
+# Tests: every test program and CTest test is wired here, after the targets they
+# test (CMakeLists.txt includes this file last).
 #   tests/unit/*_test.cpp    both builds (natively, and under Wine for the Windows build)
 #   tests/native/*_test.cpp  native build only
 #   tests/wine/*_test.cpp    Windows build only: the real DLL, advapi32 and regsvr32 under Wine
+#   tests/signing/           Windows build only: authenticode_test
+#   tests/timing/            Windows build only: regsvr32_timing, a measurement, not a test
 # Each file is one test program and one CTest test. Under the Windows build every
 # test program runs through cmake/wine-test-run.sh, which gives it a throwaway
 # Wine prefix of its own and its own wineserver.
@@ -85,4 +88,116 @@ add_test(NAME qzreg_json_schema_test
     --schema ${CMAKE_SOURCE_DIR}/docs/qzreg-json.schema.json --outputs ${QZ_QZREG_JSON_OUTPUTS}
     --sources ${CMAKE_SOURCE_DIR}/tests --invalid ${CMAKE_SOURCE_DIR}/tests/qzreg_json/invalid)
 set_tests_properties(qzreg_json_schema_test PROPERTIES FIXTURES_REQUIRED qzreg_json_outputs)
-include(cmake/regsvr32_timing.cmake)
+
+# What some test programs need beyond the module.
+# The unit test of the custom action's rows is built with the action's platform-free part.
+target_sources(installer_rows_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp)
+
+if(NOT WIN32)
+  return()
+endif()
+
+# What a release ships, as cmake/release.cmake gathers it:
+# authenticode_test signs copies of the same files with cmake/sign-file.sh and a throwaway
+# certificate authority, the key in a PKCS#12 file and in a SoftHSM2 token, verifies them with
+# osslsigncode and asks Wine's WinVerifyTrust about the DLL (tests/signing/);
+# signing_configure_test checks how configuring resolves and refuses the signing settings;
+# sbom_test validates the bill of materials against the published schema (tests/release/).
+add_executable(verify_trust ${CMAKE_SOURCE_DIR}/tests/signing/verify_trust.cpp)
+target_link_options(verify_trust PRIVATE -municode)
+target_link_libraries(verify_trust PRIVATE wintrust crypt32)
+add_dependencies(verify_trust ${qz_release_targets})
+find_program(QZ_OSSLSIGNCODE osslsigncode)
+find_program(QZ_OPENSSL openssl)
+if(QZ_OSSLSIGNCODE AND QZ_OPENSSL)
+  add_test(NAME authenticode_test
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/signing/authenticode_test.sh ${CMAKE_BINARY_DIR} $<TARGET_FILE:verify_trust>
+            ${qz_release_files})
+else()
+  add_test(NAME authenticode_test COMMAND ${CMAKE_COMMAND} -E echo
+    "authenticode_test needs osslsigncode and openssl: run scripts/setup-debian.sh")
+  set_tests_properties(authenticode_test PROPERTIES WILL_FAIL ON)
+endif()
+
+add_test(NAME signing_configure_test
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/signing/signing_configure_test.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+
+# The bill of materials of this build's binaries, written to a folder of the test's own and
+# validated against the CycloneDX 1.5 schema kept in tests/release/cyclonedx-schema.
+add_test(NAME sbom_test
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/release/sbom_test.sh ${CMAKE_BINARY_DIR} ${QZ_SBOM_COMMAND})
+
+# The event source as the package registers it (tests/wine/event_source_e2e_test.cpp), with a
+# second product that carries the same event source component, made from the package.
+if(TARGET event_source_e2e_test AND TARGET msi AND QZ_MSIBUILD AND QZ_MSIINFO)
+  set(qz_event_source_other ${CMAKE_BINARY_DIR}/bin/event-source-other-product.msi)
+  add_custom_command(OUTPUT ${qz_event_source_other}
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/event_source_other_package.sh ${QZ_MSIBUILD} ${QZ_MSIINFO}
+            ${QZ_MSI_FILE} ${qz_event_source_other}
+    DEPENDS ${QZ_MSI_FILE} ${CMAKE_SOURCE_DIR}/tests/wine/event_source_other_package.sh
+    COMMENT "A second product with the event source, for event_source_e2e_test"
+    VERBATIM)
+  add_custom_target(event_source_other_package DEPENDS ${qz_event_source_other})
+  add_dependencies(event_source_e2e_test msi event_source_other_package)
+  target_compile_definitions(event_source_e2e_test PRIVATE QZ_MSI_PACKAGE="${QZ_MSI_FILE}"
+    QZ_EVENT_SOURCE_OTHER_PACKAGE="${qz_event_source_other}")
+endif()
+
+# The package (cmake/msi.cmake), when wixl and msitools are there to build it: its tables checked
+# as a packaging team's validation does (key paths, versions, sequence order, custom action
+# types, upgrade rows) with cmake/msi-table-checks.sh; msi_e2e_test installs it, the next and
+# older builds and the rollback copy under Wine.
+if(TARGET msi-test-packages)
+  add_test(NAME msi_tables_test COMMAND ${CMAKE_SOURCE_DIR}/cmake/msi-table-checks.sh --msiinfo ${QZ_MSIINFO}
+    --file-version qzproduct.dll=${QZ_FILE_VERSION} --file-version qzreg.exe=${QZ_FILE_VERSION}
+    --file-version qzevents.dll=${QZ_FILE_VERSION} ${QZ_MSI_FILE})
+
+  if(TARGET msi_e2e_test)
+    add_dependencies(msi_e2e_test msi msi-test-packages)
+    target_link_libraries(msi_e2e_test PRIVATE -lmsi)
+    target_compile_definitions(msi_e2e_test PRIVATE QZ_MSI_PACKAGE="${QZ_MSI_FILE}"
+      QZ_MSI_NEXT_PACKAGE="${QZ_MSI_NEXT_FILE}" QZ_MSI_OLDER_PACKAGE="${QZ_MSI_OLDER_FILE}"
+      QZ_MSI_ROLLBACK_PACKAGE="${QZ_MSI_ROLLBACK_FILE}" QZ_MSI_NEXT_MODULE="${qz_next_files}/qzproduct.dll"
+      QZ_MSI_PRODUCT_VERSION="${QZ_MSI_PRODUCT_VERSION}" QZ_MSI_UPGRADE_CODE="${QZ_MSI_UPGRADE_CODE}"
+      QZ_MSI_NEXT_PRODUCT_VERSION="${QZ_VERSION_MAJOR}.${QZ_VERSION_MINOR}.${qz_next_build}"
+      QZ_MSI_FILE_VERSION="${QZ_FILE_VERSION}")
+  endif()
+
+  # ---- the package of the next product version beside this one's -----------------------------
+  # A second build folder of the same sources for version MAJOR+1 (only the package's targets)
+  # makes that version's package; msi_other_version_test then installs and removes it beside this
+  # version's installed package and compares with regsvr32 on a twin (tests/wine/msi_e2e_test.cpp,
+  # OtherVersion).
+  if(TARGET msi_e2e_test)
+    math(EXPR qz_other_major "${QZ_VERSION_MAJOR} + 1")
+    set(qz_other_version "${qz_other_major}.${QZ_VERSION_MINOR}")
+    set(qz_other_dir ${CMAKE_BINARY_DIR}/other-version-${qz_other_version})
+    set(qz_other_configure ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${qz_other_dir} -G ${CMAKE_GENERATOR}
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+      -DQZ_PRODUCT_VERSION=${qz_other_version} -DQZ_BUILD_NUMBER=${qz_build_number})
+    foreach(launcher CMAKE_CXX_COMPILER_LAUNCHER CMAKE_C_COMPILER_LAUNCHER)
+      if(${launcher})
+        list(APPEND qz_other_configure -D${launcher}=${${launcher}})
+      endif()
+    endforeach()
+    add_test(NAME msi_other_version_build COMMAND sh -c "dir=$1; shift; \"$@\" >/dev/null && \"$0\" --build \"$dir\" --target msi >/dev/null"
+      ${CMAKE_COMMAND} ${qz_other_dir} ${qz_other_configure})
+    set_tests_properties(msi_other_version_build PROPERTIES FIXTURES_SETUP msi_other_version TIMEOUT 1800)
+    add_test(NAME msi_other_version_test COMMAND msi_e2e_test --gtest_filter=OtherVersion.*)
+    set_tests_properties(msi_other_version_test PROPERTIES FIXTURES_REQUIRED msi_other_version
+      ENVIRONMENT "QZ_SOURCE_DIR=${CMAKE_SOURCE_DIR};QZ_BINARY_DIR=${CMAKE_BINARY_DIR};QZ_OTHER_VERSION_DIR=${qz_other_dir}")
+  endif()
+endif()
+
+# Windows build only: a DLL whose self-registration exports do nothing, and a
+# program that times regsvr32 of the product module against it under Wine.
+#   cmake --build build/windows --target regsvr32_timing
+#   cmake/wine-test-run.sh --build-dir $PWD/build/windows $PWD/build/windows/bin/regsvr32_timing.exe [rounds]
+add_library(qznoop SHARED EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/timing/noop_module.cpp
+                                          ${CMAKE_SOURCE_DIR}/tests/timing/noop_module.def)
+set_target_properties(qznoop PROPERTIES PREFIX "" OUTPUT_NAME qznoop)
+
+add_executable(regsvr32_timing EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/tests/timing/regsvr32_timing.cpp)
+target_link_libraries(regsvr32_timing PRIVATE qz_test_support)
+target_compile_definitions(regsvr32_timing PRIVATE QZ_NOOP_MODULE_FILE="$<TARGET_FILE:qznoop>")
+add_dependencies(regsvr32_timing qzproduct qznoop)

@@ -4,6 +4,7 @@
 #include "module/module_instance_win32.h"
 #include "module/module_strings.h"
 #include "text/code_page.h"
+#include "text/wide_text_win32.h"
 
 namespace qz {
 namespace {
@@ -17,7 +18,7 @@ public:
         const wchar_t* text = nullptr;
         const int length = ::LoadStringW(ModuleInstance(), id, reinterpret_cast<LPWSTR>(&text), 0);
         if (length <= 0 || text == nullptr) return std::string();
-        return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), static_cast<size_t>(length)));
+        return Utf16ToUtf8(AsUtf16(text, static_cast<size_t>(length)));
     }
 };
 

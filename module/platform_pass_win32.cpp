@@ -10,6 +10,7 @@
 #include "registry/win32_registry.h"
 #include "resources/resource_ids.h"
 #include "text/code_page.h"
+#include "text/wide_text_win32.h"
 
 namespace qz {
 namespace {
@@ -41,8 +42,8 @@ private:
     }
 
     static std::string ToAnsiCodePage(const std::string& utf8) {
-        const std::u16string wide = Utf8ToUtf16(utf8);
-        const wchar_t* text = reinterpret_cast<const wchar_t*>(wide.data());
+        const std::wstring wide = Utf8ToWide(utf8);
+        const wchar_t* text = wide.data();
         const int length = static_cast<int>(wide.size());
         const int size = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
         if (size <= 0) return utf8;
@@ -111,7 +112,7 @@ std::string ThisModuleFileName() {
         const DWORD length = ::GetModuleFileNameW(ModuleInstance(), buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) return std::string();
         if (length < buffer.size() || buffer.size() >= 32768)
-            return PathText(std::u16string_view(reinterpret_cast<const char16_t*>(buffer.data()), length));
+            return PathText(AsUtf16(buffer.data(), length));
         buffer.resize(buffer.size() * 2);
     }
 }

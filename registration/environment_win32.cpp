@@ -4,18 +4,18 @@
 
 #include "registration/environment.h"
 #include "text/code_page.h"
+#include "text/wide_text_win32.h"
 
 namespace qz {
 
 bool IsEnvironmentVariableDefined(const std::string& name) {
-    const std::u16string wide = Utf8ToUtf16(name);
     // A variable that is set needs room for its value and the NUL, so at least 1.
-    return ::GetEnvironmentVariableW(reinterpret_cast<const wchar_t*>(wide.c_str()), nullptr, 0) != 0;
+    return ::GetEnvironmentVariableW(Utf8ToWide(name).c_str(), nullptr, 0) != 0;
 }
 
 std::string ExpandEnvironmentText(const std::string& text) {
-    const std::u16string wide = Utf8ToUtf16(text);
-    const wchar_t* source = reinterpret_cast<const wchar_t*>(wide.c_str());
+    const std::wstring wide = Utf8ToWide(text);
+    const wchar_t* source = wide.c_str();
     std::vector<wchar_t> buffer(wide.size() + 1);
     for (;;) {
         const DWORD needed = ::ExpandEnvironmentStringsW(source, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -23,9 +23,7 @@ std::string ExpandEnvironmentText(const std::string& text) {
         if (needed <= buffer.size()) {
             std::string expanded;
             // The count includes the terminating NUL.
-            if (!Utf16ToUtf8Exact(std::u16string_view(reinterpret_cast<const char16_t*>(buffer.data()), needed - 1),
-                                  expanded))
-                return text;
+            if (!Utf16ToUtf8Exact(AsUtf16(buffer.data(), needed - 1), expanded)) return text;
             return expanded;
         }
         buffer.resize(needed);

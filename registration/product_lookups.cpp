@@ -1,5 +1,6 @@
 #include "registration/product_lookups.h"
 
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -41,9 +42,17 @@ bool IsWideStringType(DWORD type) { return IsTextType(type) || type == REG_MULTI
 
 }  // namespace
 
-std::string FullKeyName(HKEY root, const std::string& path) {
-    const std::optional<RegRoot> rootName = RootOfHandle(root);
-    return (rootName ? Utf16ToUtf8(RootName(*rootName)) : std::string("?")) + "\\" + path;
+LONG SetRegistryDword(HKEY key, const char* valueName, DWORD number) {
+    BYTE data[sizeof number];
+    std::memcpy(data, &number, sizeof number);
+    return Registry().SetValueExW(key, Utf8ToUtf16(valueName).c_str(), REG_DWORD, data, sizeof data);
+}
+
+void WriteDefaultValue(HKEY root, const std::string& path, const std::string& value,
+                       ReportMessage failure) {
+    UniqueKey key(Registry());
+    if (CreateRegistryKey(root, path, key) != ERROR_SUCCESS || !SetRegistryString(key.get(), "", value))
+        ReportRegistrationError(failure);
 }
 
 void ReportUnreadableKey(HKEY root, const std::string& path) {

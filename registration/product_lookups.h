@@ -17,9 +17,12 @@ namespace qz {
 inline int SetRegistryString(HKEY key, const std::string& valueName, const std::string& text) {
     return SetRegistryString(Registry(), key, valueName, text);
 }
-// The full name of a key for a box: HKEY_CLASSES_ROOT\.ovxf.
-std::string FullKeyName(HKEY root, const std::string& path);
-
+// A 32-bit number as REG_DWORD, in the machine's byte order; the registry's status.
+LONG SetRegistryDword(HKEY key, const char* valueName, DWORD number);
+// Creates root\path and sets its default value (UTF-8 text); any failure shows
+// the message failure.
+void WriteDefaultValue(HKEY root, const std::string& path, const std::string& value,
+                       ReportMessage failure);
 // A key the pass must read to decide what to keep is there but cannot be read:
 // one box per key and pass ("Unable to read HKEY_...\..."), and the pass fails.
 // The caller then keeps what the answer would have let it remove.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "text/code_page.h"
+
 namespace qz {
 
 char16_t RegistryFoldCase(char16_t c) {
@@ -485,6 +487,17 @@ const char16_t* RootName(RegRoot root) {
         case RegRoot::LocalMachine: break;
     }
     return u"HKEY_LOCAL_MACHINE";
+}
+
+std::string HiveName(RegRoot root) { return Utf16ToUtf8(RootName(root)); }
+
+std::string FullKeyName(RegRoot root, const std::string& path) {
+    return path.empty() ? HiveName(root) : HiveName(root) + "\\" + path;
+}
+
+std::string FullKeyName(HKEY root, const std::string& path) {
+    const std::optional<RegRoot> known = RootOfHandle(root);
+    return known ? FullKeyName(*known, path) : "?\\" + path;
 }
 
 std::optional<FullKeyPath> ParseFullKeyPath(std::u16string_view path) {

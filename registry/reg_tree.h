@@ -286,6 +286,13 @@ enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine };
 std::optional<RegRoot> RootOfHandle(HKEY key);
 HKEY RootHandle(RegRoot root);
 const char16_t* RootName(RegRoot root);  // HKEY_CLASSES_ROOT, ...
+std::string HiveName(RegRoot root);       // the same name in UTF-8
+
+// The name of a key as messages and listings show it, UTF-8:
+// "HKEY_CLASSES_ROOT\CLSID\{...}" (the root's name alone for an empty path).
+std::string FullKeyName(RegRoot root, const std::string& path);
+// The same below a predefined root handle; "?" stands for any other handle.
+std::string FullKeyName(HKEY root, const std::string& path);
 
 // A full key path "HKEY_LOCAL_MACHINE\Software\X" split into its root (long or
 // short name, any case: HKLM, HKCU, HKCR) and components. Trailing backslashes are

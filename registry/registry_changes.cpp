@@ -18,7 +18,7 @@ struct KeyPair {
 
 class ChangeLister {
 public:
-    ChangeLister(std::vector<RegistryChange>& out, std::string hive) : out_(out), hive_(std::move(hive)) {}
+    ChangeLister(std::vector<RegistryChange>& out, RegRoot hive) : out_(out), hive_(hive) {}
 
     // Lists the hive's changes depth first, keeping the keys still to visit on
     // a stack of its own. withoutClasses leaves Software\Classes out.
@@ -109,7 +109,7 @@ private:
     void Add(RegistryChange::Kind kind, const std::u16string& path) { out_.push_back(Make(kind, path)); }
 
     std::vector<RegistryChange>& out_;
-    std::string hive_;
+    RegRoot hive_;
 };
 
 const char16_t* const kNewline = u"\n";
@@ -122,18 +122,14 @@ bool IsValueChange(const RegistryChange& change) {
 
 std::vector<RegistryChange> ListRegistryChanges(const MemoryRegistry& before, const MemoryRegistry& after) {
     std::vector<RegistryChange> changes;
-    ChangeLister(changes, Utf16ToUtf8(RootName(RegRoot::ClassesRoot)))
+    ChangeLister(changes, RegRoot::ClassesRoot)
         .ListHive(before.Hive(RegRoot::ClassesRoot), after.Hive(RegRoot::ClassesRoot), false);
-    ChangeLister(changes, Utf16ToUtf8(RootName(RegRoot::CurrentUser)))
+    ChangeLister(changes, RegRoot::CurrentUser)
         .ListHive(before.Hive(RegRoot::CurrentUser), after.Hive(RegRoot::CurrentUser), false);
     // The machine hive without Software\Classes, listed above as the classes root.
-    ChangeLister(changes, Utf16ToUtf8(RootName(RegRoot::LocalMachine)))
+    ChangeLister(changes, RegRoot::LocalMachine)
         .ListHive(before.Hive(RegRoot::LocalMachine), after.Hive(RegRoot::LocalMachine), true);
     return changes;
-}
-
-std::string FullKeyName(const RegistryChange& change) {
-    return change.key.empty() ? change.hive : change.hive + "\\" + change.key;
 }
 
 std::string RegistryChangesAsRegText(const std::vector<RegistryChange>& changes) {

@@ -1,6 +1,7 @@
 // What a registration pass changed: one list, from the "before" and "after"
 // pictures of a registry, of every key added or removed and every value set or
-// removed. qzreg shows it as .reg text (here), as JSON and as WiX source.
+// removed. qzreg shows it as .reg text (here), as JSON and as drift; the
+// package's custom action hands it to Windows Installer as rows.
 #pragma once
 
 #include <optional>
@@ -14,7 +15,7 @@ namespace qz {
 struct RegistryChange {
     enum class Kind { AddKey, RemoveKey, SetValue, RemoveValue };
     Kind kind = Kind::AddKey;
-    std::string hive;  // HKEY_CLASSES_ROOT (the machine's Software\Classes), HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE
+    RegRoot hive = RegRoot::ClassesRoot;  // ClassesRoot: the machine's Software\Classes
     std::string key;   // below the hive, UTF-8
     bool keyIsNew = false;              // SetValue: the value's key is added by the same changes
     std::optional<RegValue> oldValue;   // SetValue, RemoveValue
@@ -30,8 +31,9 @@ struct RegistryChange {
 // Walks the trees with a stack of its own, never recursing per level.
 std::vector<RegistryChange> ListRegistryChanges(const MemoryRegistry& before, const MemoryRegistry& after);
 
-// "HKEY_CLASSES_ROOT\CLSID\{...}"
-std::string FullKeyName(const RegistryChange& change);
+// The changed key's name: FullKeyName(change.hive, change.key),
+// "HKEY_CLASSES_ROOT\CLSID\{...}".
+inline std::string FullKeyName(const RegistryChange& change) { return FullKeyName(change.hive, change.key); }
 
 // The changes as .reg text (the 5.00 form, UTF-8, LF line ends): a header,
 // then in the list's order [KEY] for each added key with all its values, [KEY]

@@ -28,6 +28,7 @@
 #include "tests/support/real_machine_states.h"
 #include "text/code_page.h"
 #include "tests/support/folder_files.h"
+#include "text/utf16_data.h"
 
 namespace qz::test {
 namespace {
@@ -128,7 +129,7 @@ protected:
         for (const KeyChain& chain : chains) {
             std::u16string path = Utf8ToUtf16(chain.parent);
             for (const std::u16string& component : chain.names) path += u"\\" + component;
-            text += u"[" + path + u"]\r\n" + FormatRegValue(RegValue{u"v", REG_SZ, StringData(u"leaf")}) + u"\r\n\r\n";
+            text += u"[" + path + u"]\r\n" + FormatRegValue(RegValue{u"v", REG_SZ, Utf16Data(u"leaf")}) + u"\r\n\r\n";
         }
         for (const SeedValue& value : values) {
             text += u"[" + Utf8ToUtf16(value.key) + u"]\r\n" +

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "tests/support/product_identity.h"
 #include "tests/support/windows_commands.h"
 
 namespace qz::test {
@@ -285,43 +286,21 @@ void MakeVolatileKey(HKEY root, const std::string& path) {
 }
 
 void ResetProductRegistry() {
-    static const struct {
-        HKEY root;
-        const char* path;
-    } kKeys[] = {
-        {HKEY_LOCAL_MACHINE, "Software\\Corvalen"},
-        {HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\Corvalen"},
-        {HKEY_CURRENT_USER, "Software\\Corvalen"},
-        {HKEY_CLASSES_ROOT, ".ovxf"},
-        {HKEY_CLASSES_ROOT, ".ovxl"},
-        {HKEY_CLASSES_ROOT, "Orvantis Language"},
-        {HKEY_CLASSES_ROOT, "Tavrin Model Library"},
-        {HKEY_CLASSES_ROOT, "OVX Application"},
-        {HKEY_CLASSES_ROOT, "OVX Application 3800"},
-        {HKEY_CLASSES_ROOT, "CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}"},
-        {HKEY_CLASSES_ROOT, "CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}"},
-        {HKEY_CLASSES_ROOT, "CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}"},
-    };
-    // With a subkey path, RegDeleteTreeA removes the key itself too.
-    for (const auto& key : kKeys) RegDeleteTreeA(key.root, key.path);
+    for (const ProductKey& key : ProductKeys()) {
+        const std::string name = key.name;
+        const std::size_t slash = name.find('\\');
+        const std::string root = name.substr(0, slash);
+        const HKEY handle = root == "HKEY_LOCAL_MACHINE"  ? HKEY_LOCAL_MACHINE
+                            : root == "HKEY_CURRENT_USER" ? HKEY_CURRENT_USER
+                                                          : HKEY_CLASSES_ROOT;
+        // With a subkey path, RegDeleteTreeA removes the key itself too.
+        RegDeleteTreeA(handle, name.substr(slash + 1).c_str());
+    }
 }
 
 std::string ExportProductRegistry() {
-    static const char* const kProductKeys[] = {
-        "HKLM\\Software\\Corvalen",
-        "HKCU\\Software\\Corvalen",
-        "HKCR\\.ovxf",
-        "HKCR\\.ovxl",
-        "HKCR\\Orvantis Language",
-        "HKCR\\Tavrin Model Library",
-        "HKCR\\OVX Application",
-        "HKCR\\OVX Application 3800",
-        "HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}",
-        "HKCR\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}",
-        "HKCR\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}",
-    };
     std::string text;
-    for (const char* key : kProductKeys) text += std::string(key) + ":\n" + ExportKey(key);
+    for (const std::string& key : ExportedProductKeys()) text += key + ":\n" + ExportKey(key);
     return text;
 }
 

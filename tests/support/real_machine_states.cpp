@@ -6,6 +6,7 @@
 
 #include "tests/support/test_services.h"
 #include "tests/support/unusual_installation_states.h"
+#include "tests/support/product_identity.h"
 #include "text/utf16_data.h"
 
 namespace qz::test {
@@ -22,7 +23,7 @@ const char kSettingsKey[] = "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\3
 const char kUserSettingsKey[] = "HKEY_CURRENT_USER\\Software\\Corvalen\\Orvantis\\38.0\\IniSettings";
 const char kOtherProductKey[] = "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Pellwick\\38.0\\GUIDefaults";
 const char kOptionsKey[] = "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options";
-const char kDirKey[] = "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir";
+const char* const kDirKey = kSystemDirKey;
 const char kDocumentType[] = "HKEY_CLASSES_ROOT\\Orvantis Language";
 const char kVersionVerb[] = "HKEY_CLASSES_ROOT\\Orvantis Language\\shell\\Open Orvantis V12";
 const char kOpenCommand[] = "HKEY_CLASSES_ROOT\\Orvantis Language\\shell\\Open\\command";
@@ -211,7 +212,7 @@ std::vector<RealMachineState> MakeStates() {
     {
         RealMachineState& s = add("SystemBinWithADoubleQuote");
         const std::string bin = std::string(kBin) + "\" /evil \"x";
-        s.seedValues = {{kDirKey, "bin", REG_SZ, StringData(std::u16string(bin.begin(), bin.end()))}};
+        s.seedValues = {{kDirKey, "bin", REG_SZ, Utf16Data(std::u16string(bin.begin(), bin.end()))}};
         s.boxes = {UnusableDirectoryBox("bin", bin), UnusableInstallationBinBox(bin)};
         s.registered = {ServerCommandWithoutBin()};
         s.absentAfterRegistration = {kVersionVerb};
@@ -219,7 +220,7 @@ std::vector<RealMachineState> MakeStates() {
     {
         RealMachineState& s = add("SystemBinWithATab");
         const std::string bin = std::string(kBin) + "\tx";
-        s.seedValues = {{kDirKey, "bin", REG_SZ, StringData(std::u16string(bin.begin(), bin.end()))}};
+        s.seedValues = {{kDirKey, "bin", REG_SZ, Utf16Data(std::u16string(bin.begin(), bin.end()))}};
         s.boxes = {UnusableDirectoryBox("bin", bin), UnusableInstallationBinBox(bin)};
         s.registered = {ServerCommandWithoutBin()};
         s.absentAfterRegistration = {kVersionVerb};
@@ -227,7 +228,7 @@ std::vector<RealMachineState> MakeStates() {
     {
         RealMachineState& s = add("HelpDirectoryWithAPipe");
         const std::string help = "C:\\Program Files\\Corvalen\\ZURedore V12\\help|more";
-        s.seedValues = {{kDirKey, "help", REG_SZ, StringData(std::u16string(help.begin(), help.end()))}};
+        s.seedValues = {{kDirKey, "help", REG_SZ, Utf16Data(std::u16string(help.begin(), help.end()))}};
         s.boxes = {UnusableDirectoryBox("help", help)};
         s.registered = {{Key(kSettingsKey, "Menus\\Help"), "0", "WINHELP,&Orvantis Contents,\\ovx,Display help topics"},
                         {Key(kApplicationClass, "LocalServer32"), "", HostCommand(kBin, "/ovx /Automation")}};
@@ -241,7 +242,7 @@ std::vector<RealMachineState> MakeStates() {
     }
     {
         RealMachineState& s = add("EmptySystemBin");
-        s.seedValues = {{kDirKey, "bin", REG_SZ, StringData(u"")}};
+        s.seedValues = {{kDirKey, "bin", REG_SZ, Utf16Data(u"")}};
         s.boxes = {MissingInstallationBox("bin", "(the value is empty)")};
         s.registered = {ServerCommandWithoutBin()};
         s.absentAfterRegistration = {kVersionVerb};
@@ -262,7 +263,7 @@ std::vector<RealMachineState> MakeStates() {
     }
     {
         RealMachineState& s = add("SystemBinTooLong");
-        s.seedValues = {{kDirKey, "bin", REG_SZ, StringData(u"C:\\" + std::u16string(5000, u'x'))}};
+        s.seedValues = {{kDirKey, "bin", REG_SZ, Utf16Data(u"C:\\" + std::u16string(5000, u'x'))}};
         s.boxes = {MissingInstallationBox("bin", "(the value is too long)")};
         s.registered = {ServerCommandWithoutBin()};
         s.absentAfterRegistration = {kVersionVerb};
@@ -273,10 +274,10 @@ std::vector<RealMachineState> MakeStates() {
         RealMachineState& s = add("ExpandableDirectories");
         s.seed = "expandable_installation.reg";
         s.seedValues = {
-            {kDirKey, "bin", REG_EXPAND_SZ, StringData(u"%ProgramFiles%\\Corvalen\\ZURedore V12\\bin")},
-            {kDirKey, "lib", REG_EXPAND_SZ, StringData(u"%ProgramFiles%\\Corvalen\\ZURedore V12\\lib")},
+            {kDirKey, "bin", REG_EXPAND_SZ, Utf16Data(u"%ProgramFiles%\\Corvalen\\ZURedore V12\\bin")},
+            {kDirKey, "lib", REG_EXPAND_SZ, Utf16Data(u"%ProgramFiles%\\Corvalen\\ZURedore V12\\lib")},
             {"HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\37.0\\Dir", "Bin", REG_EXPAND_SZ,
-             StringData(u"%ProgramFiles%\\Corvalen\\ZURedore V11\\bin")},
+             Utf16Data(u"%ProgramFiles%\\Corvalen\\ZURedore V11\\bin")},
         };
         s.registered = ModuleAndCommandValues(kBin);
         s.registered.push_back({Key(kSettingsKey, "Default Libraries"), "Modeler.ovxl",
@@ -306,7 +307,6 @@ bool SameKeyPath(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::vector<BYTE> StringData(const std::u16string& text) { return Utf16Data(text); }
 
 const std::vector<RealMachineState>& RealMachineStates() {
     static const std::vector<RealMachineState> states = MakeStates();

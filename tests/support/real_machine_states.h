@@ -45,8 +45,6 @@ struct SeedValue {
     DWORD type = REG_SZ;
     std::vector<BYTE> data;
 };
-// UTF-16 string data with its terminator.
-std::vector<BYTE> StringData(const std::u16string& text);
 
 struct ExpectedValue {
     std::string key;

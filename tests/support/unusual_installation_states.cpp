@@ -2,10 +2,13 @@
 
 #include <string>
 
+#include "tests/support/product_identity.h"
+#include "text/utf16_data.h"
+
 namespace qz::test {
 namespace {
 
-const char kDirKey[] = "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir";
+const char* const kDirKey = kSystemDirKey;
 const char kSettingsKey[] = "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis\\38.0";
 const char kShell[] = "HKEY_CLASSES_ROOT\\Orvantis Language\\shell\\";
 const char kApplicationServer[] = "HKEY_CLASSES_ROOT\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\LocalServer32";
@@ -15,7 +18,7 @@ std::string HostCommand(const std::string& bin, const std::string& switches) {
     return "\"" + bin + "\\Tessaryn.exe\" " + switches;
 }
 
-std::vector<BYTE> Text(const std::string& ascii) { return StringData(std::u16string(ascii.begin(), ascii.end())); }
+std::vector<BYTE> Text(const std::string& ascii) { return Utf16Data(std::u16string(ascii.begin(), ascii.end())); }
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include "registration/registration_steps.h"
 #include "registration/product_lookups.h"
 #include "resources/resource_ids.h"
+#include "tests/support/product_identity.h"
 #include "tests/support/registry_fixture.h"
 
 namespace qz {
@@ -23,10 +24,7 @@ const char kVersionedProgId[] = "HKCR\\OVX Application 3800";
 const char kClassKey[] = "HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}";
 const char kLocalServer[] = "HKCR\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\LocalServer32";
 
-const char kSystemDir[] = R"(REGEDIT4
-[HKEY_LOCAL_MACHINE\Software\Corvalen\ZURedore\38.0\Dir]
-"bin"="C:\\Program Files\\Corvalen\\ZURedore V12\\bin"
-)";
+using test::kSystemDirSeed;
 
 // The rows as the shell and COM must find them: key under the classes root, default value.
 struct Row {
@@ -50,7 +48,7 @@ const Row kRows[] = {
 class ApplicationClassTest : public test::RegistryFixture {};
 
 TEST_F(ApplicationClassTest, RegisterCreatesWritesAndClosesTheTenRowsInOrder) {
-    Seed(kSystemDir);
+    Seed(kSystemDirSeed);
     RegisterApplicationClass(kRegister);
 
     std::vector<std::string> expected;
@@ -84,15 +82,15 @@ void PrintTo(const ServerCommandCase& c, std::ostream* os) { *os << c.name; }
 
 
 const ServerCommandCase kServerCommandCases[] = {
-    {"Shipped", kSystemDir, nullptr, nullptr,
+    {"Shipped", kSystemDirSeed, nullptr, nullptr,
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx /Automation"},
     // Still written, so that a repaired installation needs only its directory;
     // but the pass says the installation was not found.
     {"NoBinDirectory", nullptr, nullptr, nullptr, "\"\\Tessaryn.exe\" /ovx /Automation", {test::MissingInstallationBox("bin")}},
-    {"AbbreviationTrimmed", kSystemDir, " \t ovx \r\n", nullptr,
+    {"AbbreviationTrimmed", kSystemDirSeed, " \t ovx \r\n", nullptr,
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx /Automation"},
     // The automation server is always the product's own host, whatever the document host is called.
-    {"OtherDocumentHost", kSystemDir, nullptr, "Modeller",
+    {"OtherDocumentHost", kSystemDirSeed, nullptr, "Modeller",
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx /Automation"},
 };
 
@@ -178,7 +176,7 @@ class ApplicationClassFailure : public ApplicationClassTest,
 
 TEST_P(ApplicationClassFailure, ReportsEachFailedRowAndGoesOnWithTheNext) {
     const FailureCase& c = GetParam();
-    Seed(kSystemDir);
+    Seed(kSystemDirSeed);
     RegistryFault& fault = registry.Fail(c.op, c.key);
     if (c.subtree) fault.Subtree();
     RegisterApplicationClass(kRegister);
@@ -199,14 +197,14 @@ INSTANTIATE_TEST_SUITE_P(Cases, ApplicationClassFailure, ::testing::ValuesIn(kFa
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ApplicationClassTest, TheClassKeyKeepsAnExistingDefaultValue) {
-    Seed(std::string(kSystemDir) +
+    Seed(std::string(kSystemDirSeed) +
          "\n[HKEY_CLASSES_ROOT\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}]\n@=\"Kept\"\n");
     RegisterApplicationClass(kRegister);
     EXPECT_EQ(StringValue(kClassKey, ""), "Kept");
 }
 
 TEST_F(ApplicationClassTest, RegisteringTwiceEqualsRegisteringOnceAndTakesOverTheCurVer) {
-    Seed(std::string(kSystemDir) +
+    Seed(std::string(kSystemDirSeed) +
          "\n[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\n@=\"OVX Application 3700\"\n");
     RegisterApplicationClass(kRegister);
     const std::string once = Export("HKLM\\Software\\Classes");
@@ -217,7 +215,7 @@ TEST_F(ApplicationClassTest, RegisteringTwiceEqualsRegisteringOnceAndTakesOverTh
 }
 
 TEST_F(ApplicationClassTest, UnregisteringWithNothingRegisteredChangesNothingAndShowsNothing) {
-    Seed(std::string(kSystemDir) +
+    Seed(std::string(kSystemDirSeed) +
          "\n[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n@=\"x\"\n");
     const std::string before = Export("HKLM");
     RegisterApplicationClass(kUnregister);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "registration/registration_steps.h"
-#include "registration/settings/customization.h"
+#include "registration/settings/gui_defaults.h"
 #include "resources/resource_ids.h"
 #include "tests/support/registry_fixture.h"
 

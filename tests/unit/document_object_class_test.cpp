@@ -8,6 +8,7 @@
 
 #include "registration/registration_steps.h"
 #include "resources/resource_ids.h"
+#include "tests/support/product_identity.h"
 #include "tests/support/registry_fixture.h"
 
 namespace qz {
@@ -21,10 +22,7 @@ const char kLibraryClass[] = "HKCR\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65
 const char kLibraryIcon[] = "HKCR\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}\\DefaultIcon";
 const char kLocalServer[] = "HKCR\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\LocalServer32";
 
-const char kSystemDir[] = R"(REGEDIT4
-[HKEY_LOCAL_MACHINE\Software\Corvalen\ZURedore\38.0\Dir]
-"bin"="C:\\Program Files\\Corvalen\\ZURedore V12\\bin"
-)";
+using test::kSystemDirSeed;
 
 struct Row {
     const char* key;  // below the classes root
@@ -49,7 +47,7 @@ const Row kRows[] = {
 class DocumentObjectClassTest : public test::RegistryFixture {};
 
 TEST_F(DocumentObjectClassTest, RegisterWritesTheNineRowsThenTheLibraryIconEachKeyClosedBeforeTheNext) {
-    Seed(kSystemDir);
+    Seed(kSystemDirSeed);
     RegisterDocumentObjectClass(kRegister, kModulePath);
 
     std::vector<std::string> expected;
@@ -78,19 +76,19 @@ struct ServerCommandCase {
 void PrintTo(const ServerCommandCase& c, std::ostream* os) { *os << c.name; }
 
 const ServerCommandCase kServerCommandCases[] = {
-    {"ProductHost", kSystemDir, nullptr, nullptr,
+    {"ProductHost", kSystemDirSeed, nullptr, nullptr,
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx"},
     // The name keeps the case it was loaded in; the switch follows any case of the product host.
-    {"ProductHostUpperCase", kSystemDir, "TESSARYN", nullptr,
+    {"ProductHostUpperCase", kSystemDirSeed, "TESSARYN", nullptr,
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\TESSARYN.exe\" /ovx"},
-    {"ProductHostLowerCase", kSystemDir, "tessaryn", nullptr,
+    {"ProductHostLowerCase", kSystemDirSeed, "tessaryn", nullptr,
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\tessaryn.exe\" /ovx"},
-    {"OtherHost", kSystemDir, "Modeller", nullptr,
+    {"OtherHost", kSystemDirSeed, "Modeller", nullptr,
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Modeller.exe\""},
-    {"HostNameWithSuffix", kSystemDir, "Tessaryn2", nullptr,
+    {"HostNameWithSuffix", kSystemDirSeed, "Tessaryn2", nullptr,
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn2.exe\""},
     {"NoBinDirectory", nullptr, nullptr, nullptr, "\"\\Tessaryn.exe\" /ovx", {test::MissingInstallationBox("bin")}},
-    {"AbbreviationTrimmed", kSystemDir, nullptr, "  ovx\t\n",
+    {"AbbreviationTrimmed", kSystemDirSeed, nullptr, "  ovx\t\n",
      "\"C:\\Program Files\\Corvalen\\ZURedore V12\\bin\\Tessaryn.exe\" /ovx"},
 };
 
@@ -162,7 +160,7 @@ class DocumentObjectClassFailure : public DocumentObjectClassTest,
 
 TEST_P(DocumentObjectClassFailure, ReportsTheRowAndGoesOn) {
     const FailureCase& c = GetParam();
-    Seed(kSystemDir);
+    Seed(kSystemDirSeed);
     RegistryFault& fault = registry.Fail(c.op, c.key);
     if (c.subtree) fault.Subtree();
     RegisterDocumentObjectClass(kRegister, kModulePath);
@@ -183,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DocumentObjectClassFailure, ::testing::ValuesIn(
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DocumentObjectClassTest, RegisteringAgainRewritesTheValuesAndKeepsEverythingElse) {
-    Seed(std::string(kSystemDir) + R"(
+    Seed(std::string(kSystemDirSeed) + R"(
 [HKEY_CLASSES_ROOT\CLSID\{8B371C12-D457-11d1-8A13-006097549CDB}]
 @="Language document"
 [HKEY_CLASSES_ROOT\CLSID\{8B371C12-D457-11d1-8A13-006097549CDB}\MiscStatus]
@@ -203,7 +201,7 @@ TEST_F(DocumentObjectClassTest, RegisteringAgainRewritesTheValuesAndKeepsEveryth
 }
 
 TEST_F(DocumentObjectClassTest, UnregisteringWithNothingRegisteredChangesNothingAndShowsNothing) {
-    Seed(std::string(kSystemDir) +
+    Seed(std::string(kSystemDirSeed) +
          "\n[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n@=\"x\"\n");
     const std::string before = Export("HKLM");
     RegisterDocumentObjectClass(kUnregister, "");

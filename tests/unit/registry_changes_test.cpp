@@ -129,7 +129,7 @@ TEST(RegistryChanges, EscapeTheNamesOfRemovedValuesAsTheNamesOfValuesSet) {
     }
 }
 
-// The list the .reg text, the JSON and the WiX source are made of: each change
+// The list the .reg text, the JSON, the drift and the installer rows are made of: each change
 // once, with what the value held before and whether its key is new.
 TEST(RegistryChanges, ListEachChangeWithItsOldValueAndItsKey) {
     MemoryRegistry before;

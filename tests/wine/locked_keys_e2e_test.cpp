@@ -1,7 +1,8 @@
 // The real DLL under Wine on keys whose permissions (DACLs set with
-// RegSetKeySecurity) let it only read them, or not even that: each pass asks
-// for the access its operation needs, keeps what it cannot decide about, and
-// shows a box and fails (regsvr32 exits 5) where it cannot do its job.
+// RegSetKeySecurity) let it only read them, or not even that: the table of
+// tests/support/locked_key_states, which the native suite runs too. Each pass
+// asks for the access its operation needs, keeps what it cannot decide about,
+// and shows a box and fails (regsvr32 exits 5) where it cannot do its job.
 //
 // Wine keeps a key's DACL only while its server runs; every test program runs
 // with one persistent server (cmake/wine-test-run.sh), and each test sets its
@@ -12,11 +13,16 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <cwchar>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/locked_key_states.h"
 #include "tests/support/module_e2e.h"
 #include "tests/support/windows_commands.h"
+#include "text/wide_text_win32.h"
 
 namespace qz::test {
 namespace {
@@ -35,7 +41,6 @@ const wchar_t kNothing[] = L"D:P";
 const wchar_t kEverything[] = L"D:P(A;;KA;;;WD)";
 
 const wchar_t kOptions[] = L"Software\\Corvalen\\ZURedore\\38.0\\Options";
-const char kOptionsName[] = "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options";
 
 bool KeyExists(HKEY root, const wchar_t* path) {
     HKEY key = nullptr;
@@ -81,100 +86,111 @@ private:
     HKEY key_ = nullptr;
 };
 
+// A full key name (long root name, UTF-8) as a root and the path below it.
+struct KeyName {
+    HKEY root;
+    std::wstring path;
+};
+KeyName Split(const std::string& name) {
+    const std::size_t slash = name.find('\\');
+    const std::string root = name.substr(0, slash);
+    return {root == "HKEY_LOCAL_MACHINE"  ? HKEY_LOCAL_MACHINE
+            : root == "HKEY_CURRENT_USER" ? HKEY_CURRENT_USER
+                                          : HKEY_CLASSES_ROOT,
+            Utf8ToWide(name.substr(slash + 1))};
+}
+
+// REG_SZ text up to its terminator; nullopt when the value is missing or of another type.
+std::optional<std::string> Text(const std::string& key, const std::string& name) {
+    const KeyName where = Split(key);
+    const std::wstring valueName = Utf8ToWide(name);
+    DWORD size = 0;
+    if (RegGetValueW(where.root, where.path.c_str(), valueName.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    if (RegGetValueW(where.root, where.path.c_str(), valueName.c_str(), RRF_RT_REG_SZ, nullptr, text.data(), &size) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    text.resize(wcsnlen(text.c_str(), text.size()));
+    return WideToUtf8(text);
+}
+
+const wchar_t* Sddl(KeyLockKind lock) {
+    switch (lock) {
+        case KeyLockKind::ReadOnly: return kReadOnly;
+        case KeyLockKind::Nothing: return kNothing;
+        case KeyLockKind::ValuesOnly: return kValuesOnly;
+        case KeyLockKind::DeleteRefused: return kReadWriteOnly;
+    }
+    return kEverything;
+}
+
 // Every test starts from the installation (the system's Dir key and another
 // product, pwk, in the Options key) registered by regsvr32.
 class LockedKeysUnderWine : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetProductRegistry();
-        ImportRegFixture("tests/e2e/fixtures/real_machine/installation.reg");
+        ImportRegFixture(kLockedKeysInstallation);
         dll_ = InstallModuleCopy();
         ASSERT_EQ(RunRegsvr32(dll_, false), 0);
     }
     void TearDown() override { ResetProductRegistry(); }
 
-    // The hook host's pass (its boxes exactly), then regsvr32 /u on what is
-    // left: the same verdict as its exit code.
-    void UnregisterFailing(const std::vector<std::string>& boxes) {
-        const HookedPass pass = RunHookedPass(dll_, true);
-        EXPECT_EQ(pass.result, kSelfRegClassError);
-        EXPECT_EQ(BoxTexts(pass.boxes), boxes);
-        EXPECT_EQ(RunRegsvr32(dll_, true), kRegsvr32ExportFailed);
-    }
-
     std::string dll_;
 };
 
-// Seen after registration when a lockdown tool makes the Options key
-// read-only while another product is registered: the other product still
-// counts, so the family's shared keys stay; our own value stays with a box.
-TEST_F(LockedKeysUnderWine, AReadOnlyOptionsKeyKeepsTheSharedKeysAndFailsOnOurValue) {
-    {
-        KeyLock options(HKEY_LOCAL_MACHINE, kOptions);
-        options.Set(kReadOnly);
-        UnregisterFailing({std::string("Unable to remove the value ovx of ") + kOptionsName});
+class LockedKeyStatesUnderWine : public LockedKeysUnderWine, public ::testing::WithParamInterface<LockedKeyState> {};
 
-        EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, kOptions, L"ovx"));
-        EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, kOptions, L"pwk"));
-        EXPECT_TRUE(ValueExists(HKEY_CLASSES_ROOT, L".ovxl", nullptr));
-        EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Tavrin Model Library\\CLSID"));
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L".ovxf"));
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Orvantis Language"));
-        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Corvalen\\Orvantis\\38.0"));
+// The hook host's pass (its boxes exactly), then regsvr32 on what is left:
+// the same verdict as its exit code.
+TEST_P(LockedKeyStatesUnderWine, ThePassKeepsWhatItCannotDecideAndSaysWhatItCannotDo) {
+    const LockedKeyState& state = GetParam();
+    if (!state.underWine) GTEST_SKIP() << "the lock is modelled natively only";
+    if (state.otherProductLeaves) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kOptions, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+        EXPECT_EQ(RegDeleteValueW(key, L"pwk"), ERROR_SUCCESS);
+        RegCloseKey(key);
     }
-    // Lifted, the next unregistration removes our value and keeps the shared keys for pwk.
+    ASSERT_EQ(state.afterRegistration, nullptr) << "not arranged under Wine";
+    {
+        std::vector<std::unique_ptr<KeyLock>> locks;
+        for (const LockedKey& lock : state.locks) {
+            const KeyName where = Split(lock.key);
+            locks.push_back(std::make_unique<KeyLock>(where.root, where.path.c_str()));
+            locks.back()->Set(Sddl(lock.lock));
+        }
+        const bool unregistering = !state.registers;
+        const HookedPass pass = RunHookedPass(dll_, unregistering);
+        EXPECT_EQ(pass.result, state.boxes.empty() ? 0 : kSelfRegClassError);
+        EXPECT_EQ(BoxTexts(pass.boxes), state.boxes);
+        EXPECT_EQ(RunRegsvr32(dll_, unregistering), state.boxes.empty() ? 0 : kRegsvr32ExportFailed);
+
+        for (const std::string& key : state.present) {
+            const KeyName where = Split(key);
+            EXPECT_TRUE(KeyExists(where.root, where.path.c_str())) << key;
+        }
+        for (const std::string& key : state.absent) {
+            const KeyName where = Split(key);
+            EXPECT_FALSE(KeyExists(where.root, where.path.c_str())) << key;
+        }
+        for (const ExpectedText& value : state.values)
+            EXPECT_EQ(Text(value.key, value.name), value.text) << value.key << " -> " << value.name;
+    }
+    if (!state.unregisterOnceLifted) return;
     EXPECT_EQ(RunRegsvr32(dll_, true), 0);
-    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, kOptions, L"ovx"));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Tavrin Model Library"));
+    for (const std::string& key : state.presentOnceLifted) {
+        const KeyName where = Split(key);
+        EXPECT_TRUE(KeyExists(where.root, where.path.c_str())) << key;
+    }
+    for (const ExpectedText& value : state.valuesOnceLifted)
+        EXPECT_EQ(Text(value.key, value.name), value.text) << value.key << " -> " << value.name;
 }
 
-// Whether any product is left cannot be told at all: the shared keys stay.
-TEST_F(LockedKeysUnderWine, AnUnreadableOptionsKeyKeepsTheSharedKeys) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kOptions, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteValueW(key, L"pwk"), ERROR_SUCCESS);
-    RegCloseKey(key);
-    KeyLock options(HKEY_LOCAL_MACHINE, kOptions);
-    options.Set(kNothing);
-    UnregisterFailing({std::string("Unable to remove the value ovx of ") + kOptionsName,
-                       std::string("Unable to read ") + kOptionsName});
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L".ovxl"));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Tavrin Model Library"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L".ovxf"));
-}
-
-// Our suffix key made read-only after registration: its value stays, with a box.
-TEST_F(LockedKeysUnderWine, AReadOnlySuffixKeyOfOursFailsTheUnregistration) {
-    KeyLock suffix(HKEY_CLASSES_ROOT, L".ovxf");
-    suffix.Set(kReadOnly);
-    UnregisterFailing({"Unable to remove the default value of HKEY_CLASSES_ROOT\\.ovxf"});
-    char data[64] = {};
-    DWORD size = sizeof data;
-    EXPECT_EQ(RegGetValueA(HKEY_CLASSES_ROOT, ".ovxf", nullptr, RRF_RT_REG_SZ, nullptr, data, &size), ERROR_SUCCESS);
-    EXPECT_STREQ(data, "Orvantis Language");
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Orvantis Language"));
-}
-
-// Which version is current cannot be told: what the current version uses stays.
-TEST_F(LockedKeysUnderWine, AnUnreadableCurVerKeepsTheSharedKeys) {
-    KeyLock curVer(HKEY_CLASSES_ROOT, L"OVX Application\\CurVer");
-    curVer.Set(kNothing);
-    UnregisterFailing({"Unable to read HKEY_CLASSES_ROOT\\OVX Application\\CurVer"});
-    for (const wchar_t* key : {L".ovxf", L"Orvantis Language", L"CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}"})
-        EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"OVX Application 3800"));
-    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, kOptions, L"ovx"));
-}
-
-// A key below our document type that cannot be emptied: the type cannot go.
-TEST_F(LockedKeysUnderWine, ALockedKeyWithASubkeyBelowTheDocumentTypeFailsTheUnregistration) {
-    KeyLock open(HKEY_CLASSES_ROOT, L"Orvantis Language\\shell\\Open");
-    open.Set(kValuesOnly);
-    UnregisterFailing({"Unable to remove HKEY_CLASSES_ROOT\\Orvantis Language"});
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Orvantis Language\\shell\\Open"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Orvantis Language\\shell\\Edit"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Orvantis Language\\shell\\Open Orvantis V12"));
-}
+INSTANTIATE_TEST_SUITE_P(States, LockedKeyStatesUnderWine, ::testing::ValuesIn(LockedKeyStates()),
+                         [](const ::testing::TestParamInfo<LockedKeyState>& info) { return info.param.name; });
 
 // A key others may write but not delete or re-permission is written and read
 // as on an unlocked machine: no pass asks it for more.

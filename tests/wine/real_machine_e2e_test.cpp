@@ -14,6 +14,7 @@
 #include "tests/support/module_e2e.h"
 #include "tests/support/real_machine_states.h"
 #include "tests/support/windows_commands.h"
+#include "text/wide_text_win32.h"
 
 namespace qz::test {
 namespace {
@@ -103,7 +104,7 @@ void CreateChain(const KeyChain& chain) {
     ASSERT_NE(parent, nullptr);
     for (const std::u16string& name : chain.names) {
         HKEY child = nullptr;
-        const LONG status = RegCreateKeyExW(parent, reinterpret_cast<const wchar_t*>(name.c_str()), 0, nullptr, 0,
+        const LONG status = RegCreateKeyExW(parent, AsWide(name.c_str()), 0, nullptr, 0,
                                             KEY_ALL_ACCESS, nullptr, &child, nullptr);
         RegCloseKey(parent);
         ASSERT_EQ(status, ERROR_SUCCESS) << "below " << chain.parent;

@@ -16,6 +16,7 @@
 #include "registry/reg_file.h"
 #include "text/utf16_data.h"
 #include "tests/support/windows_commands.h"
+#include "text/wide_text_win32.h"
 
 namespace qz {
 namespace {
@@ -51,7 +52,7 @@ RegKey ReadTree(HKEY parent, const std::wstring& path, const std::u16string& nam
         if (RegEnumValueW(handle, index, valueName, &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
             break;
         data.resize(size);
-        key.SetValue(Value(std::u16string(reinterpret_cast<char16_t*>(valueName), nameLength), type, data));
+        key.SetValue(Value(std::u16string(AsUtf16(valueName, nameLength)), type, data));
     }
     for (DWORD index = 0;; ++index) {
         wchar_t subkeyName[256];
@@ -59,7 +60,7 @@ RegKey ReadTree(HKEY parent, const std::wstring& path, const std::u16string& nam
         if (RegEnumKeyExW(handle, index, subkeyName, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         key.AddSubkey(ReadTree(handle, std::wstring(subkeyName, nameLength),
-                               std::u16string(reinterpret_cast<char16_t*>(subkeyName), nameLength)));
+                               std::u16string(AsUtf16(subkeyName, nameLength))));
     }
     RegCloseKey(handle);
     return key;

@@ -10,9 +10,9 @@
 namespace qz {
 namespace {
 
-int RootColumn(const std::string& hive) {
-    if (hive == "HKEY_CLASSES_ROOT") return 0;
-    if (hive == "HKEY_CURRENT_USER") return 1;
+int RootColumn(RegRoot hive) {
+    if (hive == RegRoot::ClassesRoot) return 0;
+    if (hive == RegRoot::CurrentUser) return 1;
     return 2;
 }
 

@@ -50,7 +50,7 @@ const char* KindName(RegistryChange::Kind kind) {
 Json ChangeAsJson(const RegistryChange& change) {
     Json item;
     item["change"] = KindName(change.kind);
-    item["hive"] = change.hive;
+    item["hive"] = HiveName(change.hive);
     item["key"] = change.key;
     const RegValue* value = change.newValue ? &*change.newValue : change.oldValue ? &*change.oldValue : nullptr;
     if (value != nullptr) {
@@ -77,7 +77,7 @@ struct MachineStateRule {
 // The host application turns the per-user "What's new" switch on and off
 // after its first start; a registration only starts it at 0.
 bool IsWhatsNewSwitch(const RegistryChange& change, const std::vector<RegistryChange>&) {
-    return change.hive == "HKEY_CURRENT_USER" && change.oldValue && change.oldValue->type == REG_DWORD &&
+    return change.hive == RegRoot::CurrentUser && change.oldValue && change.oldValue->type == REG_DWORD &&
            AsciiEndsWithIgnoringCase(change.key, "\\IniSettings") &&
            Utf16ToUtf8(change.newValue->name).rfind("whatsnew_", 0) == 0;
 }
@@ -85,9 +85,9 @@ bool IsWhatsNewSwitch(const RegistryChange& change, const std::vector<RegistryCh
 // While CurVer names another version, that version is current: the
 // version-independent ProgID (its name, class id and CurVer) is its to own.
 bool IsAnotherVersionsProgId(const RegistryChange& change, const std::vector<RegistryChange>& all) {
-    if (change.hive != "HKEY_CLASSES_ROOT") return false;
+    if (change.hive != RegRoot::ClassesRoot) return false;
     for (const RegistryChange& other : all) {
-        if (other.kind != RegistryChange::Kind::SetValue || other.hive != "HKEY_CLASSES_ROOT" || !other.oldValue ||
+        if (other.kind != RegistryChange::Kind::SetValue || other.hive != RegRoot::ClassesRoot || !other.oldValue ||
             !other.newValue->name.empty() || !AsciiEndsWithIgnoringCase(other.key, "\\CurVer"))
             continue;
         const std::string progId = ParentKey(other.key);
@@ -188,7 +188,7 @@ std::string CheckAsJson(const CheckResult& result) {
         entry["kind"] = item.kind == Drift::Kind::MissingKey     ? "missing-key"
                         : item.kind == Drift::Kind::MissingValue ? "missing-value"
                                                                  : "different-value";
-        entry["hive"] = item.change.hive;
+        entry["hive"] = HiveName(item.change.hive);
         entry["key"] = item.change.key;
         if (item.change.newValue) {
             entry["name"] = Utf16ToUtf8(item.change.newValue->name);
