@@ -61,7 +61,8 @@ std::vector<LockedKeyState> MakeStates() {
         s.name = "UnreadableCurVer";
         s.locks = {{kCurVer, KeyLockKind::Nothing}};
         s.boxes = {std::string("Unable to read ") + kCurVer};
-        s.present = {kAsciiSuffix, kDocumentType, kDocumentClass, kCurVer};
+        s.present = {kAsciiSuffix, kDocumentType, kDocumentClass};
+        s.presentNatively = {kCurVer};
         s.absent = {kSettings, kVersionedProgId, kApplicationClass};
         s.values = {{kOptions, "ovx", std::nullopt}};
         states.push_back(s);

@@ -54,6 +54,9 @@ struct LockedKeyState {
 
     std::vector<std::string> boxes;
     std::vector<std::string> present;
+    // Keys the lock keeps, checked natively only: Wine deletes a key without
+    // subkeys whatever its permissions say.
+    std::vector<std::string> presentNatively;
     std::vector<std::string> absent;
     std::vector<ExpectedText> values;
 

@@ -128,6 +128,7 @@ TEST_P(LockedKeyStates, ThePassKeepsWhatItCannotDecideAndSaysWhatItCannotDo) {
     }
     EXPECT_EQ(reporter.messages, state.boxes);
     for (const std::string& key : state.present) EXPECT_TRUE(KeyExists(key)) << key;
+    for (const std::string& key : state.presentNatively) EXPECT_TRUE(KeyExists(key)) << key;
     for (const std::string& key : state.absent) EXPECT_FALSE(KeyExists(key)) << key;
     CheckTexts(state.values);
 
