@@ -48,11 +48,11 @@
 #include <string>
 #include <vector>
 
-#include "registry/memory_registry.h"
-#include "registry/overlay_registry.h"
-#include "registry/reg_file.h"
-#include "registry/registry_folder.h"
-#include "registry/registry_helpers.h"
+#include "registry/memory/memory_registry.h"
+#include "registry/memory/overlay_registry.h"
+#include "registry/reg_file/reg_file.h"
+#include "registry/folder/registry_folder.h"
+#include "registry/api/registry_helpers.h"
 
 // ---- heap accounting: bytes in use and their peak, for the phases measured ----------
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fuzz/folder_image.h"
-#include "registry/reg_file.h"
+#include "registry/reg_file/reg_file.h"
 #include "resources/res_reader.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "registry/memory_registry.h"
-#include "registry/reg_file.h"
+#include "registry/memory/memory_registry.h"
+#include "registry/reg_file/reg_file.h"
 
 namespace {
 

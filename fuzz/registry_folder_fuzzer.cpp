@@ -20,7 +20,7 @@
 #include <string>
 
 #include "fuzz/folder_image.h"
-#include "registry/registry_folder.h"
+#include "registry/folder/registry_folder.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "module/platform_pass.h"
 #include "module/registration_driver.h"
 #include "registration/registration_steps.h"
-#include "registry/registry_table.h"
-#include "registry/registry_table_adapters.h"
+#include "registry/api/registry_table.h"
+#include "registry/api/registry_table_adapters.h"
 #include "text/code_page.h"
 
 #ifdef _WIN32

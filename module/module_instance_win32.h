@@ -3,7 +3,7 @@
 // are the same compiled product.rc.
 #pragma once
 
-#include "registry/win32_types.h"
+#include "registry/api/win32_types.h"
 
 namespace qz {
 

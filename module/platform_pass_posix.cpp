@@ -10,7 +10,7 @@
 #include "module/module_strings.h"
 #include "module/platform_pass.h"
 #include "module/terminal_reporter_posix.h"
-#include "registry/registry_folder.h"
+#include "registry/folder/registry_folder.h"
 
 namespace qz {
 

@@ -7,7 +7,7 @@
 #include "module/module_strings.h"
 #include "module/platform_pass.h"
 #include "module/unattended_report_win32.h"
-#include "registry/win32_registry.h"
+#include "registry/api/win32_registry.h"
 #include "resources/resource_ids.h"
 #include "text/code_page.h"
 #include "text/wide_text_win32.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "registration/report_messages.h"
-#include "registry/registry_api.h"
+#include "registry/api/registry_api.h"
 
 namespace qz {
 

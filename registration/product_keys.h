@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "registry/registry_api.h"
+#include "registry/api/registry_api.h"
 
 namespace qz {
 

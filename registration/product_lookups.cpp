@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "registration/environment.h"
-#include "registry/reg_tree.h"
+#include "registry/memory/reg_tree.h"
 #include "resources/resource_ids.h"
 #include "text/code_page.h"
 #include "text/utf16_data.h"

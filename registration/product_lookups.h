@@ -9,7 +9,7 @@
 
 #include "registration/module_state.h"
 #include "registration/product_keys.h"
-#include "registry/registry_helpers.h"
+#include "registry/api/registry_helpers.h"
 #include "text/code_page.h"
 
 namespace qz {

@@ -18,9 +18,9 @@
 #include "module/registration_driver.h"
 #include "registration/module_state.h"
 #include "registration/registration_steps.h"
-#include "registry/fault_injecting_registry.h"
-#include "registry/memory_registry.h"
-#include "registry/reg_file.h"
+#include "registry/memory/fault_injecting_registry.h"
+#include "registry/memory/memory_registry.h"
+#include "registry/reg_file/reg_file.h"
 
 namespace {
 

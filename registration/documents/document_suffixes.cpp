@@ -8,7 +8,7 @@
 #include "registration/module_state.h"
 #include "registration/registration_steps.h"
 #include "registration/product_lookups.h"
-#include "registry/reg_tree.h"
+#include "registry/memory/reg_tree.h"
 #include "resources/resource_ids.h"
 #include "text/utf16_data.h"
 

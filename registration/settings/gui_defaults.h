@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "registry/win32_types.h"
+#include "registry/api/win32_types.h"
 
 namespace qz {
 

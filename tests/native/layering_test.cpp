@@ -26,6 +26,11 @@ struct Rule {
 const Rule kRules[] = {
     {"text", {"registry/", "resources/", "module/", "registration/", "tools/", "tests/"}},
     {"registry", {"module/", "registration/", "resources/", "tools/", "tests/"}},
+    {"registry/api", {"registry/memory/", "registry/reg_file/", "registry/changes/", "registry/folder/"}},
+    {"registry/memory", {"registry/reg_file/", "registry/changes/", "registry/folder/"}},
+    {"registry/reg_file", {"registry/changes/", "registry/folder/"}},
+    {"registry/changes", {"registry/folder/"}},
+    {"registry/folder", {"registry/changes/"}},
     {"resources", {"registry/", "module/", "registration/", "tools/", "tests/"}},
     {"registration", {"module/", "tools/", "tests/"}},
     {"module", {"tools/", "tests/"}},

@@ -19,8 +19,8 @@
 #include <sstream>
 #include <vector>
 
-#include "registry/reg_file.h"
-#include "registry/registry_folder.h"
+#include "registry/reg_file/reg_file.h"
+#include "registry/folder/registry_folder.h"
 #include "text/code_page.h"
 #include "tests/support/folder_files.h"
 #include "tests/support/qzreg_json_outputs.h"

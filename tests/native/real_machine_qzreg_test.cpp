@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "registry/reg_file.h"
-#include "registry/registry_data.h"
-#include "registry/registry_folder.h"
+#include "registry/reg_file/reg_file.h"
+#include "registry/changes/registry_data.h"
+#include "registry/folder/registry_folder.h"
 #include "tests/support/real_machine_states.h"
 #include "text/code_page.h"
 #include "tests/support/folder_files.h"

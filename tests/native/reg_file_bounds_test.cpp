@@ -16,8 +16,8 @@
 #include <cstdio>
 #include <string>
 
-#include "registry/memory_registry.h"
-#include "registry/reg_file.h"
+#include "registry/memory/memory_registry.h"
+#include "registry/reg_file/reg_file.h"
 #include "tests/support/memory_guard.h"
 
 namespace qz {

@@ -33,11 +33,11 @@
 #include <string>
 #include <vector>
 
-#include "registry/reg_file.h"
-#include "registry/registry_data.h"
+#include "registry/reg_file/reg_file.h"
+#include "registry/changes/registry_data.h"
 #include "tests/support/folder_files.h"
 #include "text/utf16_data.h"
-#include "registry/registry_folder.h"
+#include "registry/folder/registry_folder.h"
 
 // ---- kill points ----------------------------------------------------------------
 //

@@ -28,8 +28,8 @@
 
 #include "module/platform_pass.h"
 #include "text/code_page.h"
-#include "registry/reg_file.h"
-#include "registry/registry_folder.h"
+#include "registry/reg_file/reg_file.h"
+#include "registry/folder/registry_folder.h"
 #include "tests/support/folder_files.h"
 #include "tests/support/memory_guard.h"
 #include "tests/support/narrow_registry.h"

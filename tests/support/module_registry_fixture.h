@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "registration/module_state.h"
-#include "registry/fault_injecting_registry.h"
-#include "registry/memory_registry.h"
+#include "registry/memory/fault_injecting_registry.h"
+#include "registry/memory/memory_registry.h"
 #include "tests/support/narrow_registry.h"
 #include "tests/support/test_services.h"
 #include "text/code_page.h"
 #ifdef _WIN32
-#include "registry/win32_registry.h"
+#include "registry/api/win32_registry.h"
 #endif
 
 namespace qz::test {

@@ -10,7 +10,7 @@
 // Advapi32NarrowRegistry makes the real narrow calls instead.
 #pragma once
 
-#include "registry/forwarding_registry.h"
+#include "registry/memory/forwarding_registry.h"
 
 namespace qz {
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/registry_api.h"
+#include "registry/api/registry_api.h"
 
 namespace qz::test {
 

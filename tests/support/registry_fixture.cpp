@@ -3,8 +3,8 @@
 #include <sstream>
 
 #include "text/code_page.h"
-#include "registry/reg_file.h"
-#include "registry/registry_data.h"
+#include "registry/reg_file/reg_file.h"
+#include "registry/changes/registry_data.h"
 
 namespace qz::test {
 namespace {

@@ -33,8 +33,8 @@
 #include <vector>
 
 #include "registration/module_state.h"
-#include "registry/fault_injecting_registry.h"
-#include "registry/memory_registry.h"
+#include "registry/memory/fault_injecting_registry.h"
+#include "registry/memory/memory_registry.h"
 #include "tests/support/test_services.h"
 
 namespace qz::test {

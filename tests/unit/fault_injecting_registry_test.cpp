@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "registry/fault_injecting_registry.h"
-#include "registry/memory_registry.h"
+#include "registry/memory/fault_injecting_registry.h"
+#include "registry/memory/memory_registry.h"
 #include "tests/support/narrow_registry.h"
 
 namespace qz {

@@ -4,7 +4,7 @@
 // when installing and when removing.
 #include <gtest/gtest.h>
 
-#include "registry/reg_file.h"
+#include "registry/reg_file/reg_file.h"
 #include "text/code_page.h"
 #include "text/utf16_data.h"
 #include "tools/qzaction/installer_rows.h"

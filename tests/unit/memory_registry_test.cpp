@@ -6,7 +6,7 @@
 #include <string>
 
 #include "text/code_page.h"
-#include "registry/memory_registry.h"
+#include "registry/memory/memory_registry.h"
 #include "text/utf16_data.h"
 #include "tests/support/narrow_registry.h"
 #ifdef _WIN32

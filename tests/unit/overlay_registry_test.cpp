@@ -7,16 +7,16 @@
 #include <memory>
 #include <string>
 
-#include "registry/fault_injecting_registry.h"
-#include "registry/memory_registry.h"
-#include "registry/overlay_registry.h"
-#include "registry/reg_file.h"
-#include "registry/registry_changes.h"
-#include "registry/registry_helpers.h"
+#include "registry/memory/fault_injecting_registry.h"
+#include "registry/memory/memory_registry.h"
+#include "registry/memory/overlay_registry.h"
+#include "registry/reg_file/reg_file.h"
+#include "registry/changes/registry_changes.h"
+#include "registry/api/registry_helpers.h"
 #include "text/code_page.h"
 #include "tests/support/narrow_registry.h"
 #ifdef _WIN32
-#include "registry/win32_registry.h"
+#include "registry/api/win32_registry.h"
 #endif
 
 namespace qz {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "text/code_page.h"
-#include "registry/memory_registry.h"
-#include "registry/reg_file.h"
+#include "registry/memory/memory_registry.h"
+#include "registry/reg_file/reg_file.h"
 #include "text/utf16_data.h"
 #include "tests/support/narrow_registry.h"
 

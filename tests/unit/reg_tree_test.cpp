@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/reg_tree.h"
+#include "registry/memory/reg_tree.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "text/code_page.h"
-#include "registry/reg_file.h"
-#include "registry/registry_changes.h"
+#include "registry/reg_file/reg_file.h"
+#include "registry/changes/registry_changes.h"
 
 namespace qz {
 namespace {

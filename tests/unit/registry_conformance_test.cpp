@@ -17,13 +17,13 @@
 #include <string>
 #include <vector>
 
-#include "registry/memory_registry.h"
-#include "registry/overlay_registry.h"
-#include "registry/registry_api.h"
+#include "registry/memory/memory_registry.h"
+#include "registry/memory/overlay_registry.h"
+#include "registry/api/registry_api.h"
 #include "tests/support/narrow_registry.h"
 #include "text/utf16_data.h"
 #ifdef _WIN32
-#include "registry/win32_registry.h"
+#include "registry/api/win32_registry.h"
 #endif
 
 namespace qz {

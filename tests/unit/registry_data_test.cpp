@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "registry/registry_data.h"
+#include "registry/changes/registry_data.h"
 
 namespace qz {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include "registry/memory_registry.h"
-#include "registry/registry_folder.h"
+#include "registry/memory/memory_registry.h"
+#include "registry/folder/registry_folder.h"
 #include "tools/host/live_registry.h"
 
 namespace qz {

@@ -1,4 +1,4 @@
-#include "registry/win32_registry.h"
+#include "registry/api/win32_registry.h"
 #include "tools/host/live_registry.h"
 
 namespace qz {

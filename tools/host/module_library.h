@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "registry/registry_table.h"
+#include "registry/api/registry_table.h"
 
 namespace qz {
 

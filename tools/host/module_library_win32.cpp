@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "registry/system_error_text.h"
+#include "registry/api/system_error_text.h"
 #include "text/code_page.h"
 #include "tools/host/module_library.h"
 

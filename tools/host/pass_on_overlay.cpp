@@ -1,6 +1,6 @@
 #include "tools/host/pass_on_overlay.h"
 
-#include "registry/registry_table_adapters.h"
+#include "registry/api/registry_table_adapters.h"
 
 namespace qz {
 

@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "registry/overlay_registry.h"
-#include "registry/registry_api.h"
-#include "registry/registry_changes.h"
-#include "registry/registry_table.h"
+#include "registry/memory/overlay_registry.h"
+#include "registry/api/registry_api.h"
+#include "registry/changes/registry_changes.h"
+#include "registry/api/registry_table.h"
 
 namespace qz {
 
-// QzRunRegistrationPass's signature (registry/registry_table.h).
+// QzRunRegistrationPass's signature (registry/api/registry_table.h).
 using PassEntry = QzRunRegistrationPassFunction;
 
 struct PassOutcome {

@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "registry/registry_table.h"
-#include "registry/win32_registry.h"
+#include "registry/api/registry_table.h"
+#include "registry/api/win32_registry.h"
 #include "tools/host/pass_on_overlay.h"
 #include "tools/qzaction/installer_rows.h"
 #include "tools/qzaction/msi_session_win32.h"

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "text/code_page.h"
-#include "registry/registry_data.h"
+#include "registry/changes/registry_data.h"
 
 namespace qz {
 namespace {

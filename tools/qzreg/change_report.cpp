@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "registry/reg_file.h"
-#include "registry/registry_data.h"
+#include "registry/reg_file/reg_file.h"
+#include "registry/changes/registry_data.h"
 #include "text/ascii.h"
 #include "text/code_page.h"
 

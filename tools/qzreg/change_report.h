@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/registry_changes.h"
+#include "registry/changes/registry_changes.h"
 
 namespace qz {
 

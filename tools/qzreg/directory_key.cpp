@@ -5,7 +5,7 @@
 #include <set>
 #include <vector>
 
-#include "registry/forwarding_registry.h"
+#include "registry/memory/forwarding_registry.h"
 #include "text/ascii.h"
 #include "text/code_page.h"
 

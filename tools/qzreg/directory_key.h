@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "registry/memory_registry.h"
+#include "registry/memory/memory_registry.h"
 #include "tools/host/pass_on_overlay.h"
 
 namespace qz {

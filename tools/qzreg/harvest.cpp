@@ -1,8 +1,8 @@
 #include "tools/qzreg/harvest.h"
 
-#include "registry/memory_registry.h"
-#include "registry/registry_changes.h"
-#include "registry/registry_data.h"
+#include "registry/memory/memory_registry.h"
+#include "registry/changes/registry_changes.h"
+#include "registry/changes/registry_data.h"
 #include "text/code_page.h"
 #include "text/utf16_data.h"
 #include "tools/host/live_registry.h"

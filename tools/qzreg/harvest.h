@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/registry_changes.h"
+#include "registry/changes/registry_changes.h"
 #include "tools/host/pass_on_overlay.h"
 
 namespace qz {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "registry/memory_registry.h"
-#include "registry/registry_changes.h"
+#include "registry/memory/memory_registry.h"
+#include "registry/changes/registry_changes.h"
 #include "tools/host/live_registry.h"
 #include "tools/host/module_library.h"
 #include "tools/host/pass_on_overlay.h"
@@ -23,7 +23,7 @@
 #include "tools/qzreg/registry_folder_rule.h"
 #include "tools/qzreg/usage.h"
 #ifndef _WIN32
-#include "registry/registry_folder.h"
+#include "registry/folder/registry_folder.h"
 #endif
 
 namespace qz {

@@ -1,10 +1,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "registry/memory_registry.h"
-#include "registry/reg_file.h"
+#include "registry/memory/memory_registry.h"
+#include "registry/reg_file/reg_file.h"
 #ifndef _WIN32
-#include "registry/registry_folder.h"
+#include "registry/folder/registry_folder.h"
 #endif
 #include "tools/host/live_registry.h"
 

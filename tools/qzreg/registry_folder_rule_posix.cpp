@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "registry/registry_folder.h"
+#include "registry/folder/registry_folder.h"
 
 namespace qz {
 

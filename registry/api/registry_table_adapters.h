@@ -1,0 +1,49 @@
+// The two sides of the registry table (registry_table.h): the module wraps the
+// table a host hands it as a RegistryApi, and a host hands out any RegistryApi
+// of its own (the overlay, the registry folder's, advapi32) as a table.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "registry/api/registry_api.h"
+#include "registry/api/registry_table.h"
+
+namespace qz {
+
+// The module's side: every wide call goes to the host's table.
+class TableRegistry final : public RegistryApi {
+public:
+    explicit TableRegistry(const QzRegistryTable& table) : table_(table) {}
+
+    LONG CreateKeyExW(HKEY root, const char16_t* path, DWORD options, REGSAM access, HKEY* out) override;
+    LONG OpenKeyExW(HKEY root, const char16_t* path, REGSAM access, HKEY* out) override;
+    LONG SetValueExW(HKEY key, const char16_t* name, DWORD type, const BYTE* data, DWORD size) override;
+    LONG QueryValueExW(HKEY key, const char16_t* name, DWORD* type, BYTE* data, DWORD* size) override;
+    LONG QueryInfoKeyW(HKEY key, DWORD* subKeys, DWORD* values) override;
+    LONG EnumKeyExW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen) override;
+    LONG EnumValueW(HKEY key, DWORD index, char16_t* name, DWORD* nameLen, DWORD* type, BYTE* data,
+                    DWORD* dataLen) override;
+    LONG DeleteKeyW(HKEY root, const char16_t* path) override;
+    LONG DeleteValueW(HKEY key, const char16_t* name) override;
+    LONG CloseKey(HKEY key) override;
+
+private:
+    QzRegistryTable table_;
+};
+
+// True when the host filled in every registry function of the table (the
+// error report is optional).
+bool IsCompleteRegistryTable(const QzRegistryTable* table);
+
+// The host's side: a registry and where the module's error messages go
+// (UTF-8; empty function: the module shows its own box).
+struct HostedRegistry {
+    RegistryApi* registry = nullptr;
+    std::function<void(const std::string&)> reportError;
+};
+
+// A table whose functions call hosted.registry; hosted must outlive its use.
+QzRegistryTable RegistryTableFor(HostedRegistry& hosted);
+
+}  // namespace qz

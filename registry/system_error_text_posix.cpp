@@ -1,7 +1,0 @@
-#include "registry/system_error_text.h"
-
-namespace qz {
-
-std::string SystemErrorText(unsigned long code) { return "error " + std::to_string(code); }
-
-}  // namespace qz
