@@ -49,7 +49,7 @@
 #include <vector>
 
 #include "registry/memory/memory_registry.h"
-#include "registry/memory/overlay_registry.h"
+#include "registry/overlay/overlay_registry.h"
 #include "registry/reg_file/reg_file.h"
 #include "registry/folder/registry_folder.h"
 #include "registry/api/registry_helpers.h"

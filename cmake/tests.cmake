@@ -3,7 +3,11 @@
 #   tests/unit/*_test.cpp    both builds (natively, and under Wine for the Windows build)
 #   tests/native/*_test.cpp  native build only
 #   tests/wine/*_test.cpp    Windows build only: the real DLL, advapi32 and regsvr32 under Wine
-#   tests/signing/           Windows build only: authenticode_test
+#   tests/qzreg_json/        the schema validation of every qzreg --format json output kept
+#   tests/signing/           Windows build only: authenticode_test, signing_configure_test
+#   tests/release/           Windows build only: sbom_test
+#   the package              Windows build only: msi_tables_test, and msi_e2e_test's packages
+#                            (cmake/msi.cmake builds them) and the other product version's
 #   tests/timing/            Windows build only: regsvr32_timing, a measurement, not a test
 # Each file is one test program and one CTest test. Under the Windows build every
 # test program runs through cmake/wine-test-run.sh, which gives it a throwaway

@@ -14,8 +14,8 @@ namespace qz {
 // The module's own full file path (UTF-8), whatever its length.
 std::string ThisModuleFileName();
 
-// The platform's error report: the "Registration Error" box on Windows, the
-// terminal natively.
+// The platform's error report for one pass: on Windows the "Registration Error" box, or the
+// event log where the window station is one nobody sees; the terminal natively.
 ErrorReporter& PlatformReporter();
 
 class PlatformPass {

@@ -15,24 +15,24 @@
 namespace qz {
 namespace {
 
-class MessageBoxReporter final : public ErrorReporter {
+// Where nobody can see a box. Deployment tools run regsvr32 as SYSTEM, services and tasks
+// without a logon: a box on their window station would never be dismissed, so each message
+// is recorded with its number and inserts instead (unattended_report_win32.h).
+class EventLogReporter final : public ErrorReporter {
 public:
     void Report(const std::string& message) override {
         ReportCatalogueMessage(MakeReportedMessage(ReportMessage::Unlisted, {message}));
     }
 
     void ReportCatalogueMessage(const ReportedMessage& message) override {
-        // On a window station nobody sees (a service, SYSTEM, a task without a
-        // logon) a box would never be dismissed: the message is recorded instead.
-        if (!WindowStationIsVisible()) {
-            RecordUnattendedMessage(ModuleStrings().Load(IDS_PRODUCT_NAME), message);
-            return;
-        }
-        ShowBox(message.text);
+        RecordUnattendedMessage(ModuleStrings().Load(IDS_PRODUCT_NAME), message);
     }
+};
 
-private:
-    static void ShowBox(const std::string& message) {
+// The "Registration Error" box, for a pass someone sees.
+class MessageBoxReporter final : public ErrorReporter {
+public:
+    void Report(const std::string& message) override {
         // No owner window; OK button, error icon, brought to the foreground; the
         // button texts in the system's default language. The message is the
         // module's UTF-8 text, shown in the system code page as the box takes it.
@@ -41,6 +41,7 @@ private:
                         ::GetSystemDefaultLangID());
     }
 
+private:
     static std::string ToAnsiCodePage(const std::string& utf8) {
         const std::wstring wide = Utf8ToWide(utf8);
         const wchar_t* text = wide.data();
@@ -85,8 +86,11 @@ struct PlatformPass::Impl {
 };
 
 ErrorReporter& PlatformReporter() {
-    static MessageBoxReporter reporter;
-    return reporter;
+    // Chosen once, as the pass starts: the process keeps its window station through the pass.
+    static MessageBoxReporter box;
+    static EventLogReporter eventLog;
+    if (WindowStationIsVisible()) return box;
+    return eventLog;
 }
 
 PlatformPass::PlatformPass() : impl_(new Impl) {}

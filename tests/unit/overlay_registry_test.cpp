@@ -9,7 +9,7 @@
 
 #include "registry/memory/fault_injecting_registry.h"
 #include "registry/memory/memory_registry.h"
-#include "registry/memory/overlay_registry.h"
+#include "registry/overlay/overlay_registry.h"
 #include "registry/reg_file/reg_file.h"
 #include "registry/changes/registry_changes.h"
 #include "registry/api/registry_helpers.h"

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "registry/memory/memory_registry.h"
-#include "registry/memory/overlay_registry.h"
+#include "registry/overlay/overlay_registry.h"
 #include "registry/api/registry_api.h"
 #include "tests/support/narrow_registry.h"
 #include "text/utf16_data.h"

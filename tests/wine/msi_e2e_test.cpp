@@ -25,6 +25,7 @@
 
 #include "product_version.h"
 #include "tests/support/module_e2e.h"
+#include "tests/support/product_identity.h"
 #include "tests/support/windows_commands.h"
 
 namespace qz::test {
@@ -61,19 +62,11 @@ constexpr int kOtherBuild = QZ_VERSION_BUILD + 10;
 #endif
 
 std::vector<std::string> ComparedKeys() {
-    std::vector<std::string> keys = {
-        "HKEY_LOCAL_MACHINE\\Software\\Corvalen",
-        "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Corvalen",
-        "HKEY_CURRENT_USER\\Software\\Corvalen",
-        "HKEY_CLASSES_ROOT\\.ovxf",
-        "HKEY_CLASSES_ROOT\\.ovxl",
-        "HKEY_CLASSES_ROOT\\Orvantis Language",
-        "HKEY_CLASSES_ROOT\\Tavrin Model Library",
-        "HKEY_CLASSES_ROOT\\OVX Application",
-        "HKEY_CLASSES_ROOT\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}",
-        "HKEY_CLASSES_ROOT\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}",
-    };
-    for (int build : {QZ_VERSION_BUILD - 10, QZ_VERSION_BUILD, kOtherBuild}) {
+    // The product's keys (the 32-bit view too: a scenario seeds it), then the versioned ProgId
+    // and application class of the other builds a scenario seeds or installs.
+    std::vector<std::string> keys;
+    for (const ProductKey& key : ProductKeys()) keys.push_back(key.name);
+    for (int build : {QZ_VERSION_BUILD - 10, kOtherBuild}) {
         keys.push_back("HKEY_CLASSES_ROOT\\" + ApplicationProgId(build));
         keys.push_back("HKEY_CLASSES_ROOT\\" + ApplicationClass(build));
     }
@@ -238,7 +231,7 @@ struct Scenario {
 // Windows Installer removes a key that its removal leaves empty, and every
 // empty key above it; the unregistration keeps the product key and the Options key.
 const char kEmptyProductKey[] = "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\Orvantis]";
-const char kEmptyOptionsKey[] = "[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Options]";
+const std::string kEmptyOptionsKey = "[" + std::string(kSystemOptionsKey) + "]";
 
 const char kDemo[] = "scripts/demo-installation.reg";
 

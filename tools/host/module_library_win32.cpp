@@ -4,6 +4,7 @@
 
 #include "registry/api/system_error_text.h"
 #include "text/code_page.h"
+#include "text/wide_text_win32.h"
 #include "tools/host/module_library.h"
 
 namespace qz {
@@ -14,7 +15,7 @@ ModuleLibrary::~ModuleLibrary() {
 
 ModuleLibrary::Failure ModuleLibrary::Load(const std::string& path, std::string& error) {
     const std::u16string wide = Utf8ToUtf16(path);
-    handle_ = LoadLibraryW(reinterpret_cast<const wchar_t*>(wide.c_str()));
+    handle_ = LoadLibraryW(AsWide(wide.c_str()));
     if (handle_ == nullptr) {
         error = "cannot load " + path + " (" + SystemErrorText(GetLastError()) + ")";
         return Failure::NotLoaded;
@@ -36,7 +37,7 @@ std::string DefaultModulePath() {
         if (length < buffer.size() || buffer.size() >= 32768) break;
         buffer.resize(buffer.size() * 2);
     }
-    std::string directory = Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer.data()), length));
+    std::string directory = Utf16ToUtf8(AsUtf16(buffer.data(), length));
     directory.erase(directory.find_last_of("\\/") + 1);
     return directory + "qzproduct.dll";
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/memory/overlay_registry.h"
+#include "registry/overlay/overlay_registry.h"
 #include "registry/api/registry_api.h"
 #include "registry/changes/registry_changes.h"
 #include "registry/api/registry_table.h"

@@ -1,7 +1,6 @@
 #include "tools/qzaction/installer_rows.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <set>
 
 #include "text/code_page.h"
@@ -55,22 +54,11 @@ std::optional<std::string> RegistryTableValue(const RegValue& value) {
             return !text.empty() && text[0] == '#' ? "#" + text : text;
         }
         case REG_EXPAND_SZ: return "#%" + FormattedLiteral(Utf16ToUtf8(StringOfData(value.data)));
-        case REG_DWORD: {
-            std::uint32_t number = 0;
-            for (std::size_t i = 0; i < 4 && i < value.data.size(); ++i)
-                number |= static_cast<std::uint32_t>(value.data[i]) << (8 * i);
-            // The column reads a signed decimal number.
-            return "#" + std::to_string(static_cast<std::int32_t>(number));
-        }
-        case REG_BINARY: {
-            std::string hex = "#x";
-            char pair[3];
-            for (BYTE b : value.data) {
-                std::snprintf(pair, sizeof pair, "%02X", b);
-                hex += pair;
-            }
-            return hex;
-        }
+        case REG_DWORD:
+            // The column reads a signed decimal number. Short data reads as far as it goes, as
+            // the registry's readers of a DWORD see it.
+            return "#" + std::to_string(static_cast<std::int32_t>(LittleEndianNumber(value.data, 4)));
+        case REG_BINARY: return "#x" + HexOfData(value.data, HexCase::Upper);
         case REG_MULTI_SZ: {
             // [~] between the strings and at both ends: the strings replace the value.
             std::string text = "[~]";

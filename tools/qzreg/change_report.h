@@ -12,7 +12,7 @@ namespace qz {
 // [{"change": "add-key"|"remove-key"|"set-value"|"remove-value", "hive", "key",
 //   "name", "type", "old", "new"}, ...]; data as JSON: text as strings, numbers
 // as numbers, multi-strings as arrays, anything else as hex. The form
-// docs/qzreg-changes.schema.json describes.
+// docs/qzreg-json.schema.json describes as "changes".
 std::string ChangesAsJson(const std::vector<RegistryChange>& changes);
 
 // One difference between the machine and its registration, as check reports it.
@@ -41,7 +41,7 @@ std::vector<std::string> MachineStateRuleTexts();
 
 std::string CheckAsText(const CheckResult& result);
 // {"intact": true|false|null, "drift", "machine_state", "messages"[, "error"]}:
-// the form docs/qzreg-check.schema.json describes; null (with "error") when
+// the form docs/qzreg-json.schema.json describes as "check"; null (with "error") when
 // the check cannot tell.
 std::string CheckAsJson(const CheckResult& result);
 

@@ -1,4 +1,4 @@
-#include "registry/memory/overlay_registry.h"
+#include "registry/overlay/overlay_registry.h"
 
 #include <algorithm>
 
