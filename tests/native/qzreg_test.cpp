@@ -275,6 +275,28 @@ const CheckCase kCheckCases[] = {
      6,
      {"different value  [HKEY_CLASSES_ROOT\\OVX Application 3800\\CLSID] "
       "@=\"{00000000-0000-0000-0000-000000003900}\"  (registration writes @=\"{FDE14674-8E3D-0380-878A-2E97C127D967}\")"}},
+    // Another version registered last: the classes and document types the versions share hold its
+    // module, directories and name.
+    {"AnotherVersionCurrentWroteTheSharedClasses",
+     "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\r\n@=\"OVX Application 3900\"\r\n"
+     "[HKEY_CLASSES_ROOT\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\LocalServer32]\r\n"
+     "@=\"\\\"C:\\\\Program Files\\\\Corvalen\\\\ZURedore V13\\\\bin\\\\Tessaryn.exe\\\" /ovx\"\r\n"
+     "[HKEY_CLASSES_ROOT\\CLSID\\{3209ADC4-9264-11D1-B147-00A024F1AC65}\\DefaultIcon]\r\n@=\"C:\\\\Orvantis 39.0\\\\qzproduct.dll,0\"\r\n"
+     "[HKEY_CLASSES_ROOT\\Orvantis Language\\Application]\r\n\"ApplicationName\"=\"Orvantis V13\"\r\n",
+     0,
+     {"The registration is intact ("}},
+    // This version's own application class still counts, and so does a shared value that is missing.
+    {"AnotherVersionCurrentButOwnApplicationClassChanged",
+     "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\r\n@=\"OVX Application 3900\"\r\n"
+     "[HKEY_CLASSES_ROOT\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\LocalServer32]\r\n@=\"other.exe\"\r\n",
+     6,
+     {"different value  [HKEY_CLASSES_ROOT\\CLSID\\{FDE14674-8E3D-0380-878A-2E97C127D967}\\LocalServer32] "
+      "@=\"other.exe\"  (registration writes "}},
+    {"AnotherVersionCurrentButASharedValueMissing",
+     "[HKEY_CLASSES_ROOT\\OVX Application\\CurVer]\r\n@=\"OVX Application 3900\"\r\n"
+     "[HKEY_CLASSES_ROOT\\Orvantis Language\\DefaultIcon]\r\n@=-\r\n",
+     6,
+     {"missing value    [HKEY_CLASSES_ROOT\\Orvantis Language\\DefaultIcon] @="}},
 };
 
 class QzregCheck : public QzregTest, public ::testing::WithParamInterface<CheckCase> {};

@@ -676,6 +676,9 @@ TEST(OtherVersion, InstallsAndRemovesBesideThisVersionAsRegsvr32Does) {
     ASSERT_EQ(Msiexec("/i", otherPackage), 0);
     const std::string installed = ExportComparedKeys();
     EXPECT_EQ(RunWindowsCommand(Quoted(other.folder + "\\qzreg.exe") + " check"), kCheckIntact);
+    // This version's registration beside the other, now current, version's: intact too, although the
+    // classes the versions share hold the other version's module.
+    EXPECT_EQ(RunWindowsCommand(Quoted(kInstalledHost) + " check"), kCheckIntact);
     ASSERT_EQ(Msiexec("/x", otherPackage), 0);
     const std::string removed = ExportComparedKeys();
     installedPackage = QZ_MSI_PACKAGE;

@@ -67,35 +67,75 @@ std::string ParentKey(const std::string& key) {
     return slash == std::string::npos ? std::string() : key.substr(0, slash);
 }
 
+// What the rules of machine state may look at: all the dry run's changes, and
+// the class id the registration gives this version's versioned ProgID.
+struct DriftContext {
+    const std::vector<RegistryChange>& all;
+    const RegisteredDefaultReader& registeredDefault;
+};
+
 // The rules of machine state: values a registration writes that the machine
 // then owns. Each looks at one value change among all the dry run's changes.
 struct MachineStateRule {
     const char* text;
-    bool (*applies)(const RegistryChange& change, const std::vector<RegistryChange>& all);
+    bool (*applies)(const RegistryChange& change, const DriftContext& context);
 };
 
 // The host application turns the per-user "What's new" switch on and off
 // after its first start; a registration only starts it at 0.
-bool IsWhatsNewSwitch(const RegistryChange& change, const std::vector<RegistryChange>&) {
+bool IsWhatsNewSwitch(const RegistryChange& change, const DriftContext&) {
     return change.hive == RegRoot::CurrentUser && change.oldValue && change.oldValue->type == REG_DWORD &&
            AsciiEndsWithIgnoringCase(change.key, "\\IniSettings") &&
            Utf16ToUtf8(change.newValue->name).rfind("whatsnew_", 0) == 0;
 }
 
+// The registration's change of a CurVer default value that names another
+// version: that version is current. Null when CurVer already names this one.
+const RegistryChange* AnotherVersionsCurVer(const std::vector<RegistryChange>& all) {
+    for (const RegistryChange& other : all) {
+        if (other.kind == RegistryChange::Kind::SetValue && other.hive == RegRoot::ClassesRoot && other.oldValue &&
+            other.newValue->name.empty() && AsciiEndsWithIgnoringCase(other.key, "\\CurVer"))
+            return &other;
+    }
+    return nullptr;
+}
+
+bool IsKeyOrBelow(const std::string& key, const std::string& top) {
+    return AsciiEqualIgnoringCase(key, top) ||
+           (key.size() > top.size() && AsciiEqualIgnoringCase(key.substr(0, top.size() + 1), top + "\\"));
+}
+
 // While CurVer names another version, that version is current: the
 // version-independent ProgID (its name, class id and CurVer) is its to own.
-bool IsAnotherVersionsProgId(const RegistryChange& change, const std::vector<RegistryChange>& all) {
+bool IsAnotherVersionsProgId(const RegistryChange& change, const DriftContext& context) {
     if (change.hive != RegRoot::ClassesRoot) return false;
-    for (const RegistryChange& other : all) {
-        if (other.kind != RegistryChange::Kind::SetValue || other.hive != RegRoot::ClassesRoot || !other.oldValue ||
-            !other.newValue->name.empty() || !AsciiEndsWithIgnoringCase(other.key, "\\CurVer"))
-            continue;
-        const std::string progId = ParentKey(other.key);
-        if (AsciiEqualIgnoringCase(change.key, progId) || AsciiEqualIgnoringCase(change.key, progId + "\\CurVer") ||
-            AsciiEqualIgnoringCase(change.key, progId + "\\CLSID"))
-            return true;
+    const RegistryChange* curVer = AnotherVersionsCurVer(context.all);
+    if (curVer == nullptr) return false;
+    const std::string progId = ParentKey(curVer->key);
+    return AsciiEqualIgnoringCase(change.key, progId) || AsciiEqualIgnoringCase(change.key, progId + "\\CurVer") ||
+           AsciiEqualIgnoringCase(change.key, progId + "\\CLSID");
+}
+
+// Every version writes the classes and document types the versions share (the
+// document object and library classes, the language document type) with its own
+// module, system directories and application name, and the last one registered,
+// the current one, has them. While CurVer names another version, a value of
+// theirs that differs is that version's; a missing one is still drift. This
+// version's own keys still count: the versioned ProgID the registration names in
+// CurVer and the application class that ProgID names. When that class cannot be
+// read, no class key is passed over.
+bool IsAnotherVersionsSharedClassValue(const RegistryChange& change, const DriftContext& context) {
+    if (change.hive != RegRoot::ClassesRoot || !change.oldValue) return false;
+    const RegistryChange* curVer = AnotherVersionsCurVer(context.all);
+    if (curVer == nullptr || curVer->newValue->type != REG_SZ) return false;
+    const std::string versionedProgId = Utf16ToUtf8(StringOfData(curVer->newValue->data));
+    if (versionedProgId.empty() || IsKeyOrBelow(change.key, versionedProgId)) return false;
+    if (IsKeyOrBelow(change.key, "CLSID")) {
+        const std::optional<std::string> ownClass =
+            context.registeredDefault ? context.registeredDefault(versionedProgId + "\\CLSID") : std::nullopt;
+        if (!ownClass || ownClass->empty() || IsKeyOrBelow(change.key, "CLSID\\" + *ownClass)) return false;
     }
-    return false;
+    return true;
 }
 
 const MachineStateRule kMachineStateRules[] = {
@@ -105,6 +145,10 @@ const MachineStateRule kMachineStateRules[] = {
     {"HKEY_CLASSES_ROOT\\<application ProgID> (default), its CLSID (default) and its CurVer (default), while "
      "CurVer names another version: that version is current and owns them",
      IsAnotherVersionsProgId},
+    {"HKEY_CLASSES_ROOT: a value that differs in the classes and document types the versions share (every key "
+     "but this version's versioned ProgID and the application class it names), while CurVer names another "
+     "version: that version, registered last, wrote it",
+     IsAnotherVersionsSharedClassValue},
 };
 
 std::string ValueLine(const RegValue& value) { return Utf16ToUtf8(FormatRegValue(value, u"\n")); }
@@ -117,8 +161,9 @@ std::string ChangesAsJson(const std::vector<RegistryChange>& changes) {
     return list.dump(2) + "\n";
 }
 
-CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes) {
+CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes, const RegisteredDefaultReader& registeredDefault) {
     CheckResult result;
+    const DriftContext context{changes, registeredDefault};
     for (const RegistryChange& change : changes) {
         switch (change.kind) {
             case RegistryChange::Kind::AddKey: {
@@ -137,7 +182,7 @@ CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes) {
             case RegistryChange::Kind::SetValue: {
                 if (change.keyIsNew) break;  // part of a missing key
                 bool machineState = false;
-                for (const MachineStateRule& rule : kMachineStateRules) machineState |= rule.applies(change, changes);
+                for (const MachineStateRule& rule : kMachineStateRules) machineState |= rule.applies(change, context);
                 if (machineState) {
                     result.machineState.push_back(change);
                 } else {

@@ -2,6 +2,8 @@
 // DescribeRegistryChanges), and what `check` makes of a registration's dry run.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,11 @@ struct CheckResult {
     bool judged = true;
     std::string error;
 };
-CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes);
+// The default value (text) of a key of the classes root as the registration
+// leaves it; nullopt when there is none. Some rules need one value the
+// registration does not change, which the change list therefore lacks.
+using RegisteredDefaultReader = std::function<std::optional<std::string>(const std::string& classesRootKey)>;
+CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes, const RegisteredDefaultReader& registeredDefault);
 
 // The rules of machine state, for --help and the README: one line each.
 std::vector<std::string> MachineStateRuleTexts();

@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "registry/memory/memory_registry.h"
 #include "registry/changes/registry_changes.h"
+#include "registry/changes/registry_data.h"
 #include "tools/host/live_registry.h"
 #include "tools/host/module_library.h"
 #include "tools/host/pass_on_overlay.h"
@@ -22,6 +24,7 @@
 #include "tools/qzreg/module_path.h"
 #include "tools/qzreg/registry_folder_rule.h"
 #include "tools/qzreg/usage.h"
+#include "text/code_page.h"
 #ifndef _WIN32
 #include "registry/folder/registry_folder.h"
 #endif
@@ -128,6 +131,24 @@ int CheckCannotTell(const Options& options, int exitCode, const std::string& why
     return exitCode;
 }
 
+// The default text of a classes-root key as the dry run leaves it: read from
+// the pass's overlay, which holds what the registration would write.
+RegisteredDefaultReader DefaultsAfterThePass(RegistryApi& overlay) {
+    return [&overlay](const std::string& key) -> std::optional<std::string> {
+        UniqueKey opened(overlay);
+        if (overlay.OpenKeyExW(HKEY_CLASSES_ROOT, Utf8ToUtf16(key).c_str(), KEY_QUERY_VALUE, opened.put()) !=
+            ERROR_SUCCESS)
+            return std::nullopt;
+        std::vector<BYTE> data(1024);
+        DWORD size = static_cast<DWORD>(data.size());
+        DWORD type = REG_NONE;
+        if (overlay.QueryValueExW(opened.get(), u"", &type, data.data(), &size) != ERROR_SUCCESS || type != REG_SZ)
+            return std::nullopt;
+        data.resize(size);
+        return Utf16ToUtf8(StringOfData(data));
+    };
+}
+
 int Check(const Options& options) {
     std::string error;
     std::unique_ptr<LiveRegistry> live = LiveRegistry::Open(options.live, error);
@@ -147,7 +168,7 @@ int Check(const Options& options) {
                                "a registration would fail here, so the check cannot tell whether the registration "
                                "is intact (" + live->Describe() + ")",
                                messages);
-    CheckResult check = ClassifyDrift(pass.changes);
+    CheckResult check = ClassifyDrift(pass.changes, DefaultsAfterThePass(*pass.overlay));
     check.messages = messages;
 
     if (options.format == "json") {
