@@ -348,7 +348,9 @@ TEST_F(QzregTest, CheckWhereARegistrationWouldFailListsNoDriftAndSaysItCannotTel
     const char kMissing[] = "The installation directory of the modelling system was not found: "
                             "HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir, value help (the key is missing)";
     for (const bool registered : {true, false}) {
-        if (registered) ASSERT_EQ(Qzreg("-q --registry '" + folder_ + "' register").exitCode, 5);
+        if (registered) {
+            ASSERT_EQ(Qzreg("-q --registry '" + folder_ + "' register").exitCode, 5);
+        }
         const std::string before = FolderState(folder_);
         const CommandRun run = Qzreg("--registry '" + folder_ + "' check");
         EXPECT_EQ(run.exitCode, 5);
@@ -595,9 +597,12 @@ TEST_P(QzregFolders, EachCommandGivesItsExitCodeAndLeavesTheFolderAsItWas) {
     const CommandRun run = Qzreg((c.installation ? installation_ : "") + WithPath(c.arguments, quoted),
                                  WithPath(c.environment, quoted));
     EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
-    if (!c.message.empty())
+    if (!c.message.empty()) {
         EXPECT_NE(("\n" + run.err).find("\n" + WithPath(c.message, folder)), std::string::npos) << run.err;
-    if (c.exitCode == 1) EXPECT_EQ(run.out, "") << "bad arguments print nothing on stdout";
+    }
+    if (c.exitCode == 1) {
+        EXPECT_EQ(run.out, "") << "bad arguments print nothing on stdout";
+    }
 
     const bool existed = before != "absent";
     if (existed || !c.madeOrUnchanged) {
