@@ -120,7 +120,8 @@ bool IsAnotherVersionsProgId(const RegistryChange& change, const DriftContext& c
 // document object and library classes, the language document type) with its own
 // module, system directories and application name, and the last one registered,
 // the current one, has them. While CurVer names another version, a value of
-// theirs that differs is that version's; a missing one is still drift. This
+// theirs that differs is that version's to judge (its own check lists what
+// another program changed there); a missing one is still drift. This
 // version's own keys still count: the versioned ProgID the registration names in
 // CurVer and the application class that ProgID names. When that class cannot be
 // read, no class key is passed over.
@@ -147,7 +148,7 @@ const MachineStateRule kMachineStateRules[] = {
      IsAnotherVersionsProgId},
     {"HKEY_CLASSES_ROOT: a value that differs in the classes and document types the versions share (every key "
      "but this version's versioned ProgID and the application class it names), while CurVer names another "
-     "version: that version, registered last, wrote it",
+     "version: that version is current, and its own check judges them",
      IsAnotherVersionsSharedClassValue},
 };
 
