@@ -107,9 +107,9 @@ def debian_package(path):
 
 def part_source(name, compiler):
     """The files of a part as the build uses them, and their one Debian package."""
-    spec = PARTS[name]
-    files = list(spec.get("headers", []))
-    for library in spec.get("files", []):
+    part = PARTS[name]
+    files = list(part.get("headers", []))
+    for library in part.get("files", []):
         found = run([compiler, "-print-file-name=" + library])
         if found == library:
             fail("%s does not find %s (%s)" % (compiler, library, name))
