@@ -100,9 +100,12 @@ const RegistryChange* AnotherVersionsCurVer(const std::vector<RegistryChange>& a
     return nullptr;
 }
 
+// Key names compare without regard to case, as the registry compares them.
+bool IsBelow(const std::string& key, const std::string& top) {
+    return key.size() > top.size() && AsciiEqualIgnoringCase(key.substr(0, top.size() + 1), top + "\\");
+}
 bool IsKeyOrBelow(const std::string& key, const std::string& top) {
-    return AsciiEqualIgnoringCase(key, top) ||
-           (key.size() > top.size() && AsciiEqualIgnoringCase(key.substr(0, top.size() + 1), top + "\\"));
+    return AsciiEqualIgnoringCase(key, top) || IsBelow(key, top);
 }
 
 // While CurVer names another version, that version is current: the
@@ -172,9 +175,7 @@ CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes, const Regi
                 bool parentMissing = false;
                 for (const Drift& drift : result.drift) {
                     if (drift.kind == Drift::Kind::MissingKey && drift.change.hive == change.hive &&
-                        change.key.size() > drift.change.key.size() &&
-                        AsciiEqualIgnoringCase(change.key.substr(0, drift.change.key.size() + 1),
-                                               drift.change.key + "\\"))
+                        IsBelow(change.key, drift.change.key))
                         parentMissing = true;
                 }
                 if (!parentMissing) result.drift.push_back({Drift::Kind::MissingKey, change});
