@@ -448,6 +448,41 @@ TEST(Package, DriftIsDetectedByTheInstalledCheckAndRepairedByMsiexec) {
     EXPECT_EQ(Msiexec("/x", QZ_MSI_PACKAGE), 0);
 }
 
+// The detection lines of docs/deployment.md, run as printed (cmd.exe, as a prompt runs them): the
+// package's key names this build, and the for /f line runs the installed qzreg.exe check, 0 while
+// intact and 6 after drift. The codes the document gives are this build's.
+TEST(Package, TheDeploymentDocsDetectionLinesWorkAsPrinted) {
+    const std::string docs = ReadWholeFile(WindowsPath(std::string(QZ_SOURCE_DIR) + "/docs/deployment.md"));
+    const auto printedLine = [&](const std::string& start) {
+        const std::size_t at = docs.find("\n  " + start);
+        if (at == std::string::npos) return std::string();
+        return docs.substr(at + 3, docs.find('\n', at + 3) - at - 3);
+    };
+    const std::string versionQuery = printedLine("reg query ");
+    const std::string check = printedLine("for /f ");
+    ASSERT_FALSE(versionQuery.empty());
+    ASSERT_FALSE(check.empty());
+    EXPECT_NE(docs.find(QZ_MSI_UPGRADE_CODE), std::string::npos) << "the document's UpgradeCode is not this build's";
+    EXPECT_NE(docs.find(QZ_MSI_ACTIVE_SETUP_CODE), std::string::npos) << "the document's Active Setup entry is not this build's";
+
+    RemoveProduct();
+    ImportRegFixture(kDemo);
+    ASSERT_EQ(Msiexec("/i", QZ_MSI_PACKAGE), 0);
+    const std::string out = ScratchFilePath("detection", ".txt");
+    EXPECT_EQ(RunWindowsCommand("cmd.exe /d /c " + versionQuery, out), 0) << versionQuery;
+    EXPECT_NE(ReadWholeFile(out).find("ProductVersion    REG_SZ    " QZ_MSI_PRODUCT_VERSION), std::string::npos)
+        << ReadWholeFile(out);
+    const std::string errors = ScratchFilePath("detection", ".err");
+    EXPECT_EQ(RunWindowsCommand("cmd.exe /d /c " + check, out, errors), kCheckIntact) << check;
+    EXPECT_NE(ReadWholeFile(out).find("The registration is intact"), std::string::npos) << ReadWholeFile(out);
+    EXPECT_EQ(ReadWholeFile(errors), "") << "the line runs something else too";
+    DeleteFileA(errors.c_str());
+    ASSERT_EQ(RunWindowsCommand("reg delete \"HKLM\\Software\\Corvalen\\Orvantis\\" QZ_VERSION_TEXT "\\GUIDefaults\" /f"), 0);
+    EXPECT_EQ(RunWindowsCommand("cmd.exe /d /c " + check, out), kCheckDrift) << check;
+    DeleteFileA(out.c_str());
+    EXPECT_EQ(Msiexec("/x", QZ_MSI_PACKAGE), 0);
+}
+
 // An installation that fails after its registry rows were written leaves the
 // registry as it was. The product has no test hook: the rollback package is a
 // copy of the package with a failing deferred action after WriteRegistryValues
