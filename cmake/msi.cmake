@@ -7,8 +7,8 @@
 #   cmake/qzproduct.wxs.in   the package's WiX source; its version, codes and folder derive from
 #                            QZ_PRODUCT_VERSION and the build number (QZ_BUILD_NUMBER)
 #   cmake/wixl-package.sh    builds it with Debian's wixl and adds what wixl leaves out (file
-#                            versions, secure properties, the empty Registry and RemoveRegistry
-#                            tables the action writes its rows into)
+#                            versions, secure properties, the install folder's permissions, the
+#                            empty Registry and RemoveRegistry tables the action writes its rows into)
 # and then makes the package's dates and package code reproducible (wixl-package.sh gives the
 # files SOURCE_DATE_EPOCH, cmake/msi-reproducible.py the summary times and a name-based package code)
 # and signs it when a certificate is configured (cmake/signing.cmake); the action is signed
@@ -152,9 +152,11 @@ add_custom_target(msi ALL DEPENDS ${QZ_MSI_FILE})
 # ---- packages only the tests install (never released) -----------------------------------
 # The next build (build number + 1) carries a module that differs from this build's (the same
 # file with bytes appended, which the loader ignores), so that a test sees which one is installed;
-# the older build (build number - 1) must be refused over this one; the rollback copy is this
-# package with a deferred action after WriteRegistryValues that fails (cmd.exe /c exit 1, type 34
-# + 1024: an executable run in a folder, deferred), so that the product carries no test hook.
+# the older build (build number - 1) must be refused over this one, and so must another commit's
+# package with this build's number (same-build); the rollback copy is this package with a deferred
+# action after WriteRegistryValues that fails (cmd.exe /c exit 1, type 34 + 1024: an executable
+# run in a folder, deferred), and the leaves-held copy this package without QzScheduleHeldFiles, so
+# that the product carries no test hook.
 set(qz_test_packages ${CMAKE_BINARY_DIR}/msi/test-packages)
 math(EXPR qz_next_build "${qz_build_number} + 1")
 set(QZ_MSI_NEXT_FILE ${qz_test_packages}/next/qzproduct.msi)
