@@ -18,22 +18,30 @@
 #   upgrade        every Upgrade row's property is public and secure (ICE61)
 #   properties     the product's identity is complete (ICE-class: required
 #                  properties), ALLUSERS=1 for a per-machine package
+#   folder         each folder given with --folder-permissions is created by a
+#   permissions    component (CreateFolder) and locked with exactly that DACL
+#                  (MsiLockPermissionsEx, no condition), which is protected from
+#                  what its parent grants and gives Users, Authenticated Users,
+#                  Everyone and Interactive no more than read and execute
 #
-#   msi-table-checks.sh [--msiinfo MSIINFO] [--file-version FILE_ID=VERSION]... PACKAGE.msi
+#   msi-table-checks.sh [--msiinfo MSIINFO] [--file-version FILE_ID=VERSION]...
+#                       [--folder-permissions DIRECTORY=SDDL]... PACKAGE.msi
 #
 # Prints one line per check ("ok" or "FAIL" with the rows that break it) and
 # exits 1 when any check fails.
 set -euo pipefail
 msiinfo=msiinfo
 versions=()
+folders=()
 while [ $# -gt 0 ]; do
   case $1 in
     --msiinfo) msiinfo=$2; shift 2 ;;
     --file-version) versions+=("$2"); shift 2 ;;
+    --folder-permissions) folders+=("$2"); shift 2 ;;
     *) break ;;
   esac
 done
-[ $# -eq 1 ] || { echo "usage: msi-table-checks.sh [--msiinfo I] [--file-version ID=VERSION]... PACKAGE.msi" >&2; exit 2; }
+[ $# -eq 1 ] || { echo "usage: msi-table-checks.sh [--msiinfo I] [--file-version ID=VERSION]... [--folder-permissions DIRECTORY=SDDL]... PACKAGE.msi" >&2; exit 2; }
 package=$1
 [ -f "$package" ] || { echo "msi-table-checks.sh: no package $package" >&2; exit 2; }
 
@@ -82,9 +90,9 @@ check "file versions" "$(sed '/^$/d' <<<"$findings")"
 
 position() { awk -F'\t' -v a="$1" '$1 == a { print $3 }' <<<"$sequence"; }
 findings=""
-order=(FindRelatedProducts AppSearch LaunchConditions CostInitialize FileCost CostFinalize InstallValidate
+order=(FindRelatedProducts AppSearch LaunchConditions QzCheckInstallation CostInitialize FileCost CostFinalize InstallValidate
        RemoveExistingProducts QzRegistrationRows InstallInitialize RemoveRegistryValues RemoveFiles InstallFiles
-       WriteRegistryValues RegisterProduct PublishProduct InstallFinalize)
+       WriteRegistryValues RegisterProduct PublishProduct InstallFinalize QzScheduleHeldFiles)
 previous=""
 for action in "${order[@]}"; do
   at=$(position "$action")
@@ -122,4 +130,31 @@ check "product properties" "$(for name in ProductCode ProductVersion UpgradeCode
     awk -F'\t' -v n="$name" '$1 == n && $2 != "" { found = 1 } END { if (!found) print n ": missing" }' <<<"$properties"
   done
   awk -F'\t' '$1 == "ALLUSERS" { v = $2 } END { if (v != "1") print "ALLUSERS is \"" v "\", not 1 (per machine)" }' <<<"$properties")"
+if [ ${#folders[@]} -gt 0 ]; then
+  created=$(rows CreateFolder)    # Directory_ Component_
+  locks=$(rows MsiLockPermissionsEx)  # MsiLockPermissionsEx LockObject Table SDDLText Condition
+  findings=""
+  for entry in "${folders[@]}"; do
+    directory=${entry%%=*}
+    expected=${entry#*=}
+    awk -F'\t' -v d="$directory" '$1 == d { found = 1 } END { exit !found }' <<<"$created" ||
+      findings+="$directory: no component creates it (CreateFolder)"$'\n'
+    found=$(awk -F'\t' -v d="$directory" '$2 == d && $3 == "CreateFolder" { print $4 "\t" $5 }' <<<"$locks")
+    if [ -z "$found" ]; then findings+="$directory: no MsiLockPermissionsEx row"$'\n'; continue; fi
+    [ "$(wc -l <<<"$found")" -eq 1 ] || findings+="$directory: more than one MsiLockPermissionsEx row"$'\n'
+    sddl=${found%%$'\t'*}
+    condition=${found#*$'\t'}
+    [ "$sddl" = "$expected" ] || findings+="$directory: DACL $sddl, not $expected"$'\n'
+    [ -z "$condition" ] || findings+="$directory: locked only under the condition $condition"$'\n'
+    [[ $sddl == D:P* ]] || findings+="$directory: DACL $sddl is not protected (D:P...): it takes what its parent grants"$'\n'
+    # Every ACE (type;flags;rights;;;trustee) for a group every user is in: read and execute at most.
+    while IFS=';' read -r type flags rights _ _ trustee; do
+      case $trustee in BU|AU|WD|IU) ;; *) continue ;; esac
+      [ "$type" = A ] || continue
+      case $rights in 0x1200a9|0x1200A9|FRFX|FXFR|GRGX|GXGR|FR|GR|FX|GX|0x120089|0x1200a0) ;;
+        *) findings+="$directory: $trustee gets $rights, more than read and execute"$'\n' ;; esac
+    done < <(grep -o '([^)]*)' <<<"$sddl" | tr -d '()')
+  done
+  check "folder permissions (a protected DACL of the package's own)" "$(sed '/^$/d' <<<"$findings")"
+fi
 exit $failed

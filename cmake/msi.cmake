@@ -7,8 +7,8 @@
 #   cmake/qzproduct.wxs.in   the package's WiX source; its version, codes and folder derive from
 #                            QZ_PRODUCT_VERSION and the build number (QZ_BUILD_NUMBER)
 #   cmake/wixl-package.sh    builds it with Debian's wixl and adds what wixl leaves out (file
-#                            versions, secure properties, the empty Registry and RemoveRegistry
-#                            tables the action writes its rows into)
+#                            versions, secure properties, the install folder's permissions, the
+#                            empty Registry and RemoveRegistry tables the action writes its rows into)
 # and then makes the package's dates and package code reproducible (wixl-package.sh gives the
 # files SOURCE_DATE_EPOCH, cmake/msi-reproducible.py the summary times and a name-based package code)
 # and signs it when a certificate is configured (cmake/signing.cmake); the action is signed
@@ -30,7 +30,9 @@ find_program(QZ_SYSTEM_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
 add_library(qzaction SHARED
   ${CMAKE_SOURCE_DIR}/tools/qzaction/action_win32.cpp
   ${CMAKE_SOURCE_DIR}/tools/qzaction/msi_session_win32.cpp
-  ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp)
+  ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp
+  ${CMAKE_SOURCE_DIR}/tools/qzaction/logon_command.cpp
+  ${CMAKE_SOURCE_DIR}/tools/qzaction/package_rules_win32.cpp)
 set_target_properties(qzaction PROPERTIES PREFIX "" OUTPUT_NAME qzaction)
 # "-lmsi", not "msi": the package target has that name.
 # Only the string table of resources/product.rc (the pass reads nothing else), and no symbols:
@@ -76,15 +78,25 @@ string(UUID QZ_MSI_UPGRADE_CODE NAMESPACE ${qz_msi_namespace} NAME "upgrade:${QZ
 string(UUID QZ_MSI_MODULE_COMPONENT NAMESPACE ${qz_msi_namespace} NAME "module:${QZ_PRODUCT_VERSION}" TYPE SHA1 UPPER)
 string(UUID QZ_MSI_HOST_COMPONENT NAMESPACE ${qz_msi_namespace} NAME "host:${QZ_PRODUCT_VERSION}" TYPE SHA1 UPPER)
 string(UUID QZ_MSI_FOLDER_COMPONENT NAMESPACE ${qz_msi_namespace} NAME "folder:${QZ_PRODUCT_VERSION}" TYPE SHA1 UPPER)
-foreach(code QZ_MSI_UPGRADE_CODE QZ_MSI_MODULE_COMPONENT QZ_MSI_HOST_COMPONENT QZ_MSI_FOLDER_COMPONENT)
+string(UUID QZ_MSI_LOGON_COMPONENT NAMESPACE ${qz_msi_namespace} NAME "logon:${QZ_PRODUCT_VERSION}" TYPE SHA1 UPPER)
+# The product version's Active Setup entry: each user's part of the registration at logon.
+string(UUID QZ_MSI_ACTIVE_SETUP_CODE NAMESPACE ${qz_msi_namespace} NAME "activesetup:${QZ_PRODUCT_VERSION}" TYPE SHA1 UPPER)
+foreach(code QZ_MSI_UPGRADE_CODE QZ_MSI_MODULE_COMPONENT QZ_MSI_HOST_COMPONENT QZ_MSI_FOLDER_COMPONENT
+             QZ_MSI_LOGON_COMPONENT QZ_MSI_ACTIVE_SETUP_CODE)
   set(${code} "{${${code}}}")
 endforeach()
+set(QZ_MSI_ACTIVE_SETUP_KEY "Software\\Microsoft\\Active Setup\\Installed Components\\${QZ_MSI_ACTIVE_SETUP_CODE}")
+# The install folder's own DACL, protected from what the folder it is made in grants: SYSTEM and
+# Administrators full control, Users read and execute, inherited by the files in it. (A CMake
+# variable holding semicolons: commands take it through $<SEMICOLON>.)
+set(QZ_MSI_FOLDER_SDDL "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)")
 
 # qz_msi_wxs(BUILD OUT): the package's WiX source for one build number.
 function(qz_msi_wxs build out)
   set(QZ_MSI_PRODUCT_VERSION "${QZ_VERSION_MAJOR}.${QZ_VERSION_MINOR}.${build}")
   string(UUID QZ_MSI_PRODUCT_CODE NAMESPACE ${qz_msi_namespace} NAME "product:${QZ_MSI_PRODUCT_VERSION}" TYPE SHA1 UPPER)
   set(QZ_MSI_PRODUCT_CODE "{${QZ_MSI_PRODUCT_CODE}}")
+  set(QZ_MSI_ACTIVE_SETUP_VERSION "${QZ_VERSION_MAJOR},${QZ_VERSION_MINOR},${build}")
   configure_file(${CMAKE_SOURCE_DIR}/cmake/qzproduct.wxs.in ${out} @ONLY)
 endfunction()
 
@@ -92,8 +104,16 @@ set(QZ_MSI_PRODUCT_VERSION "${QZ_VERSION_MAJOR}.${QZ_VERSION_MINOR}.${qz_build_n
 set(QZ_MSI_WXS ${CMAKE_BINARY_DIR}/msi/qzproduct.wxs)
 qz_msi_wxs(${qz_build_number} ${QZ_MSI_WXS})
 # The version every file of the package states in its version block (resources/product.rc,
-# tools/qzreg/qzreg.rc), for the File table's Version column.
+# tools/qzreg/qzreg.rc): the same in every build, the product's version the host reads.
 set(QZ_FILE_VERSION "${QZ_VERSION_MAJOR}.${QZ_VERSION_MINOR}.0.${QZ_VERSION_BUILD}")
+# qz_msi_package_file_version(BUILD OUT): what the File table states for the files of the product's
+# folder, the file's own version with the build number in its third field (0 in the file). Windows
+# Installer replaces a file only with a higher version: with the version block's alone, every build
+# would keep a module a running host holds, and the next build would never reach it.
+function(qz_msi_package_file_version build out)
+  set(${out} "${QZ_VERSION_MAJOR}.${QZ_VERSION_MINOR}.${build}.${QZ_VERSION_BUILD}" PARENT_SCOPE)
+endfunction()
+qz_msi_package_file_version(${qz_build_number} QZ_MSI_FILE_VERSION)
 
 set(QZ_MSI_FILE ${CMAKE_BINARY_DIR}/bin/qzproduct.msi)
 if(NOT QZ_WIXL OR NOT QZ_MSIBUILD OR NOT QZ_MSIINFO OR NOT QZ_SYSTEM_PYTHON3)
@@ -106,9 +126,18 @@ if(NOT QZ_WIXL OR NOT QZ_MSIBUILD OR NOT QZ_MSIINFO OR NOT QZ_SYSTEM_PYTHON3)
 endif()
 
 set(qz_msi_tools --wixl ${QZ_WIXL} --msibuild ${QZ_MSIBUILD} --msiinfo ${QZ_MSIINFO})
-set(qz_msi_versions --file-version qzproduct.dll=${QZ_FILE_VERSION} --file-version qzreg.exe=${QZ_FILE_VERSION}
-  --file-version qzevents.dll=${QZ_FILE_VERSION}
-  --secure-property INSTALLFOLDER)
+# qz_msi_build_options(BUILD OUT): what wixl-package.sh adds to the package of one build.
+# qzevents.dll, shared by every version's package, states its own version: a newer one replaces an
+# older one.
+function(qz_msi_build_options build out)
+  qz_msi_package_file_version(${build} version)
+  string(REPLACE ";" "$<SEMICOLON>" sddl "${QZ_MSI_FOLDER_SDDL}")
+  set(${out} --file-version qzproduct.dll=${version} --file-version qzreg.exe=${version}
+    --file-version qzevents.dll=${QZ_FILE_VERSION}
+    --secure-property INSTALLFOLDER
+    --lock-folder "INSTALLFOLDER=${sddl}" PARENT_SCOPE)
+endfunction()
+qz_msi_build_options(${qz_build_number} qz_msi_versions)
 add_custom_command(OUTPUT ${QZ_MSI_FILE}
   COMMAND ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh ${qz_msi_tools} ${qz_msi_versions}
           --source-date-epoch ${QZ_SOURCE_DATE_EPOCH} ${QZ_MSI_WXS} $<TARGET_FILE_DIR:qzproduct> ${QZ_MSI_FILE}
@@ -123,20 +152,23 @@ add_custom_target(msi ALL DEPENDS ${QZ_MSI_FILE})
 # ---- packages only the tests install (never released) -----------------------------------
 # The next build (build number + 1) carries a module that differs from this build's (the same
 # file with bytes appended, which the loader ignores), so that a test sees which one is installed;
-# the older build (build number - 1) must be refused over this one; the rollback copy is this
-# package with a deferred action after WriteRegistryValues that fails (cmd.exe /c exit 1, type 34
-# + 1024: an executable run in a folder, deferred), so that the product carries no test hook.
+# the older build (build number - 1) must be refused over this one, and so must another commit's
+# package with this build's number (same-build); the rollback copy is this package with a deferred
+# action after WriteRegistryValues that fails (cmd.exe /c exit 1, type 34 + 1024: an executable
+# run in a folder, deferred), and the leaves-held copy this package without QzScheduleHeldFiles, so
+# that the product carries no test hook.
 set(qz_test_packages ${CMAKE_BINARY_DIR}/msi/test-packages)
 math(EXPR qz_next_build "${qz_build_number} + 1")
 set(QZ_MSI_NEXT_FILE ${qz_test_packages}/next/qzproduct.msi)
 qz_msi_wxs(${qz_next_build} ${qz_test_packages}/next/qzproduct.wxs)
 set(qz_next_files ${qz_test_packages}/next/files)
+qz_msi_build_options(${qz_next_build} qz_next_versions)
 add_custom_command(OUTPUT ${QZ_MSI_NEXT_FILE}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${qz_next_files}
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:qzreg> $<TARGET_FILE:qzaction> $<TARGET_FILE:qzevents> ${qz_next_files}
   COMMAND sh -c "cat \"$0\" >\"$1\" && printf 'next build %s' \"$2\" >>\"$1\""
           $<TARGET_FILE:qzproduct> ${qz_next_files}/qzproduct.dll ${qz_next_build}
-  COMMAND ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh ${qz_msi_tools} ${qz_msi_versions}
+  COMMAND ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh ${qz_msi_tools} ${qz_next_versions}
           ${qz_test_packages}/next/qzproduct.wxs ${qz_next_files} ${QZ_MSI_NEXT_FILE}
   DEPENDS ${qz_test_packages}/next/qzproduct.wxs qzproduct qzreg qzaction qzevents ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
   COMMENT "The next build's package, for the tests: ${QZ_MSI_NEXT_FILE}"
@@ -147,14 +179,30 @@ if(qz_build_number GREATER 0)
   math(EXPR qz_older_build "${qz_build_number} - 1")
   set(QZ_MSI_OLDER_FILE ${qz_test_packages}/older/qzproduct.msi)
   qz_msi_wxs(${qz_older_build} ${qz_test_packages}/older/qzproduct.wxs)
+  qz_msi_build_options(${qz_older_build} qz_older_versions)
   add_custom_command(OUTPUT ${QZ_MSI_OLDER_FILE}
-    COMMAND ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh ${qz_msi_tools} ${qz_msi_versions}
+    COMMAND ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh ${qz_msi_tools} ${qz_older_versions}
             ${qz_test_packages}/older/qzproduct.wxs $<TARGET_FILE_DIR:qzproduct> ${QZ_MSI_OLDER_FILE}
     DEPENDS ${qz_test_packages}/older/qzproduct.wxs qzproduct qzreg qzaction qzevents ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
     COMMENT "The older build's package, for the tests: ${QZ_MSI_OLDER_FILE}"
     VERBATIM)
   list(APPEND qz_test_package_files ${QZ_MSI_OLDER_FILE})
 endif()
+# A build of another commit with this build's number: this build's WiX source (its ProductCode) and
+# a module that differs (bytes appended, as the next build's), so another package code.
+set(QZ_MSI_SAME_BUILD_FILE ${qz_test_packages}/same-build/qzproduct.msi)
+set(qz_same_build_files ${qz_test_packages}/same-build/files)
+add_custom_command(OUTPUT ${QZ_MSI_SAME_BUILD_FILE}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${qz_same_build_files}
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:qzreg> $<TARGET_FILE:qzaction> $<TARGET_FILE:qzevents> ${qz_same_build_files}
+  COMMAND sh -c "cat \"$0\" >\"$1\" && printf 'another commit of build %s' \"$2\" >>\"$1\""
+          $<TARGET_FILE:qzproduct> ${qz_same_build_files}/qzproduct.dll ${qz_build_number}
+  COMMAND ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh ${qz_msi_tools} ${qz_msi_versions}
+          ${QZ_MSI_WXS} ${qz_same_build_files} ${QZ_MSI_SAME_BUILD_FILE}
+  DEPENDS ${QZ_MSI_WXS} qzproduct qzreg qzaction qzevents ${CMAKE_SOURCE_DIR}/cmake/wixl-package.sh
+  COMMENT "A package of another commit with this build's number, for the tests: ${QZ_MSI_SAME_BUILD_FILE}"
+  VERBATIM)
+list(APPEND qz_test_package_files ${QZ_MSI_SAME_BUILD_FILE})
 set(QZ_MSI_ROLLBACK_FILE ${qz_test_packages}/rollback/qzproduct.msi)
 add_custom_command(OUTPUT ${QZ_MSI_ROLLBACK_FILE}
   COMMAND ${CMAKE_COMMAND} -E copy ${QZ_MSI_FILE} ${QZ_MSI_ROLLBACK_FILE}
@@ -166,4 +214,16 @@ add_custom_command(OUTPUT ${QZ_MSI_ROLLBACK_FILE}
   COMMENT "The package with a failing deferred action, for the rollback test: ${QZ_MSI_ROLLBACK_FILE}"
   VERBATIM)
 list(APPEND qz_test_package_files ${QZ_MSI_ROLLBACK_FILE})
+# This package without QzScheduleHeldFiles: its removal leaves a module a host holds where it is,
+# as the builds before that action did, so that the next build must replace it by its version.
+set(QZ_MSI_LEAVES_HELD_FILE ${qz_test_packages}/leaves-held/qzproduct.msi)
+add_custom_command(OUTPUT ${QZ_MSI_LEAVES_HELD_FILE}
+  COMMAND ${CMAKE_COMMAND} -E copy ${QZ_MSI_FILE} ${QZ_MSI_LEAVES_HELD_FILE}
+  COMMAND ${QZ_MSIBUILD} ${QZ_MSI_LEAVES_HELD_FILE}
+          -q "DELETE FROM `InstallExecuteSequence` WHERE `Action` = 'QzScheduleHeldFiles'"
+  COMMAND sh -c "! \"$0\" export \"$1\" InstallExecuteSequence | grep -q '^QzScheduleHeldFiles'" ${QZ_MSIINFO} ${QZ_MSI_LEAVES_HELD_FILE}
+  DEPENDS ${QZ_MSI_FILE}
+  COMMENT "The package whose removal leaves held files, for the upgrade test: ${QZ_MSI_LEAVES_HELD_FILE}"
+  VERBATIM)
+list(APPEND qz_test_package_files ${QZ_MSI_LEAVES_HELD_FILE})
 add_custom_target(msi-test-packages ALL DEPENDS ${qz_test_package_files})

@@ -96,6 +96,8 @@ set_tests_properties(qzreg_json_schema_test PROPERTIES FIXTURES_REQUIRED qzreg_j
 # What some test programs need beyond the module.
 # The unit test of the custom action's rows is built with the action's platform-free part.
 target_sources(installer_rows_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp)
+# So is the one of every user's logon commands.
+target_sources(logon_command_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qzaction/logon_command.cpp)
 
 if(NOT WIN32)
   return()
@@ -152,19 +154,28 @@ endif()
 # types, upgrade rows) with cmake/msi-table-checks.sh; msi_e2e_test installs it, the next and
 # older builds and the rollback copy under Wine.
 if(TARGET msi-test-packages)
+  string(REPLACE ";" "$<SEMICOLON>" qz_folder_sddl "${QZ_MSI_FOLDER_SDDL}")
   add_test(NAME msi_tables_test COMMAND ${CMAKE_SOURCE_DIR}/cmake/msi-table-checks.sh --msiinfo ${QZ_MSIINFO}
-    --file-version qzproduct.dll=${QZ_FILE_VERSION} --file-version qzreg.exe=${QZ_FILE_VERSION}
-    --file-version qzevents.dll=${QZ_FILE_VERSION} ${QZ_MSI_FILE})
+    --file-version qzproduct.dll=${QZ_MSI_FILE_VERSION} --file-version qzreg.exe=${QZ_MSI_FILE_VERSION}
+    --file-version qzevents.dll=${QZ_FILE_VERSION} --folder-permissions "INSTALLFOLDER=${qz_folder_sddl}" ${QZ_MSI_FILE})
+
+  # A stand-in for the modelling application: it loads the installed module and keeps it loaded
+  # while msi_e2e_test upgrades or removes the package.
+  add_executable(qz_module_holder ${CMAKE_SOURCE_DIR}/tests/hook_host/qz_module_holder.cpp)
+  target_link_libraries(qz_module_holder PRIVATE shell32)
 
   if(TARGET msi_e2e_test)
-    add_dependencies(msi_e2e_test msi msi-test-packages)
+    add_dependencies(msi_e2e_test msi msi-test-packages qz_module_holder)
     target_link_libraries(msi_e2e_test PRIVATE -lmsi)
     target_compile_definitions(msi_e2e_test PRIVATE QZ_MSI_PACKAGE="${QZ_MSI_FILE}"
       QZ_MSI_NEXT_PACKAGE="${QZ_MSI_NEXT_FILE}" QZ_MSI_OLDER_PACKAGE="${QZ_MSI_OLDER_FILE}"
       QZ_MSI_ROLLBACK_PACKAGE="${QZ_MSI_ROLLBACK_FILE}" QZ_MSI_NEXT_MODULE="${qz_next_files}/qzproduct.dll"
       QZ_MSI_PRODUCT_VERSION="${QZ_MSI_PRODUCT_VERSION}" QZ_MSI_UPGRADE_CODE="${QZ_MSI_UPGRADE_CODE}"
       QZ_MSI_NEXT_PRODUCT_VERSION="${QZ_VERSION_MAJOR}.${QZ_VERSION_MINOR}.${qz_next_build}"
-      QZ_MSI_FILE_VERSION="${QZ_FILE_VERSION}")
+      QZ_MSI_FILE_VERSION="${QZ_FILE_VERSION}" QZ_MSI_PACKAGE_FILE_VERSION="${QZ_MSI_FILE_VERSION}"
+      QZ_MSI_SAME_BUILD_PACKAGE="${QZ_MSI_SAME_BUILD_FILE}" QZ_MSI_LEAVES_HELD_PACKAGE="${QZ_MSI_LEAVES_HELD_FILE}" QZ_MODULE_HOLDER_FILE="$<TARGET_FILE:qz_module_holder>"
+      QZ_MSI_ACTIVE_SETUP_CODE="${QZ_MSI_ACTIVE_SETUP_CODE}"
+      QZ_MSI_ACTIVE_SETUP_VERSION="${QZ_VERSION_MAJOR},${QZ_VERSION_MINOR},${qz_build_number}")
   endif()
 
   # ---- the package of the next product version beside this one's -----------------------------

@@ -36,8 +36,9 @@ protected:
         return run;
     }
 
-    // Builds the one-file package with the step's extra arguments.
-    CommandRun Package(const std::string& arguments) {
+    // Builds the one-file package with the step's extra arguments (createFolder: its component
+    // creates its folder, a CreateFolder row).
+    CommandRun Package(const std::string& arguments, bool createFolder = false) {
         const std::string wxs =
             "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
             "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
@@ -47,7 +48,8 @@ protected:
             "    <Media Id=\"1\" Cabinet=\"t.cab\" EmbedCab=\"yes\"/>\n"
             "    <Directory Id=\"TARGETDIR\" Name=\"SourceDir\"><Directory Id=\"ProgramFiles64Folder\">\n"
             "      <Directory Id=\"INSTALLFOLDER\" Name=\"T\">\n"
-            "        <Component Id=\"Payload\" Guid=\"{2F1E2D3C-4B5A-5968-8776-A5B4C3D2E1F0}\" Win64=\"yes\">\n"
+            "        <Component Id=\"Payload\" Guid=\"{2F1E2D3C-4B5A-5968-8776-A5B4C3D2E1F0}\" Win64=\"yes\">\n" +
+            std::string(createFolder ? "          <CreateFolder/>\n" : "") +
             "          <File Id=\"payload.dll\" Name=\"payload.dll\" Source=\"payload.dll\" KeyPath=\"yes\"/>\n"
             "        </Component>\n"
             "      </Directory>\n"
@@ -92,6 +94,18 @@ TEST_F(WixlPackage, WritesTheFileVersionAndTheEmptyRegistryTables) {
         EXPECT_NE(("\n" + tables.out).find(table), std::string::npos) << tables.out;
 }
 
+// A folder the package creates gets the DACL given, in the MsiLockPermissionsEx table wixl lacks
+// (columns: MsiLockPermissionsEx, LockObject, Table, SDDLText, Condition).
+TEST_F(WixlPackage, LocksACreatedFolderWithItsDacl) {
+    const CommandRun run = Package("--lock-folder 'INSTALLFOLDER=D:PAI(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)'", true);
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    const std::vector<std::string> lock = Row("MsiLockPermissionsEx", "LockINSTALLFOLDER");
+    ASSERT_GE(lock.size(), 4u) << run.out;
+    EXPECT_EQ(lock[1], "INSTALLFOLDER");
+    EXPECT_EQ(lock[2], "CreateFolder");
+    EXPECT_EQ(lock[3], "D:PAI(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)");
+}
+
 TEST_F(WixlPackage, RefusesAVersionItCannotWriteAndWritesNoPackage) {
     struct Case {
         const char* argument;
@@ -101,6 +115,8 @@ TEST_F(WixlPackage, RefusesAVersionItCannotWriteAndWritesNoPackage) {
         {"--file-version other.dll=1.0.0.0", "wixl-package.sh: the package has no file other.dll"},
         {"--file-version payload.dll=38.0", "wixl-package.sh: payload.dll: '38.0' is not a file version (a.b.c.d)"},
         {"--file-version \"payload.dll=1.0.0.0' OR '1'='1\"", "is not a file version"},
+        {"--lock-folder 'INSTALLFOLDER=D:P(A;;FA;;;SY)'", "the package creates no folder INSTALLFOLDER"},
+        {"--lock-folder \"INSTALLFOLDER=D:P(A;;FA;;;SY)') OR ('1'='1\"", "is not a DACL in SDDL"},
     };
     for (const Case& c : cases) {
         const CommandRun run = Package(c.argument);

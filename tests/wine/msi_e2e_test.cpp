@@ -6,8 +6,8 @@
 // installations must be equal, the removals may differ only by the lines a
 // state lists (each one listed in docs/differences.md with its reason). The
 // package's life (installation, repair, the next build over the installed one,
-// an older build refused, removal) is a second table, each step against the
-// same regsvr32 twin; the package of the next product version beside this one
+// an older build refused, removal, an upgrade and a removal while a running host
+// holds the module) is a second table, each step against the same regsvr32 twin; the package of the next product version beside this one
 // is a third (its own CTest test, which builds that version first).
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -75,6 +75,16 @@ std::vector<std::string> ComparedKeys() {
 
 // The package's own key: where it remembers the folder it was installed to.
 const char kPackageKey[] = "Software\\Corvalen\\Installations";
+
+// A string value of HKLM in the 64-bit view; empty when it is not there.
+std::string ReadMachineString(const std::string& key, const char* name) {
+    wchar_t data[4096] = {};
+    DWORD size = sizeof data;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, WideFromUtf8(key).c_str(), WideFromUtf8(name).c_str(),
+                     RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, data, &size) != ERROR_SUCCESS)
+        return {};
+    return Utf8FromWide(data);
+}
 
 const char kRegHeader[] = "Windows Registry Editor Version 5.00\n\n";
 
@@ -175,6 +185,72 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 // The package msiexec /i installed last, until msiexec /x removes it.
 std::string installedPackage;
 
+// msiexec's success when a file in use is replaced or deleted at the next restart.
+constexpr int kRestartRequired = 3010;
+
+// ---- a running host that holds the module, and the restart ---------------------
+
+// The stand-in for the modelling application (tests/hook_host/qz_module_holder.cpp)
+// while it holds the installed module; null when none runs.
+HANDLE moduleHolder = nullptr;
+
+// Starts the stand-in host on the installed module and waits until it has loaded it.
+void HoldModule() {
+    const std::string ready = ScratchFilePath("holder", ".ready");
+    std::wstring command = WideFromUtf8("\"" + WindowsPath(QZ_MODULE_HOLDER_FILE) + "\" \"" + kInstalledModule +
+                                        "\" \"" + ready + "\"");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &process));
+    CloseHandle(process.hThread);
+    moduleHolder = process.hProcess;
+    for (int i = 0; i < 200 && GetFileAttributesA(ready.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+        ASSERT_EQ(WaitForSingleObject(moduleHolder, 50), static_cast<DWORD>(WAIT_TIMEOUT)) << "the host could not load "
+                                                                                           << kInstalledModule;
+    }
+    ASSERT_NE(GetFileAttributesA(ready.c_str()), INVALID_FILE_ATTRIBUTES) << "the host did not load the module";
+    DeleteFileA(ready.c_str());
+}
+
+// The machine restarts: the host ends with the session, and Wine's boot does
+// what was scheduled for the restart (PendingFileRenameOperations).
+void Restart() {
+    if (moduleHolder != nullptr) {
+        TerminateProcess(moduleHolder, 0);
+        WaitForSingleObject(moduleHolder, 10000);
+        CloseHandle(moduleHolder);
+        moduleHolder = nullptr;
+    }
+    EXPECT_EQ(RunWindowsCommand("wineboot.exe -r"), 0);
+}
+
+const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+
+// The file operations waiting for the restart, as "source -> target" lines
+// ("-> (delete)" for a deletion), without the \??\ prefixes.
+std::vector<std::string> PendingRenames() {
+    std::vector<std::string> lines;
+    std::vector<wchar_t> data(1 << 16);
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, WideFromUtf8(kSessionManager).c_str(), L"PendingFileRenameOperations",
+                     RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &size) != ERROR_SUCCESS)
+        return lines;
+    std::vector<std::string> names;
+    for (const wchar_t* at = data.data(); at < data.data() + size / sizeof(wchar_t); at += wcslen(at) + 1) {
+        std::string name = Utf8FromWide(at);
+        if (name.rfind("\\??\\", 0) == 0) name.erase(0, 4);
+        names.push_back(name);
+    }
+    for (std::size_t i = 0; i + 1 < names.size(); i += 2) {
+        if (names[i].empty() && names[i + 1].empty()) break;
+        lines.push_back(names[i] + " -> " + (names[i + 1].empty() ? "(delete)" : names[i + 1]));
+    }
+    return lines;
+}
+
+
 // msiexec /i or /x of a package, silent, with a verbose log; its exit code.
 // The log's end is printed when a run that should succeed fails.
 int Msiexec(const std::string& action, const std::string& package, bool expectSuccess = true,
@@ -183,10 +259,12 @@ int Msiexec(const std::string& action, const std::string& package, bool expectSu
     const DWORD start = GetTickCount();
     const int exitCode = RunWindowsCommand("msiexec " + action + " " + Quoted(WindowsPath(package)) + " /qn /l*v " +
                                            Quoted(log) + (properties.empty() ? "" : " " + properties));
-    std::cout << "msiexec " << action << " " << properties << ": " << GetTickCount() - start << " ms\n";
-    if (exitCode == 0 && action == "/i") installedPackage = package;
-    if (exitCode == 0 && action == "/x") installedPackage.clear();
-    if (exitCode != 0 && expectSuccess) {
+    std::cout << "msiexec " << action << " " << properties << ": exit " << exitCode << ", " << GetTickCount() - start
+              << " ms\n";
+    const bool succeeded = exitCode == 0 || exitCode == kRestartRequired;
+    if (succeeded && action == "/i") installedPackage = package;
+    if (succeeded && action == "/x") installedPackage.clear();
+    if (!succeeded && expectSuccess) {
         const std::string text = ReadWholeFile(log);
         std::cout << "msiexec " << action << " exited with " << exitCode << "; its log ends:\n"
                   << text.substr(text.size() > 4000 ? text.size() - 4000 : 0) << "\n";
@@ -198,6 +276,7 @@ int Msiexec(const std::string& action, const std::string& package, bool expectSu
 // Back to a prefix without the product: neither package installed, no product
 // keys, no installed module.
 void RemoveProduct() {
+    if (moduleHolder != nullptr) Restart();
     if (!installedPackage.empty()) Msiexec("/x", installedPackage);
     ResetProductRegistry();
     for (int build : {QZ_VERSION_BUILD - 10, kOtherBuild}) {
@@ -369,6 +448,41 @@ TEST(Package, DriftIsDetectedByTheInstalledCheckAndRepairedByMsiexec) {
     EXPECT_EQ(Msiexec("/x", QZ_MSI_PACKAGE), 0);
 }
 
+// The detection lines of docs/deployment.md, run as printed (cmd.exe, as a prompt runs them): the
+// package's key names this build, and the for /f line runs the installed qzreg.exe check, 0 while
+// intact and 6 after drift. The codes the document gives are this build's.
+TEST(Package, TheDeploymentDocsDetectionLinesWorkAsPrinted) {
+    const std::string docs = ReadWholeFile(WindowsPath(std::string(QZ_SOURCE_DIR) + "/docs/deployment.md"));
+    const auto printedLine = [&](const std::string& start) {
+        const std::size_t at = docs.find("\n  " + start);
+        if (at == std::string::npos) return std::string();
+        return docs.substr(at + 3, docs.find('\n', at + 3) - at - 3);
+    };
+    const std::string versionQuery = printedLine("reg query ");
+    const std::string check = printedLine("for /f ");
+    ASSERT_FALSE(versionQuery.empty());
+    ASSERT_FALSE(check.empty());
+    EXPECT_NE(docs.find(QZ_MSI_UPGRADE_CODE), std::string::npos) << "the document's UpgradeCode is not this build's";
+    EXPECT_NE(docs.find(QZ_MSI_ACTIVE_SETUP_CODE), std::string::npos) << "the document's Active Setup entry is not this build's";
+
+    RemoveProduct();
+    ImportRegFixture(kDemo);
+    ASSERT_EQ(Msiexec("/i", QZ_MSI_PACKAGE), 0);
+    const std::string out = ScratchFilePath("detection", ".txt");
+    EXPECT_EQ(RunWindowsCommand("cmd.exe /d /c " + versionQuery, out), 0) << versionQuery;
+    EXPECT_NE(ReadWholeFile(out).find("ProductVersion    REG_SZ    " QZ_MSI_PRODUCT_VERSION), std::string::npos)
+        << ReadWholeFile(out);
+    const std::string errors = ScratchFilePath("detection", ".err");
+    EXPECT_EQ(RunWindowsCommand("cmd.exe /d /c " + check, out, errors), kCheckIntact) << check;
+    EXPECT_NE(ReadWholeFile(out).find("The registration is intact"), std::string::npos) << ReadWholeFile(out);
+    EXPECT_EQ(ReadWholeFile(errors), "") << "the line runs something else too";
+    DeleteFileA(errors.c_str());
+    ASSERT_EQ(RunWindowsCommand("reg delete \"HKLM\\Software\\Corvalen\\Orvantis\\" QZ_VERSION_TEXT "\\GUIDefaults\" /f"), 0);
+    EXPECT_EQ(RunWindowsCommand("cmd.exe /d /c " + check, out), kCheckDrift) << check;
+    DeleteFileA(out.c_str());
+    EXPECT_EQ(Msiexec("/x", QZ_MSI_PACKAGE), 0);
+}
+
 // An installation that fails after its registry rows were written leaves the
 // registry as it was. The product has no test hook: the rollback package is a
 // copy of the package with a failing deferred action after WriteRegistryValues
@@ -426,11 +540,63 @@ enum class Op {
     Regsvr32Unregister,     // regsvr32 /u of the module at the package's path
     Drift,                  // a value and a key of the registration taken away
     Install,                // msiexec /i of this build
+    InstallLeavingHeldFiles,  // msiexec /i of this build without QzScheduleHeldFiles (as builds before it)
     InstallNextBuild,       // msiexec /i of the next build, over whatever is installed
     InstallOlderBuild,      // msiexec /i of the build before this one: refused
+    InstallSameBuildOfAnotherCommit,  // msiexec /i of another commit's package with this build's number: refused
     Repair,                 // REINSTALL=ALL REINSTALLMODE=omus
     Remove,                 // msiexec /x of what is installed
+    HoldModule,             // a stand-in host loads the installed module and keeps it (no-op on the twin)
+    Restart,                // the host ends, the machine restarts (wineboot -r)
 };
+
+// An installation the package must refuse: exit 1603, and the module, the product's keys and the
+// installed builds as they were.
+void Refused(const char* package, const char* why) {
+    const std::string module = ReadWholeFile(kInstalledModule);
+    const std::string registry = ExportComparedKeys();
+    const std::vector<std::string> builds = InstalledBuilds();
+    EXPECT_EQ(Msiexec("/i", package, false), 1603) << why;
+    EXPECT_EQ(ReadWholeFile(kInstalledModule), module) << why << ": the module changed";
+    EXPECT_EQ(ExportComparedKeys(), registry) << why << ": the registry changed";
+    EXPECT_EQ(InstalledBuilds(), builds) << why;
+}
+
+// The next build's package while a host holds the module: the next build's module at once (0),
+// or staged by the installer for the restart (3010); never 0 with the old module kept.
+void InstallNextBuildOverAHeldModule() {
+    const int exitCode = Msiexec("/i", QZ_MSI_NEXT_PACKAGE);
+    const std::string next = ReadWholeFile(WindowsPath(QZ_MSI_NEXT_MODULE));
+    if (exitCode == 0) {
+        EXPECT_EQ(ReadWholeFile(kInstalledModule), next) << "exit 0, and the held module is not the next build's";
+        return;
+    }
+    ASSERT_EQ(exitCode, kRestartRequired);
+    const std::vector<std::string> pending = PendingRenames();
+    EXPECT_TRUE(std::any_of(pending.begin(), pending.end(), [](const std::string& line) {
+        return line.size() > sizeof kInstalledModule && line.compare(line.size() - (sizeof kInstalledModule - 1),
+                                                                      std::string::npos, kInstalledModule) == 0 &&
+               line.find(" -> (delete)") == std::string::npos;
+    })) << "exit 3010, and nothing is staged to become " << kInstalledModule;
+}
+
+// Removal while a host holds the module: 0 with the module gone, or 3010 with it gone from its
+// path or scheduled for deletion at the restart.
+void RemoveWhileHeld() {
+    const int exitCode = Msiexec("/x", installedPackage);
+    const bool there = GetFileAttributesA(kInstalledModule) != INVALID_FILE_ATTRIBUTES;
+    if (exitCode == 0) {
+        EXPECT_FALSE(there) << "exit 0, and the held module stayed";
+        return;
+    }
+    ASSERT_EQ(exitCode, kRestartRequired);
+    const std::vector<std::string> pending = PendingRenames();
+    const std::string folder = std::string(kInstallFolder) + "\\";
+    EXPECT_TRUE(std::any_of(pending.begin(), pending.end(), [&](const std::string& line) {
+        return line.rfind(there ? std::string(kInstalledModule) : folder, 0) == 0 &&
+               line.find(" -> (delete)") != std::string::npos;
+    })) << "exit 3010, and no deletion of the module is scheduled";
+}
 
 void Drift() {
     ASSERT_EQ(RunWindowsCommand("reg delete \"HKCR\\Orvantis Language\\shell\\Open\\command\" /ve /f"), 0);
@@ -451,19 +617,27 @@ void Play(Op op) {
         case Op::Regsvr32Unregister: EXPECT_EQ(RunRegsvr32(kInstalledModule, true), 0); break;
         case Op::Drift: Drift(); break;
         case Op::Install: EXPECT_EQ(Msiexec("/i", QZ_MSI_PACKAGE), 0); break;
-        case Op::InstallNextBuild: EXPECT_EQ(Msiexec("/i", QZ_MSI_NEXT_PACKAGE), 0); break;
-        case Op::InstallOlderBuild: {
-            const std::string module = ReadWholeFile(kInstalledModule);
-            const std::string registry = ExportComparedKeys();
-            const std::vector<std::string> builds = InstalledBuilds();
-            EXPECT_EQ(Msiexec("/i", QZ_MSI_OLDER_PACKAGE, false), 1603) << "the older build must be refused";
-            EXPECT_EQ(ReadWholeFile(kInstalledModule), module) << "the refused build changed the module";
-            EXPECT_EQ(ExportComparedKeys(), registry) << "the refused build changed the registry";
-            EXPECT_EQ(InstalledBuilds(), builds);
+        case Op::InstallLeavingHeldFiles: EXPECT_EQ(Msiexec("/i", QZ_MSI_LEAVES_HELD_PACKAGE), 0); break;
+        case Op::InstallNextBuild:
+            if (moduleHolder != nullptr)
+                InstallNextBuildOverAHeldModule();
+            else
+                EXPECT_EQ(Msiexec("/i", QZ_MSI_NEXT_PACKAGE), 0);
             break;
-        }
+        case Op::InstallOlderBuild: Refused(QZ_MSI_OLDER_PACKAGE, "the older build"); break;
+        case Op::InstallSameBuildOfAnotherCommit: Refused(QZ_MSI_SAME_BUILD_PACKAGE, "another commit's build"); break;
         case Op::Repair: EXPECT_EQ(Msiexec("/i", installedPackage, true, "REINSTALL=ALL REINSTALLMODE=omus"), 0); break;
-        case Op::Remove: EXPECT_EQ(Msiexec("/x", installedPackage), 0); break;
+        case Op::Remove:
+            if (moduleHolder != nullptr)
+                RemoveWhileHeld();
+            else
+                EXPECT_EQ(Msiexec("/x", installedPackage), 0);
+            break;
+        case Op::HoldModule: HoldModule(); break;
+        case Op::Restart:
+            Restart();
+            EXPECT_EQ(PendingRenames(), std::vector<std::string>{}) << "the restart left work undone";
+            break;
     }
 }
 
@@ -492,9 +666,21 @@ const LifeStep kLife[] = {
      {QZ_MSI_NEXT_PRODUCT_VERSION}, kNextBuildModule, {}},
     {"OlderBuildRefused", {Op::Regsvr32}, {Op::Install, Op::InstallOlderBuild}, {QZ_MSI_PRODUCT_VERSION},
      kThisBuildModule, {}},
+    {"SameBuildOfAnotherCommitRefused", {Op::Regsvr32}, {Op::Install, Op::InstallSameBuildOfAnotherCommit},
+     {QZ_MSI_PRODUCT_VERSION}, kThisBuildModule, {}},
+    {"NextBuildWhileAHostHoldsTheModule", {Op::Regsvr32, Op::Regsvr32NextBuild},
+     {Op::Install, Op::HoldModule, Op::InstallNextBuild, Op::Restart}, {QZ_MSI_NEXT_PRODUCT_VERSION},
+     kNextBuildModule, {}},
+    // The installed build's removal leaves the held module in place: the next build's module,
+    // newer by the File table's version, is staged for the restart.
+    {"NextBuildOverAHeldModuleTheRemovalLeft", {Op::Regsvr32, Op::Regsvr32NextBuild},
+     {Op::InstallLeavingHeldFiles, Op::HoldModule, Op::InstallNextBuild, Op::Restart}, {QZ_MSI_NEXT_PRODUCT_VERSION},
+     kNextBuildModule, {}},
     {"Removal", {Op::Regsvr32, Op::Regsvr32Unregister}, {Op::Install, Op::Remove}, {}, nullptr, {kEmptyProductKey}},
     {"RemovalOfTheNextBuild", {Op::Regsvr32, Op::Regsvr32NextBuild, Op::Regsvr32Unregister},
      {Op::Install, Op::InstallNextBuild, Op::Remove}, {}, nullptr, {kEmptyProductKey}},
+    {"RemovalWhileAHostHoldsTheModule", {Op::Regsvr32, Op::Regsvr32Unregister},
+     {Op::Install, Op::HoldModule, Op::Remove, Op::Restart}, {}, nullptr, {kEmptyProductKey}},
 };
 
 class PackageLife : public ::testing::TestWithParam<LifeStep> {};
@@ -513,7 +699,9 @@ TEST_P(PackageLife, EachStepLeavesWhatRegsvr32LeavesOnATwin) {
     ImportRegFixture(kDemo);
     for (Op op : step.package) {
         Play(op);
-        if (op == Op::Install || op == Op::InstallNextBuild || op == Op::InstallOlderBuild || op == Op::Repair) {
+        const bool installed = GetFileAttributesA(kInstalledHost) != INVALID_FILE_ATTRIBUTES;
+        if (op == Op::Install || op == Op::InstallLeavingHeldFiles || op == Op::InstallNextBuild || op == Op::InstallOlderBuild ||
+            op == Op::InstallSameBuildOfAnotherCommit || op == Op::Repair || (op == Op::Restart && installed)) {
             EXPECT_EQ(RunWindowsCommand(Quoted(kInstalledHost) + " check"), kCheckIntact) << "after step " << int(op);
         }
     }
@@ -562,6 +750,15 @@ TEST(Package, RemembersTheChosenFolderThroughRepairUpgradeAndRemoval) {
     EXPECT_EQ(Msiexec("/i", QZ_MSI_NEXT_PACKAGE), 0);
     installedThere("upgraded");
     EXPECT_EQ(ReadWholeFile(module), ReadWholeFile(WindowsPath(QZ_MSI_NEXT_MODULE)));
+    // Builds told apart: the package's own key records the installed build beside the folder, and
+    // the Uninstall entry names the folder.
+    EXPECT_EQ(ReadMachineString(kPackageKey + std::string("\\Orvantis " QZ_VERSION_TEXT), "ProductVersion"),
+              QZ_MSI_NEXT_PRODUCT_VERSION);
+    char product[39];
+    ASSERT_EQ(MsiEnumRelatedProductsA(QZ_MSI_UPGRADE_CODE, 0, 0, product), ERROR_SUCCESS);
+    EXPECT_EQ(ReadMachineString(std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + product,
+                                "InstallLocation"),
+              folder + "\\");
     EXPECT_EQ(Msiexec("/x", QZ_MSI_NEXT_PACKAGE), 0);
     EXPECT_EQ(GetFileAttributesA(module.c_str()), INVALID_FILE_ATTRIBUTES);
     HKEY key = nullptr;
@@ -571,31 +768,141 @@ TEST(Package, RemembersTheChosenFolderThroughRepairUpgradeAndRemoval) {
     RemoveDirectoryA("C:\\Tools");
 }
 
-// The package's File table states the versions the files' own version blocks state.
-TEST(Package, FileTableVersionsAreTheFilesOwn) {
+// Every user's part of the registration at logon: the Active Setup entry's StubPath, run as a
+// logon runs it (Wine runs no Active Setup), writes under HKEY_CURRENT_USER exactly what
+// regsvr32's registration writes there, for a user who has nothing and for one whose value
+// changed; its Version is this build's; the removal takes the entry away.
+TEST(Package, EveryUsersLogonGetsWhatTheRegistrationWritesForTheUser) {
+    const std::string userKeys = "Software\\Corvalen";
+    RemoveProduct();
+    ImportRegFixture(kDemo);
+    RegDeleteTreeA(HKEY_CURRENT_USER, userKeys.c_str());
+    ASSERT_EQ(RunRegsvr32(InstallModuleCopyAtThePackagesPath(), false), 0);
+    std::string registered;
+    AppendKeyTree(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", WideFromUtf8(userKeys), registered);
+    ASSERT_FALSE(registered.empty());
+    ASSERT_EQ(RunRegsvr32(kInstalledModule, true), 0);
+
+    RemoveProduct();
+    ImportRegFixture(kDemo);
+    ASSERT_EQ(Msiexec("/i", QZ_MSI_PACKAGE), 0);
+    const std::string entry = "Software\\Microsoft\\Active Setup\\Installed Components\\" QZ_MSI_ACTIVE_SETUP_CODE;
+    EXPECT_EQ(ReadMachineString(entry, "Version"), QZ_MSI_ACTIVE_SETUP_VERSION);
+    const std::string stubPath = ReadMachineString(entry, "StubPath");
+    std::cout << "StubPath: " << stubPath << "\n";
+    ASSERT_FALSE(stubPath.empty());
+
+    struct User {
+        const char* name;
+        std::function<void()> before;
+    };
+    const User users[] = {
+        {"a user with nothing", [&] { RegDeleteTreeA(HKEY_CURRENT_USER, userKeys.c_str()); }},
+        {"a user whose value changed", [] {
+             ASSERT_EQ(RunWindowsCommand("reg add \"HKCU\\Software\\Corvalen\\Orvantis\\" QZ_VERSION_TEXT
+                                         "\\IniSettings\" /v whatsnew_ovx /t REG_DWORD /d 5 /f"),
+                       0);
+         }},
+    };
+    for (const User& user : users) {
+        user.before();
+        EXPECT_EQ(RunWindowsCommand(stubPath), 0) << user.name;
+        std::string logon;
+        AppendKeyTree(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", WideFromUtf8(userKeys), logon);
+        EXPECT_EQ(logon, registered) << user.name;
+    }
+    EXPECT_EQ(Msiexec("/x", QZ_MSI_PACKAGE), 0);
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, entry.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key), ERROR_SUCCESS)
+        << "the Active Setup entry stayed";
+}
+
+// An install folder on a network share, or a relative one, is refused before anything changes,
+// with the reason in the log; the machine has no product afterwards.
+TEST(Package, RefusesANetworkOrRelativeFolderBeforeAnythingChanges) {
+    struct Folder {
+        const char* folder;
+        const char* reason;  // in the log
+    };
+    const Folder folders[] = {
+        {"\\\\server\\share\\Orv\\", "is a network folder"},
+        {"//server/share/Orv", "is a network folder"},
+        {"\\\\?\\UNC\\server\\share\\Orv", "is a network folder"},
+        {"Orv", "is a relative folder"},
+        {"..\\Orv", "is a relative folder"},
+        {"C:Orv", "is a relative folder"},
+        {"\\Tools\\Orv", "is a relative folder"},
+    };
+    RemoveProduct();
+    ImportRegFixture(kDemo);
+    const std::string before = ExportComparedKeys();
+    for (const Folder& f : folders) {
+        const std::string log = ScratchFilePath("refused", ".log");
+        EXPECT_EQ(RunWindowsCommand("msiexec /i " + Quoted(WindowsPath(QZ_MSI_PACKAGE)) + " /qn /l*v " + Quoted(log) +
+                                    " INSTALLFOLDER=" + Quoted(f.folder)),
+                  1603)
+            << f.folder;
+        const std::string text = ReadWholeFile(log);
+        EXPECT_NE(text.find("INSTALLFOLDER \"" + std::string(f.folder) + "\" " + f.reason), std::string::npos)
+            << f.folder << ": the log does not say why";
+        EXPECT_EQ(text.find("RemoveExistingProducts"), std::string::npos) << f.folder << ": refused too late";
+        DeleteFileA(log.c_str());
+        EXPECT_EQ(ExportComparedKeys(), before) << f.folder;
+        EXPECT_EQ(InstalledBuilds(), std::vector<std::string>{}) << f.folder;
+    }
+}
+
+// The File table states the build in the third field of the product's files' versions, where
+// their own version blocks state 0: every build's files are newer than the ones before, so that
+// Windows Installer replaces a module a running host holds. qzevents.dll, shared by every
+// version, states its own.
+TEST(Package, FileTableVersionsStateTheBuild) {
     MSIHANDLE database = 0;
     ASSERT_EQ(MsiOpenDatabaseA(WindowsPath(QZ_MSI_PACKAGE).c_str(), MSIDBOPEN_READONLY, &database), ERROR_SUCCESS);
-    for (const char* file : {"qzproduct.dll", "qzreg.exe"}) {
+    const struct {
+        const char* file;
+        const char* tableVersion;
+    } files[] = {{"qzproduct.dll", QZ_MSI_PACKAGE_FILE_VERSION}, {"qzreg.exe", QZ_MSI_PACKAGE_FILE_VERSION},
+                 {"qzevents.dll", QZ_MSI_FILE_VERSION}};
+    for (const auto& f : files) {
         MSIHANDLE view = 0;
         MSIHANDLE record = 0;
-        const std::string query = std::string("SELECT `Version` FROM `File` WHERE `File` = '") + file + "'";
+        const std::string query = std::string("SELECT `Version` FROM `File` WHERE `File` = '") + f.file + "'";
         ASSERT_EQ(MsiDatabaseOpenViewA(database, query.c_str(), &view), ERROR_SUCCESS);
         ASSERT_EQ(MsiViewExecute(view, 0), ERROR_SUCCESS);
-        ASSERT_EQ(MsiViewFetch(view, &record), ERROR_SUCCESS) << file;
+        ASSERT_EQ(MsiViewFetch(view, &record), ERROR_SUCCESS) << f.file;
         char version[64];
         DWORD size = sizeof version;
         ASSERT_EQ(MsiRecordGetStringA(record, 1, version, &size), ERROR_SUCCESS);
         MsiCloseHandle(record);
         MsiCloseHandle(view);
-        // The file's own version block, read by Windows' version functions.
-        const std::string path = WindowsPath(std::string(QZ_BINARY_DIR) + "/bin/" + file);
+        EXPECT_EQ(std::string(version), f.tableVersion) << f.file;
+        // The file's own version block, read by Windows' version functions: the product's version.
+        const std::string path = WindowsPath(std::string(QZ_BINARY_DIR) + "/bin/" + f.file);
         char fileVersion[64] = {};
         DWORD fileSize = sizeof fileVersion;
         EXPECT_EQ(MsiGetFileVersionA(path.c_str(), fileVersion, &fileSize, nullptr, nullptr), ERROR_SUCCESS) << path;
-        EXPECT_EQ(std::string(version), fileVersion) << file;
-        EXPECT_EQ(std::string(version), QZ_MSI_FILE_VERSION) << file;
+        EXPECT_EQ(std::string(fileVersion), QZ_MSI_FILE_VERSION) << f.file;
     }
     MsiCloseHandle(database);
+    // The same file of the next build's package states a higher version.
+    ASSERT_EQ(MsiOpenDatabaseA(WindowsPath(QZ_MSI_NEXT_PACKAGE).c_str(), MSIDBOPEN_READONLY, &database), ERROR_SUCCESS);
+    MSIHANDLE view = 0;
+    MSIHANDLE record = 0;
+    ASSERT_EQ(MsiDatabaseOpenViewA(database, "SELECT `Version` FROM `File` WHERE `File` = 'qzproduct.dll'", &view),
+              ERROR_SUCCESS);
+    ASSERT_EQ(MsiViewExecute(view, 0), ERROR_SUCCESS);
+    ASSERT_EQ(MsiViewFetch(view, &record), ERROR_SUCCESS);
+    char next[64];
+    DWORD size = sizeof next;
+    ASSERT_EQ(MsiRecordGetStringA(record, 1, next, &size), ERROR_SUCCESS);
+    MsiCloseHandle(record);
+    MsiCloseHandle(view);
+    MsiCloseHandle(database);
+    int a[4] = {}, b[4] = {};
+    ASSERT_EQ(std::sscanf(next, "%d.%d.%d.%d", &a[0], &a[1], &a[2], &a[3]), 4);
+    ASSERT_EQ(std::sscanf(QZ_MSI_PACKAGE_FILE_VERSION, "%d.%d.%d.%d", &b[0], &b[1], &b[2], &b[3]), 4);
+    EXPECT_TRUE(std::lexicographical_compare(b, b + 4, a, a + 4)) << next << " is not above " << QZ_MSI_PACKAGE_FILE_VERSION;
 }
 
 

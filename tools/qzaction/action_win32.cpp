@@ -29,6 +29,7 @@
 #include "tools/host/pass_on_overlay.h"
 #include "tools/qzaction/installer_rows.h"
 #include "tools/qzaction/msi_session_win32.h"
+#include "tools/qzaction/package_rules_win32.h"
 
 // The module's entry point, linked into this DLL from the module's own sources.
 extern "C" int32_t QzRunRegistrationPass(const QzRegistryTable* registry, int32_t register_flag,
@@ -79,6 +80,11 @@ UINT Run(MSIHANDLE install) {
     }
     std::string error;
     if (!session.InsertTemporaryRows(rows.rows, kModuleComponent, error)) {
+        session.Log(error);
+        return ERROR_INSTALL_FAILURE;
+    }
+    // Every user's part of the registration, for the Active Setup entry.
+    if (registering && !SetLogonCommands(install, QzRunRegistrationPass, machine, modulePath, error)) {
         session.Log(error);
         return ERROR_INSTALL_FAILURE;
     }
