@@ -32,12 +32,13 @@ add_library(qzaction SHARED
   ${CMAKE_SOURCE_DIR}/tools/qzaction/msi_session_win32.cpp
   ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp
   ${CMAKE_SOURCE_DIR}/tools/qzaction/logon_command.cpp
-  ${CMAKE_SOURCE_DIR}/tools/qzaction/package_rules_win32.cpp)
+  ${CMAKE_SOURCE_DIR}/tools/qzaction/package_rules_win32.cpp
+  ${CMAKE_SOURCE_DIR}/tools/qzaction/machine_environment_win32.cpp)
 set_target_properties(qzaction PROPERTIES PREFIX "" OUTPUT_NAME qzaction)
-# "-lmsi", not "msi": the package target has that name.
+# "-lmsi", not "msi": the package target has that name; userenv gives the machine's own environment.
 # Only the string table of resources/product.rc (the pass reads nothing else), and no symbols:
 # Windows Installer writes the action to a file and loads it on every run.
-target_link_libraries(qzaction PRIVATE qz_host qz_core qz_string_table_resources -lmsi)
+target_link_libraries(qzaction PRIVATE qz_host qz_core qz_string_table_resources -lmsi -luserenv)
 target_link_options(qzaction PRIVATE -s)
 qz_sign_target(qzaction)
 

@@ -3,10 +3,13 @@
 // pass against a registry of its own. No exception ever leaves them.
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
+#include <vector>
 
 #include "module/module_strings.h"
 #include "module/platform_pass.h"
 #include "module/registration_driver.h"
+#include "registration/environment.h"
 #include "registration/registration_steps.h"
 #include "registry/api/registry_table.h"
 #include "registry/api/registry_table_adapters.h"
@@ -75,8 +78,33 @@ private:
     const QzRegistryTable& table_;
 };
 
+// The variables the host hands in, asked for one by one.
+class HostEnvironment final : public EnvironmentSource {
+public:
+    explicit HostEnvironment(const QzRegistryTable& table) : table_(table) {}
+    std::optional<std::string> Variable(const std::string& name) override {
+        const std::u16string wide = Utf8ToUtf16(name);
+        std::vector<char16_t> value(260);
+        // A value that grows between two calls asks again; a host that keeps asking for more is refused.
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            uint32_t length = static_cast<uint32_t>(value.size());
+            const int32_t status = table_.environment_variable(table_.context, wide.c_str(), value.data(), &length);
+            if (status == ERROR_SUCCESS && length < value.size()) return Utf16ToUtf8(std::u16string(value.data(), length));
+            if (status != ERROR_MORE_DATA || length <= value.size()) return std::nullopt;
+            value.resize(length);
+        }
+        return std::nullopt;
+    }
+
+private:
+    const QzRegistryTable& table_;
+};
+
 }  // namespace
 }  // namespace qz
+
+static_assert(std::is_same_v<decltype(&QzRunRegistrationPass), QzRunRegistrationPassFunction>,
+              "the entry point and the type hosts load it as are one signature");
 
 QZ_EXPORT HRESULT DllRegisterServer() {
     return qz::RunPlatformPass([] { qz::RegistrationPass(qz::ThisModuleFileName()); });
@@ -92,11 +120,13 @@ QZ_EXPORT int32_t QzRunRegistrationPass(const QzRegistryTable* table, int32_t re
         std::memcpy(&copy, table, std::min<std::size_t>(table->struct_size, sizeof copy));
         qz::TableRegistry registry(copy);
         qz::HostReporter hostReporter(copy);
+        qz::HostEnvironment hostEnvironment(copy);
         qz::ModuleServices services;
         services.registry = &registry;
         services.reporter = copy.report_error != nullptr ? static_cast<qz::ErrorReporter*>(&hostReporter)
                                                          : &qz::PlatformReporter();
         services.strings = &qz::ModuleStrings();
+        services.environment = copy.environment_variable != nullptr ? &hostEnvironment : nullptr;
         qz::ScopedServices scoped(services);
         qz::ResetReportedFailureCount();
         if (registerFlag != QZ_PASS_UNREGISTER) {

@@ -23,35 +23,14 @@ const char* FindVariable(std::string_view name) {
 
 }  // namespace
 
-bool IsEnvironmentVariableDefined(const std::string& name) { return FindVariable(name) != nullptr; }
+bool IsProcessVariableDefined(const std::string& name) { return FindVariable(name) != nullptr; }
 
-std::string ExpandEnvironmentText(const std::string& text) {
-    std::string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (text[i] != '%') {
-            out.push_back(text[i++]);
-            continue;
-        }
-        const std::size_t close = text.find('%', i + 1);
-        if (close == std::string::npos) {
-            out.append(text, i, std::string::npos);
-            break;
-        }
-        const std::string_view name(text.data() + i + 1, close - i - 1);
-        const char* value = name.empty() ? nullptr : FindVariable(name);
-        if (value != nullptr) {
-            out += value;
-            i = close + 1;
-        } else {
-            // Not a variable: the first % stays, and the second may open the next name.
-            out.push_back('%');
-            ++i;
-            out.append(text, i, close - i);
-            i = close;
-        }
-    }
-    return out;
+std::string ExpandWithProcessEnvironment(const std::string& text) {
+    return ExpandVariables(text, [](const std::string& name) -> std::optional<std::string> {
+        const char* value = FindVariable(name);
+        if (value == nullptr) return std::nullopt;
+        return std::string(value);
+    });
 }
 
 }  // namespace qz

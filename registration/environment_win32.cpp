@@ -8,12 +8,12 @@
 
 namespace qz {
 
-bool IsEnvironmentVariableDefined(const std::string& name) {
+bool IsProcessVariableDefined(const std::string& name) {
     // A variable that is set needs room for its value and the NUL, so at least 1.
     return ::GetEnvironmentVariableW(Utf8ToWide(name).c_str(), nullptr, 0) != 0;
 }
 
-std::string ExpandEnvironmentText(const std::string& text) {
+std::string ExpandWithProcessEnvironment(const std::string& text) {
     const std::wstring wide = Utf8ToWide(text);
     const wchar_t* source = wide.c_str();
     std::vector<wchar_t> buffer(wide.size() + 1);

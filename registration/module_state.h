@@ -1,7 +1,7 @@
 // The module-wide state: the three seams (platform registry, error reporter,
-// product string source) and what a pass carries (the module path, whether a
-// failure was reported). The exports set the seams up; a test replaces them for
-// its own duration with ScopedServices.
+// product string source), the environment a host may hand in, and what a pass
+// carries (the module path, whether a failure was reported). The exports set
+// the seams up; a test replaces them for its own duration with ScopedServices.
 #pragma once
 
 #include <string>
@@ -29,10 +29,14 @@ public:
     virtual std::string Load(unsigned id) = 0;
 };
 
+class EnvironmentSource;  // registration/environment.h
+
 struct ModuleServices {
     RegistryApi* registry = nullptr;
     ErrorReporter* reporter = nullptr;
     StringSource* strings = nullptr;
+    // The variables expandable directories expand with; null: the process environment.
+    EnvironmentSource* environment = nullptr;
 };
 
 // The services in force; the exports install the real ones.

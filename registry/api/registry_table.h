@@ -49,6 +49,15 @@ typedef struct QzRegistryTable {
     int32_t (*close_key)(void* context, QzKey key);
 
     void (*report_error)(void* context, const char* message);
+
+    /* The variables the modelling system's expandable directories (REG_EXPAND_SZ)
+     * expand with, in place of the module's own process environment; null: the
+     * process environment, as regsvr32 gives it. The value of the variable name
+     * (UTF-16, names compared as Windows compares them) into value, which has
+     * room for *length characters with the NUL. Returns 0 with *length the
+     * characters written without the NUL, 2 when no such variable is set, 234
+     * with *length the room needed (with the NUL) when it does not fit. */
+    int32_t (*environment_variable)(void* context, const char16_t* name, char16_t* value, uint32_t* length);
 } QzRegistryTable;
 
 /* The module's entry point beside DllRegisterServer and DllUnregisterServer:
@@ -65,6 +74,11 @@ typedef enum QzPassFlag {
 typedef int32_t (*QzRunRegistrationPassFunction)(const QzRegistryTable* registry, int32_t register_flag,
                                                   const char* module_path);
 #define QZ_RUN_REGISTRATION_PASS_NAME "QzRunRegistrationPass"
+
+/* The entry point itself, for the module's definition (which the compiler then
+ * holds to this line) and for code that links the module's sources, the
+ * package's custom action; a host that loads the module takes it by name. */
+int32_t QzRunRegistrationPass(const QzRegistryTable* registry, int32_t register_flag, const char* module_path);
 
 #ifdef __cplusplus
 }

@@ -68,6 +68,20 @@ void HostReportError(void* context, const char* message) {
     static_cast<HostedRegistry*>(context)->reportError(message != nullptr ? message : "");
 }
 
+int32_t HostEnvironmentVariable(void* context, const char16_t* name, char16_t* value, uint32_t* length) {
+    if (name == nullptr || length == nullptr) return ERROR_INVALID_PARAMETER;
+    const std::optional<std::u16string> found = static_cast<HostedRegistry*>(context)->environmentVariable(name);
+    if (!found) return ERROR_FILE_NOT_FOUND;
+    if (value == nullptr || *length < found->size() + 1) {
+        *length = static_cast<uint32_t>(found->size() + 1);
+        return ERROR_MORE_DATA;
+    }
+    found->copy(value, found->size());
+    value[found->size()] = u'\0';
+    *length = static_cast<uint32_t>(found->size());
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 // ---- the module's side -----------------------------------------------------------------
@@ -145,6 +159,7 @@ QzRegistryTable RegistryTableFor(HostedRegistry& hosted) {
     table.delete_value = HostDeleteValue;
     table.close_key = HostCloseKey;
     table.report_error = hosted.reportError ? HostReportError : nullptr;
+    table.environment_variable = hosted.environmentVariable ? HostEnvironmentVariable : nullptr;
     return table;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "registry/api/registry_api.h"
@@ -36,11 +37,17 @@ private:
 // error report is optional).
 bool IsCompleteRegistryTable(const QzRegistryTable* table);
 
-// The host's side: a registry and where the module's error messages go
-// (UTF-8; empty function: the module shows its own box).
+// A host's variables for the module's expandable directories: the value of
+// the variable of that name, nullopt when it is not set.
+using EnvironmentLookup = std::function<std::optional<std::u16string>(const std::u16string& name)>;
+
+// The host's side: a registry, where the module's error messages go (UTF-8;
+// empty function: the module shows its own box) and the variables it expands
+// with (empty function: the module's process environment).
 struct HostedRegistry {
     RegistryApi* registry = nullptr;
     std::function<void(const std::string&)> reportError;
+    EnvironmentLookup environmentVariable;
 };
 
 // A table whose functions call hosted.registry; hosted must outlive its use.

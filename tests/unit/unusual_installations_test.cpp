@@ -10,6 +10,8 @@
 
 #include "module/registration_driver.h"
 #include "registration/environment.h"
+#include "registry/api/registry_table.h"
+#include "registry/api/registry_table_adapters.h"
 #include "registration/module_state.h"
 #include "registration/product_lookups.h"
 #include "registration/registration_steps.h"
@@ -82,6 +84,44 @@ TEST_F(UnusualInstallationsTest, AnExpandableDirectoryNamingAnUnsetVariableIsUnu
     SetVariable("QZ_TEST_UNSET", "D:\\Apps");
     EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Lib), "D:\\Apps\\lib");
     SetVariable("QZ_TEST_UNSET", nullptr);
+}
+
+// A host that hands the pass its variables (the package's action hands the machine's
+// own): the expandable directories expand with those alone. The process's value of the
+// same name changes nothing, and a name the host does not set is not set, whatever the
+// process has: the pass fails as without the variable.
+TEST_F(UnusualInstallationsTest, AHostsVariablesAloneExpandTheDirectories) {
+    Seed(std::string("REGEDIT4\n[") + kDir +
+         "]\n\"bin\"=\"C:\\\\ZURedore V12\\\\bin\"\n\"help\"=\"C:\\\\ZURedore V12\\\\help\"\n"
+         "\"lib\"=hex(2):25,51,5a,5f,54,45,53,54,5f,53,45,54,5f,52,4f,4f,54,25,5c,6c,69,62,00\n");
+    SetVariable("QZ_TEST_SET_ROOT", "C:\\users\\Public\\planted");
+    const std::string libraries = "HKLM\\Software\\Corvalen\\Orvantis\\38.0\\Default Libraries";
+    struct Case {
+        const char* what;
+        std::optional<std::u16string> hostsValue;  // nullopt: the host does not set it
+        bool succeeds;
+    };
+    const Case cases[] = {
+        {"the host's value", u"D:\\Machine", true},
+        {"unset for the host, set for the process", std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        HostedRegistry hosted;
+        hosted.registry = &registry;
+        std::vector<std::string> messages;
+        hosted.reportError = [&messages](const std::string& message) { messages.push_back(message); };
+        hosted.environmentVariable = [&c](const std::u16string& name) -> std::optional<std::u16string> {
+            if (name == u"qz_test_set_root" || name == u"QZ_TEST_SET_ROOT") return c.hostsValue;
+            return std::nullopt;
+        };
+        const QzRegistryTable table = RegistryTableFor(hosted);
+        EXPECT_EQ(QzRunRegistrationPass(&table, QZ_PASS_REGISTER, "C:\\m.dll") == 0, c.succeeds) << c.what;
+        const std::string exported = Export(libraries);
+        EXPECT_EQ(exported.find("planted"), std::string::npos) << c.what << "\n" << exported;
+        if (c.succeeds) EXPECT_NE(exported.find("D:\\\\Machine\\\\lib"), std::string::npos) << c.what << "\n" << exported;
+        if (!c.succeeds) EXPECT_FALSE(messages.empty()) << c.what;
+    }
+    EXPECT_EQ(reporter.messages, Messages{}) << "the host gets the messages";
 }
 
 // The host splits a Help line at its commas: a help directory with one would

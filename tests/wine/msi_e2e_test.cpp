@@ -1025,5 +1025,179 @@ TEST(OtherVersion, InstallsAndRemovesBesideThisVersionAsRegsvr32Does) {
     EXPECT_EQ(own(removed), own(before));
 }
 
+
+// ---- what the requesting user can write steers nothing the package writes ----------------
+// The package's action runs as the user who started the installation, and what it computes
+// is written for every user of the machine. Each case plants what that user, or a program of
+// theirs, could write, and the package must write what regsvr32 writes on a twin without it,
+// or stop and say why.
+
+const char kSystemDirKey[] = "Software\\Corvalen\\ZURedore\\" QZ_VERSION_TEXT "\\Dir";
+const char kMachineEnvironmentKey[] = "System\\CurrentControlSet\\Control\\Session Manager\\Environment";
+const char kLanguageKey[] = "Software\\Classes\\Orvantis Language";
+
+void SetText(HKEY root, const std::string& key, const std::string& name, DWORD type, const std::string& text) {
+    HKEY opened = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &opened,
+                              nullptr),
+              ERROR_SUCCESS)
+        << key;
+    EXPECT_EQ(RegSetValueExA(opened, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>(text.size() + 1)),
+              ERROR_SUCCESS)
+        << key << " " << name;
+    RegCloseKey(opened);
+}
+
+void DeleteValue(HKEY root, const std::string& key, const std::string& name) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS) return;
+    RegDeleteValueA(opened, name.c_str());
+    RegCloseKey(opened);
+}
+
+// msiexec whose verbose log is kept, as text (Wine writes it in UTF-16 or ANSI: NULs dropped).
+int MsiexecKeepingTheLog(const std::string& action, const std::string& package, const std::string& properties,
+                         std::string& logText) {
+    const std::string log = ScratchFilePath("msiexec", ".log");
+    const int exitCode = RunWindowsCommand("msiexec " + action + " " + Quoted(WindowsPath(package)) + " /qn /l*v " +
+                                           Quoted(log) + " " + properties);
+    logText = ReadWholeFile(log);
+    logText.erase(std::remove(logText.begin(), logText.end(), '\0'), logText.end());
+    DeleteFileA(log.c_str());
+    return exitCode;
+}
+
+// The variable the modelling system's expandable directories name, set for the machine,
+// and maybe overridden by the user (HKCU\Environment and the environment msiexec starts
+// with, as a user's session has it). Everything is taken away again at the end.
+class ZuredoreHome {
+public:
+    ~ZuredoreHome() {
+        DeleteValue(HKEY_LOCAL_MACHINE, kMachineEnvironmentKey, kName);
+        DeleteValue(HKEY_CURRENT_USER, "Environment", kName);
+        SetEnvironmentVariableA(kName, nullptr);
+    }
+    void SetForTheMachine(const std::string& value) {
+        SetText(HKEY_LOCAL_MACHINE, kMachineEnvironmentKey, kName, REG_SZ, value);
+    }
+    void RemoveForTheMachine() { DeleteValue(HKEY_LOCAL_MACHINE, kMachineEnvironmentKey, kName); }
+    void SetForTheUser(const std::string& value) {
+        SetText(HKEY_CURRENT_USER, "Environment", kName, REG_SZ, value);
+        SetEnvironmentVariableA(kName, value.c_str());
+    }
+    // The modelling system's directories, each %ZUREDORE_HOME%\name (REG_EXPAND_SZ).
+    static void SeedDirectories() {
+        RemoveProduct();
+        ImportRegFixture("tests/e2e/fixtures/msi_states/expand_dirs.reg");
+        for (const char* directory : {"bin", "help", "lib"})
+            SetText(HKEY_LOCAL_MACHINE, kSystemDirKey, directory, REG_EXPAND_SZ,
+                    std::string("%ZUREDORE_HOME%\\") + directory);
+    }
+
+private:
+    static constexpr const char* kName = "ZUREDORE_HOME";
+};
+
+TEST(PackageOfTheMachine, AUsersVariableDoesNotChooseTheDirectories) {
+    const std::string machineHome = "C:\\Program Files\\Corvalen\\ZURedore V12";
+    const std::string plantedHome = "C:\\users\\Public\\planted\\ZURedore V12";
+    ZuredoreHome home;
+    home.SetForTheMachine(machineHome);
+
+    // The twin: regsvr32 in an environment that has the machine's value.
+    ZuredoreHome::SeedDirectories();
+    ASSERT_TRUE(SetEnvironmentVariableA("ZUREDORE_HOME", machineHome.c_str()));
+    ASSERT_EQ(RunRegsvr32(InstallModuleCopyAtThePackagesPath(), false), 0);
+    const std::string twin = ExportComparedKeys();
+    ASSERT_NE(twin.find(machineHome + "\\bin"), std::string::npos);
+
+    // The package, installed by a user who set the variable to a folder of their own.
+    ZuredoreHome::SeedDirectories();
+    home.SetForTheUser(plantedHome);
+    ASSERT_EQ(Msiexec("/i", QZ_MSI_PACKAGE), 0);
+    const std::string installed = ExportComparedKeys();
+    EXPECT_EQ(installed, twin);
+    EXPECT_EQ(installed.find("planted"), std::string::npos);
+    // A repair by the same user, too.
+    ASSERT_EQ(Msiexec("/i", QZ_MSI_PACKAGE, true, "REINSTALL=ALL REINSTALLMODE=omus"), 0);
+    EXPECT_EQ(ExportComparedKeys(), twin);
+    EXPECT_EQ(Msiexec("/x", QZ_MSI_PACKAGE), 0);
+
+    // Where the machine does not set it, the user's value does not stand in: the installation
+    // fails as it does without the variable at all, and writes nothing.
+    home.RemoveForTheMachine();
+    ZuredoreHome::SeedDirectories();
+    const std::string before = ExportComparedKeys();
+    EXPECT_NE(Msiexec("/i", QZ_MSI_PACKAGE, false), 0);
+    EXPECT_EQ(ExportComparedKeys(), before);
+
+    // The planted value does reach what the user starts: the module's own DllRegisterServer,
+    // which reads its process's environment as regsvr32 gives it, writes it.
+    ASSERT_EQ(RunRegsvr32(InstallModuleCopyAtThePackagesPath(), false), 0);
+    EXPECT_NE(ExportComparedKeys().find(plantedHome + "\\bin"), std::string::npos);
+    RemoveProduct();
+}
+
+// A value named "-" under the language type: the RemoveRegistry table would read its removal as
+// the removal of the whole key (the type and its verbs). The repair stops instead, names the
+// value in its log, and changes nothing.
+TEST(PackageOfTheMachine, AValueNamedMinusStopsTheRepairInsteadOfRemovingTheKey) {
+    RemoveProduct();
+    ImportRegFixture(kDemo);
+    ASSERT_EQ(Msiexec("/i", QZ_MSI_PACKAGE), 0);
+    SetText(HKEY_LOCAL_MACHINE, kLanguageKey, "-", REG_SZ, "planted");
+    const std::string planted = ExportComparedKeys();
+    ASSERT_NE(planted.find("[HKEY_CLASSES_ROOT\\Orvantis Language\\shell\\Open]"), std::string::npos);
+
+    std::string log;
+    EXPECT_EQ(MsiexecKeepingTheLog("/i", QZ_MSI_PACKAGE, "REINSTALL=ALL REINSTALLMODE=omus", log), 1603);
+    EXPECT_EQ(ExportComparedKeys(), planted) << "the repair changed the registry";
+    EXPECT_NE(log.find("Orvantis Language, value \"-\""), std::string::npos)
+        << "the log names the value; it ends:\n" << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+
+    DeleteValue(HKEY_LOCAL_MACHINE, kLanguageKey, "-");
+    RemoveProduct();
+}
+
+// A key named {} beside the verbs: formatted text would read it as an empty group, and its
+// removal as the removal of the shell key with every verb. The repair takes what regsvr32
+// takes on a twin.
+TEST(PackageOfTheMachine, AKeyNamedBracesUnderTheVerbsIsRepairedAsRegsvr32RepairsIt) {
+    const std::string plantedKey = std::string(kLanguageKey) + "\\shell\\{}";
+    RemoveProduct();
+    ImportRegFixture(kDemo);
+    ASSERT_EQ(RunRegsvr32(InstallModuleCopyAtThePackagesPath(), false), 0);
+    SetText(HKEY_LOCAL_MACHINE, plantedKey, "", REG_SZ, "planted");
+    ASSERT_EQ(RunRegsvr32(kInstalledModule, false), 0);
+    const std::string twin = ExportComparedKeys();
+
+    RemoveProduct();
+    ImportRegFixture(kDemo);
+    ASSERT_EQ(Msiexec("/i", QZ_MSI_PACKAGE), 0);
+    SetText(HKEY_LOCAL_MACHINE, plantedKey, "", REG_SZ, "planted");
+    EXPECT_EQ(Msiexec("/i", QZ_MSI_PACKAGE, true, "REINSTALL=ALL REINSTALLMODE=omus"), 0);
+    const std::string repaired = ExportComparedKeys();
+    EXPECT_EQ(repaired, twin);
+    EXPECT_NE(repaired.find("[HKEY_CLASSES_ROOT\\Orvantis Language\\shell\\Open]"), std::string::npos);
+    EXPECT_EQ(RunWindowsCommand(Quoted(kInstalledHost) + " check"), kCheckIntact);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, plantedKey.c_str());
+    RemoveProduct();
+}
+
+// The modelling system under a folder whose name holds braces and brackets: its directories go
+// into command lines as written, on installation and removal alike.
+TEST(PackageOfTheMachine, AFolderNameWithBracesAndBracketsIsWrittenAsItIs) {
+    const Scenario braces{"BracesInFolder", {"tests/e2e/fixtures/msi_states/braces_in_folder.reg"}, false, {},
+                          {kEmptyProductKey}, {}};
+    const Exports regsvr32 = WithRegsvr32(braces);
+    const Exports package = WithThePackage(braces);
+    ASSERT_NE(regsvr32.installed.find("ZURedore V12 {[ProgramFilesFolder]} {}\\bin"), std::string::npos);
+    EXPECT_EQ(package.installed, regsvr32.installed);
+    const Differences removed = Compare(regsvr32.removed, package.removed);
+    EXPECT_EQ(removed.onlyRegsvr32, braces.leftOnlyByRegsvr32);
+    EXPECT_EQ(removed.onlyPackage, braces.leftOnlyByPackage);
+}
+
 }  // namespace
 }  // namespace qz::test

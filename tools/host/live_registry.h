@@ -19,6 +19,11 @@ struct LiveRegistryOptions {
     // native: read the folder and write nothing into it (a dry run, a check); a
     // missing folder is then an empty registry, and nothing is made.
     bool readOnly = false;
+    // Windows: read the classes from HKEY_LOCAL_MACHINE\Software\Classes (64-bit
+    // view), the store the package writes, rather than through HKEY_CLASSES_ROOT,
+    // which merges in the user's own classes. Natively the classes root is the
+    // machine's anyway.
+    bool machineClasses = false;
 };
 
 class LiveRegistry {

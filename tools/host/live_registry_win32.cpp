@@ -6,6 +6,8 @@ namespace {
 
 class SystemRegistry final : public LiveRegistry {
 public:
+    explicit SystemRegistry(bool machineClasses)
+        : registry_(machineClasses ? Win32Registry::Classes::Machine : Win32Registry::Classes::Merged) {}
     RegistryApi& registry() override { return registry_; }
     bool Save(std::string&) override { return true; }
     std::string Describe() const override { return "the system registry"; }
@@ -23,7 +25,7 @@ std::unique_ptr<LiveRegistry> LiveRegistry::Open(const LiveRegistryOptions& opti
         error = "--import applies to harvest here; use 'reg import' for the system registry";
         return nullptr;
     }
-    return std::make_unique<SystemRegistry>();
+    return std::make_unique<SystemRegistry>(options.machineClasses);
 }
 
 }  // namespace qz

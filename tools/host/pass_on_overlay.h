@@ -14,6 +14,7 @@
 #include "registry/api/registry_api.h"
 #include "registry/changes/registry_changes.h"
 #include "registry/api/registry_table.h"
+#include "registry/api/registry_table_adapters.h"
 
 namespace qz {
 
@@ -34,7 +35,9 @@ using OverlayView = std::function<RegistryApi&(RegistryApi& overlay)>;
 
 // One pass on a fresh overlay of base, which is only read. modulePath: the
 // path a registration records for the module (null: the module's own file).
+// environment: the variables the module expands the modelling system's
+// directories with (empty: the module's process environment).
 PassOutcome RunPassOnOverlay(PassEntry entry, RegistryApi& base, QzPassFlag flag, const std::string* modulePath,
-                             const OverlayView& view = {});
+                             const OverlayView& view = {}, const EnvironmentLookup& environment = {});
 
 }  // namespace qz

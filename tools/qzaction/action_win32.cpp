@@ -8,7 +8,14 @@
 // sources and resources/product.rc) and runs the module's pass in this process,
 // recording the path where the package installs the module: it writes no file
 // and loads no other DLL. The pass runs on an overlay of the machine's
-// registry, which is read, never written. What the pass would change becomes
+// registry, which is read, never written.
+//
+// The action runs as the user who started the installation, and what it
+// computes is written for every user: it reads only what that user cannot
+// steer. The classes come from HKEY_LOCAL_MACHINE\Software\Classes in the
+// 64-bit view (the store the rows are written to), not through
+// HKEY_CLASSES_ROOT, which merges in the user's own; the modelling system's
+// expandable directories expand with the machine's variables, not the user's. What the pass would change becomes
 // temporary rows of the Registry and RemoveRegistry tables (installer_rows.h);
 // Windows Installer's own actions write, log, roll back, repair and remove
 // them. The module's messages go to the installation log; nothing shows a box.
@@ -21,6 +28,7 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,12 +36,9 @@
 #include "registry/api/win32_registry.h"
 #include "tools/host/pass_on_overlay.h"
 #include "tools/qzaction/installer_rows.h"
+#include "tools/qzaction/machine_environment_win32.h"
 #include "tools/qzaction/msi_session_win32.h"
 #include "tools/qzaction/package_rules_win32.h"
-
-// The module's entry point, linked into this DLL from the module's own sources.
-extern "C" int32_t QzRunRegistrationPass(const QzRegistryTable* registry, int32_t register_flag,
-                                         const char* module_path);
 
 namespace qz {
 namespace {
@@ -46,8 +51,10 @@ UINT Run(MSIHANDLE install) {
     MsiSession session(install);
     INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
     INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
-    if (MsiGetComponentStateW(install, kModuleComponent, &installed, &action) != ERROR_SUCCESS) {
-        session.Log("the component Module is not in the package");
+    if (const UINT status = MsiGetComponentStateW(install, kModuleComponent, &installed, &action);
+        status != ERROR_SUCCESS) {
+        session.Log("the state of the component Module cannot be read (MsiGetComponentState, error " +
+                    std::to_string(status) + ")");
         return ERROR_INSTALL_FAILURE;
     }
     const bool registering = action == INSTALLSTATE_LOCAL;
@@ -58,16 +65,31 @@ UINT Run(MSIHANDLE install) {
     }
 
     // The registration records the module where the package puts it.
-    const std::string modulePath = registering ? session.Format(kModuleFileReference) : std::string();
-    if (registering && modulePath.empty()) {
-        session.Log("the module's target path is not known yet: the action must run after CostFinalize");
-        return ERROR_INSTALL_FAILURE;
+    std::string modulePath;
+    if (registering) {
+        std::string error;
+        const std::optional<std::string> formatted = session.Format(kModuleFileReference, error);
+        if (!formatted) {
+            session.Log("the module's target path cannot be read: " + error);
+            return ERROR_INSTALL_FAILURE;
+        }
+        if (formatted->empty()) {
+            session.Log("the module's target path is not known yet: the action must run after CostFinalize");
+            return ERROR_INSTALL_FAILURE;
+        }
+        modulePath = *formatted;
     }
 
-    Win32Registry machine;
-    const PassOutcome pass = RunPassOnOverlay(QzRunRegistrationPass, machine,
-                                              registering ? QZ_PASS_REGISTER : QZ_PASS_UNREGISTER,
-                                              registering ? &modulePath : nullptr);
+    MachineEnvironment environment;
+    if (std::string error; !environment.Load(error)) {
+        session.Log(error);
+        return ERROR_INSTALL_FAILURE;
+    }
+    Win32Registry machine(Win32Registry::Classes::Machine);
+    const PassOutcome pass = RunPassOnOverlay(
+        QzRunRegistrationPass, machine, registering ? QZ_PASS_REGISTER : QZ_PASS_UNREGISTER,
+        registering ? &modulePath : nullptr, {},
+        [&environment](const std::u16string& name) { return environment.Variable(name); });
     for (const std::string& message : pass.messages) session.Log("Registration Error: " + message);
     const InstallerRows rows = registering ? RowsForRegistration(pass.changes) : RowsForUnregistration(pass.changes);
     for (const std::string& skipped : rows.skipped) session.Log("not in the tables: " + skipped);

@@ -9,22 +9,25 @@
 namespace qz {
 namespace {
 
-int RootColumn(RegRoot hive) {
-    if (hive == RegRoot::ClassesRoot) return 0;
-    if (hive == RegRoot::CurrentUser) return 1;
-    return 2;
-}
+// The classes root is the machine's Software\Classes: the store the pass read and
+// the one a per-machine installation writes, spelled out (see InstallerRoot).
+const char kMachineClasses[] = "Software\\Classes\\";
 
 InstallerRow Row(InstallerRow::Table table, const RegistryChange& change, std::string name,
                  std::optional<std::string> value) {
     InstallerRow row;
     row.table = table;
-    row.root = RootColumn(change.hive);
-    row.key = FormattedLiteral(change.key);
+    row.root = change.hive == RegRoot::CurrentUser ? InstallerRoot::CurrentUser : InstallerRoot::LocalMachine;
+    row.key = FormattedLiteral(change.hive == RegRoot::ClassesRoot ? kMachineClasses + change.key : change.key);
     row.name = std::move(name);
     row.value = std::move(value);
     return row;
 }
+
+// The names the Registry table reads as key operations when the Value column is null.
+bool IsKeyOperationName(const std::u16string& name) { return name == u"+" || name == u"-" || name == u"*"; }
+// The name the RemoveRegistry table reads as the whole key.
+bool IsWholeKeyName(const std::u16string& name) { return name == u"-"; }
 
 std::string ValueName(const RegValue& value) { return FormattedLiteral(Utf16ToUtf8(value.name)); }
 
@@ -40,9 +43,13 @@ std::string Describe(const RegistryChange& change) {
 std::string FormattedLiteral(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == '[') out += "[\\[]";
-        else if (c == ']') out += "[\\]]";
-        else out.push_back(c);
+        if (c == '[' || c == ']' || c == '{' || c == '}') {
+            out += "[\\";
+            out.push_back(c);
+            out += ']';
+        } else {
+            out.push_back(c);
+        }
     }
     return out;
 }
@@ -90,6 +97,13 @@ InstallerRows RowsForRegistration(const std::vector<RegistryChange>& changes) {
                                           " cannot be written by Windows Installer");
                     break;
                 }
+                if (value->empty() && IsKeyOperationName(change.newValue->name)) {
+                    // An empty text is a null Value column, and with it the name is a key operation.
+                    out.skipped.push_back(Describe(change) +
+                                          ": an empty text under this name reads as a key operation in the Registry "
+                                          "table");
+                    break;
+                }
                 out.rows.push_back(Row(InstallerRow::Table::Registry, change, ValueName(*change.newValue), value));
                 break;
             }
@@ -97,6 +111,12 @@ InstallerRows RowsForRegistration(const std::vector<RegistryChange>& changes) {
                 out.rows.push_back(Row(InstallerRow::Table::RemoveRegistry, change, "-", std::nullopt));
                 break;
             case RegistryChange::Kind::RemoveValue:
+                if (IsWholeKeyName(change.oldValue->name)) {
+                    out.skipped.push_back(Describe(change) +
+                                          ": the RemoveRegistry table reads this name as the whole key, so the "
+                                          "removal of the value cannot be stated");
+                    break;
+                }
                 out.rows.push_back(
                     Row(InstallerRow::Table::RemoveRegistry, change, ValueName(*change.oldValue), std::nullopt));
                 break;
@@ -115,7 +135,8 @@ InstallerRows RowsForUnregistration(const std::vector<RegistryChange>& changes) 
                 break;
             case RegistryChange::Kind::RemoveValue: {
                 // A value row names the value the removal takes; its Value column only has
-                // to be there (a null one would make the default value's row a key row).
+                // to be there: a null one would make the default value's row a key row, and
+                // a value named "+", "-" or "*" a key operation.
                 std::optional<std::string> value = RegistryTableValue(*change.oldValue);
                 out.rows.push_back(Row(InstallerRow::Table::Registry, change, ValueName(*change.oldValue),
                                        value && !value->empty() ? value : std::optional<std::string>("#x")));
@@ -132,9 +153,9 @@ InstallerRows RowsForUnregistration(const std::vector<RegistryChange>& changes) 
 }
 
 std::string DescribeRow(const InstallerRow& row) {
-    static const char* const kRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"};
     std::string text = row.table == InstallerRow::Table::Registry ? "Registry " : "RemoveRegistry ";
-    text += std::string(kRoots[row.root]) + "\\" + row.key + " name=" + (row.name.empty() ? "(default)" : row.name);
+    text += std::string(row.root == InstallerRoot::CurrentUser ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE") + "\\" +
+            row.key + " name=" + (row.name.empty() ? "(default)" : row.name);
     if (row.value) text += " value=" + *row.value;
     return text;
 }

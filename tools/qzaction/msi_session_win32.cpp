@@ -24,24 +24,64 @@ private:
     MSIHANDLE h_ = 0;
 };
 
-}  // namespace
-
-void MsiSession::Log(const std::string& text) const {
-    OwnedHandle record(MsiCreateRecord(1));
-    MsiRecordSetStringW(record.get(), 0, L"QzRegistrationRows: [1]");
-    MsiRecordSetStringW(record.get(), 1, Utf8ToWide(text).c_str());
-    MsiProcessMessage(install_, INSTALLMESSAGE_INFO, record.get());
+std::string Failed(const std::string& call, UINT status) {
+    return call + " failed (error " + std::to_string(status) + ")";
 }
 
-std::string MsiSession::Format(const std::wstring& formatted) const {
+// The fields of one row's record, each set and checked; false with error naming the field.
+bool SetRowFields(MSIHANDLE record, const std::vector<std::wstring>& texts, int rootField, int root,
+                  std::string& error) {
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const unsigned field = static_cast<unsigned>(i + 1);
+        const UINT status = static_cast<int>(field) == rootField ? MsiRecordSetInteger(record, field, root)
+                                                                 : MsiRecordSetStringW(record, field, texts[i].c_str());
+        if (status != ERROR_SUCCESS) {
+            error = Failed("MsiRecordSet of field " + std::to_string(field), status);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool MsiSession::Log(const std::string& text) const {
+    OwnedHandle record(MsiCreateRecord(1));
+    if (record.get() == 0) return false;
+    if (MsiRecordSetStringW(record.get(), 0, L"QzRegistrationRows: [1]") != ERROR_SUCCESS ||
+        MsiRecordSetStringW(record.get(), 1, Utf8ToWide(text).c_str()) != ERROR_SUCCESS)
+        return false;
+    // IDOK, or 0 when the log takes no such message; -1 is an error.
+    return MsiProcessMessage(install_, INSTALLMESSAGE_INFO, record.get()) >= 0;
+}
+
+std::optional<std::string> MsiSession::Format(const std::wstring& formatted, std::string& error) const {
     OwnedHandle record(MsiCreateRecord(0));
-    MsiRecordSetStringW(record.get(), 0, formatted.c_str());
-    DWORD size = 0;
+    if (record.get() == 0) {
+        error = "MsiCreateRecord failed";
+        return std::nullopt;
+    }
+    if (const UINT status = MsiRecordSetStringW(record.get(), 0, formatted.c_str()); status != ERROR_SUCCESS) {
+        error = Failed("MsiRecordSetString of the template", status);
+        return std::nullopt;
+    }
+    // An empty buffer asks for the length (without the NUL); the text may change
+    // between the calls no more than the properties do, so one retry with room.
     wchar_t empty[1] = {L'\0'};
-    if (MsiFormatRecordW(install_, record.get(), empty, &size) != ERROR_MORE_DATA && size == 0) return std::string();
-    std::wstring text(size + 1, L'\0');
-    DWORD length = size + 1;
-    if (MsiFormatRecordW(install_, record.get(), text.data(), &length) != ERROR_SUCCESS) return std::string();
+    DWORD length = 0;
+    UINT status = MsiFormatRecordW(install_, record.get(), empty, &length);
+    if (status == ERROR_SUCCESS) return std::string();
+    if (status != ERROR_MORE_DATA) {
+        error = Failed("MsiFormatRecord", status);
+        return std::nullopt;
+    }
+    std::wstring text(length + 1, L'\0');
+    length = static_cast<DWORD>(text.size());
+    status = MsiFormatRecordW(install_, record.get(), text.data(), &length);
+    if (status != ERROR_SUCCESS) {
+        error = Failed("MsiFormatRecord", status);
+        return std::nullopt;
+    }
     text.resize(length);
     return WideToUtf8(text);
 }
@@ -50,7 +90,7 @@ bool MsiSession::InsertTemporaryRows(const std::vector<InstallerRow>& rows, cons
                                      std::string& error) const {
     OwnedHandle database(MsiGetActiveDatabase(install_));
     if (database.get() == 0) {
-        error = "the package's database cannot be opened";
+        error = "the package's database cannot be opened (MsiGetActiveDatabase)";
         return false;
     }
     OwnedHandle registry;
@@ -71,17 +111,19 @@ bool MsiSession::InsertTemporaryRows(const std::vector<InstallerRow>& rows, cons
     int number = 0;
     for (const InstallerRow& row : rows) {
         const bool registryRow = row.table == InstallerRow::Table::Registry;
-        OwnedHandle record(MsiCreateRecord(registryRow ? 6 : 5));
         const std::wstring id = L"QzRow" + std::to_wstring(++number);
-        MsiRecordSetStringW(record.get(), 1, id.c_str());
-        MsiRecordSetInteger(record.get(), 2, row.root);
-        MsiRecordSetStringW(record.get(), 3, Utf8ToWide(row.key).c_str());
-        MsiRecordSetStringW(record.get(), 4, Utf8ToWide(row.name).c_str());  // "" is a null column
-        if (registryRow) {
-            MsiRecordSetStringW(record.get(), 5, row.value ? Utf8ToWide(*row.value).c_str() : L"");
-            MsiRecordSetStringW(record.get(), 6, component.c_str());
-        } else {
-            MsiRecordSetStringW(record.get(), 5, component.c_str());
+        // "" is a null column: the default value's name, a key row's value.
+        std::vector<std::wstring> fields = {id, L"", Utf8ToWide(row.key), Utf8ToWide(row.name)};
+        if (registryRow) fields.push_back(row.value ? Utf8ToWide(*row.value) : std::wstring());
+        fields.push_back(component);
+        OwnedHandle record(MsiCreateRecord(static_cast<UINT>(fields.size())));
+        if (record.get() == 0) {
+            error = "the row " + DescribeRow(row) + " could not be made: MsiCreateRecord failed";
+            return false;
+        }
+        if (!SetRowFields(record.get(), fields, 2, static_cast<int>(row.root), error)) {
+            error = "the row " + DescribeRow(row) + " could not be made: " + error;
+            return false;
         }
         status = MsiViewModify(registryRow ? registry.get() : removeRegistry.get(), MSIMODIFY_INSERT_TEMPORARY,
                                record.get());

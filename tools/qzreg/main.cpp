@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
     Options options;
     CLI::App app{"Register, preview, check or harvest the Orvantis product module's registration."};
 #ifdef _WIN32
-    app.footer(ExitStatusText(""));
+    app.footer(ExitStatusText("") + "\n" + RegistryViewText());
 #else
     app.footer(ExitStatusText("") + "\n" + kRegistryFolderRuleText);
 #endif
@@ -325,6 +325,7 @@ int main(int argc, char** argv) {
     options.live.folder = folder.directory;
     // Only a real registration or unregistration writes into the folder.
     options.live.readOnly = options.dryRun || *check;
+    options.live.machineClasses = static_cast<bool>(*check);  // the store the package writes, not this user's view
     if (!lockTimeout.empty()) {
         std::chrono::milliseconds timeout{};
         ParseLockTimeout(lockTimeout, timeout, error);

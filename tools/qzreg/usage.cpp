@@ -78,6 +78,18 @@ std::string MissingSubcommandText() {
     return "a subcommand is required: " + SubcommandList("or") + " (qzreg --help tells more)";
 }
 
+#ifdef _WIN32
+std::string RegistryViewText() {
+    return "Registry views:\n"
+           "  register, unregister  the classes through HKEY_CLASSES_ROOT, as regsvr32 reads and writes them\n"
+           "                        (the running user's own classes merged in)\n"
+           "  check                 the classes in HKEY_LOCAL_MACHINE\\Software\\Classes, 64-bit view: the store\n"
+           "                        the package writes, whoever runs the check; a user's own classes count\n"
+           "                        neither as the registration nor as drift\n"
+           "  harvest               no registry: only the --import files\n";
+}
+#endif
+
 std::string ExitStatusText(const std::string& subcommand) {
     std::string text = "Exit status (0 to 5 as regsvr32's):\n";
     if (subcommand.empty()) {

@@ -20,6 +20,11 @@ std::string UnknownSubcommandText(const std::string& word);
 // No subcommand at all: which there are.
 std::string MissingSubcommandText();
 
+#ifdef _WIN32
+// Which registry view each command reads, for --help on Windows.
+std::string RegistryViewText();
+#endif
+
 // The "Exit status" section of a command's --help: "" for qzreg itself, or a
 // subcommand's name.
 std::string ExitStatusText(const std::string& subcommand);
