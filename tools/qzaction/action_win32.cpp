@@ -15,10 +15,12 @@
 // steer. The classes come from HKEY_LOCAL_MACHINE\Software\Classes in the
 // 64-bit view (the store the rows are written to), not through
 // HKEY_CLASSES_ROOT, which merges in the user's own; the modelling system's
-// expandable directories expand with the machine's variables, not the user's. What the pass would change becomes
-// temporary rows of the Registry and RemoveRegistry tables (installer_rows.h);
-// Windows Installer's own actions write, log, roll back, repair and remove
-// them. The module's messages go to the installation log; nothing shows a box.
+// expandable directories expand with the machine's variables, not the user's.
+//
+// What the pass would change becomes temporary rows of the Registry and
+// RemoveRegistry tables (installer_rows.h); Windows Installer's own actions
+// write, log, roll back, repair and remove them. The module's messages go to
+// the installation log; nothing shows a box.
 //
 // A registration that reports a failure fails the installation (1603), and
 // Windows Installer rolls it back: a deployment tool sees the failure, and the
