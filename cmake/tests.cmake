@@ -5,7 +5,7 @@
 #   tests/wine/*_test.cpp    Windows build only: the real DLL, advapi32 and regsvr32 under Wine
 #   tests/qzreg_json/        the schema validation of every qzreg --format json output kept
 #   tests/signing/           Windows build only: authenticode_test, signing_configure_test
-#   tests/release/           Windows build only: sbom_test
+#   tests/release/           shipped_binaries_test (both builds); sbom_test (Windows build only)
 #   the package              Windows build only: msi_tables_test, and msi_e2e_test's packages
 #                            (cmake/msi.cmake builds them) and the other product version's
 #   tests/timing/            Windows build only: regsvr32_timing, a measurement, not a test
@@ -24,7 +24,8 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 file(GLOB QZ_TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
 list(FILTER QZ_TEST_SUPPORT_SOURCES EXCLUDE REGEX "_${QZ_OTHER_PLATFORM_SUFFIX}\\.cpp$")
 add_library(qz_test_support STATIC ${QZ_TEST_SUPPORT_SOURCES})
-target_link_libraries(qz_test_support PUBLIC gtest gmock)
+# The tests reach every room: the module's code, the hosts' and the test decorators.
+target_link_libraries(qz_test_support PUBLIC qz_module qz_host qz_test_decorators gtest gmock)
 target_include_directories(qz_test_support PUBLIC ${CMAKE_SOURCE_DIR})
 target_include_directories(qz_test_support SYSTEM PUBLIC ${QZ_THIRD_PARTY_INCLUDE})
 if(WIN32)
@@ -57,9 +58,10 @@ foreach(dir ${QZ_TEST_DIRS})
   foreach(test_source ${test_sources})
     get_filename_component(test_name ${test_source} NAME_WE)
     add_executable(${test_name} ${test_source})
-    # The module's objects are linked in directly (not through an archive), so
-    # that the compiled resources come along on Windows too.
-    target_link_libraries(${test_name} PRIVATE qz_core qz_resources qz_test_support gtest_main)
+    # Every room's library (through the support library), of which the linker
+    # takes what the test reaches; the compiled resources as object files, so
+    # that they come along on Windows too.
+    target_link_libraries(${test_name} PRIVATE qz_test_support gtest_main qz_compiled_resources)
     add_dependencies(${test_name} qzproduct qzreg)
     if(WIN32)
       add_dependencies(${test_name} qz_hook_host qz_hidden_station)
@@ -96,6 +98,15 @@ set_tests_properties(qzreg_json_schema_test PROPERTIES FIXTURES_REQUIRED qzreg_j
 # What some test programs need beyond the module.
 # The unit test of the custom action's rows is built with the action's platform-free part.
 target_sources(installer_rows_test PRIVATE ${CMAKE_SOURCE_DIR}/tools/qzaction/installer_rows.cpp)
+
+# What the shipped binaries hold, by their symbol tables: the module neither test
+# decorator, overlay nor change list (hosts and tests run those), qzreg no test
+# decorator. Each room being a library, the linker takes only what is reached.
+set(qz_test_decorator_symbols "FaultInjectingRegistry|RegistryFault|RegistryCall|RegOpName")
+add_test(NAME shipped_binaries_test
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/release/shipped_binaries_test.sh ${CMAKE_NM}
+    $<TARGET_FILE:qzproduct> QzRunRegistrationPass "${qz_test_decorator_symbols}|OverlayRegistry|RegistryChange"
+    $<TARGET_FILE:qzreg> RunPassOnOverlay "${qz_test_decorator_symbols}")
 
 if(NOT WIN32)
   return()
