@@ -38,7 +38,7 @@ set_target_properties(qzaction PROPERTIES PREFIX "" OUTPUT_NAME qzaction)
 # "-lmsi", not "msi": the package target has that name; userenv gives the machine's own environment.
 # Only the string table of resources/product.rc (the pass reads nothing else), and no symbols:
 # Windows Installer writes the action to a file and loads it on every run.
-target_link_libraries(qzaction PRIVATE qz_host qz_core qz_string_table_resources -lmsi -luserenv)
+target_link_libraries(qzaction PRIVATE qz_host qz_module qz_string_table_resources -lmsi -luserenv)
 target_link_options(qzaction PRIVATE -s)
 qz_sign_target(qzaction)
 

@@ -20,12 +20,12 @@ if(WIN32)
     COMMENT "Building the message table from resources/report_messages.inc"
     VERBATIM)
   file(MAKE_DIRECTORY ${qz_messages_dir})
-  add_library(qz_resources OBJECT ${CMAKE_SOURCE_DIR}/resources/product.rc ${qz_messages_dir}/report_messages.rc)
+  add_library(qz_compiled_resources OBJECT ${CMAKE_SOURCE_DIR}/resources/product.rc ${qz_messages_dir}/report_messages.rc)
   set_source_files_properties(${qz_messages_dir}/report_messages.rc PROPERTIES
     OBJECT_DEPENDS ${qz_messages_dir}/MSG00409.bin)
   set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/product.rc PROPERTIES
     OBJECT_DEPENDS "${QZ_RESOURCE_INPUTS};${CMAKE_BINARY_DIR}/generated/product_version.h")
-  target_include_directories(qz_resources PRIVATE ${CMAKE_SOURCE_DIR}/resources ${CMAKE_SOURCE_DIR}
+  target_include_directories(qz_compiled_resources PRIVATE ${CMAKE_SOURCE_DIR}/resources ${CMAKE_SOURCE_DIR}
                              ${CMAKE_BINARY_DIR}/generated ${qz_messages_dir})
 
   # qzevents.dll: the same message table alone, no code (no entry point, no imports), the
@@ -53,5 +53,5 @@ else()
     COMMENT "Compiling product.rc into product.res")
   configure_file(${CMAKE_SOURCE_DIR}/resources/embedded_res.S.in ${CMAKE_BINARY_DIR}/embedded_res.S @ONLY)
   set_source_files_properties(${CMAKE_BINARY_DIR}/embedded_res.S PROPERTIES OBJECT_DEPENDS ${QZ_RES_FILE})
-  add_library(qz_resources OBJECT ${CMAKE_BINARY_DIR}/embedded_res.S)
+  add_library(qz_compiled_resources OBJECT ${CMAKE_BINARY_DIR}/embedded_res.S)
 endif()

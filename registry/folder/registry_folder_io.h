@@ -2,7 +2,8 @@
 // folder holds, reading them as the folder accepts them, writing a temporary
 // file in full before it replaces another, and flushing the folder. The journal
 // (registry_folder_journal.h), the lock (registry_folder_lock.h) and Open and
-// Save (registry_folder_posix.cpp) stand on these. Not for use outside them.
+// Save (registry_folder_posix.cpp) stand on these. Not for use outside them
+// (and their tests).
 #pragma once
 
 #include <sys/types.h>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "registry/memory/reg_tree.h"
 #include "registry/folder/unique_fd_posix.h"
@@ -70,9 +72,29 @@ std::string TooLarge(const std::string& path, std::uint64_t limit);
 Opened OpenRegularFile(const std::string& path, Links links, std::uint64_t limit, UniqueFd& file,
                        std::uint64_t& size, std::string& error);
 
+// Reads an open file on a block at a time, counting what it has read against a
+// limit: a file that grows while it is read is held to the same limit as its
+// size when it was opened. The one place where a read is measured so.
+class LimitedReader {
+public:
+    LimitedReader(const UniqueFd& file, const std::string& path, std::uint64_t limit)
+        : file_(file), path_(path), limit_(limit) {}
+
+    // The next block, empty at the end of the file. False, with error set, when
+    // reading fails or the file has grown past the limit.
+    bool Next(std::string_view& block, std::string& error);
+
+private:
+    const UniqueFd& file_;
+    const std::string& path_;
+    std::uint64_t limit_;
+    std::uint64_t total_ = 0;
+    std::vector<char> buffer_ = std::vector<char>(1 << 20);
+};
+
 // Reads an open file on, a block at a time, handing each to take until take
 // returns false or the file ends. A file that grows while it is read is held
-// to the same limit. False with error set when reading fails.
+// to the same limit (LimitedReader). False with error set when reading fails.
 bool ReadBlocks(const UniqueFd& file, const std::string& path, std::uint64_t limit,
                 const std::function<bool(std::string_view)>& take, std::string& error);
 

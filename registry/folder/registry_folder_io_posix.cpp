@@ -127,23 +127,30 @@ Opened OpenRegularFile(const std::string& path, Links links, std::uint64_t limit
     return Opened::File;
 }
 
+bool LimitedReader::Next(std::string_view& block, std::string& error) {
+    block = std::string_view();
+    const ssize_t got = ReadSome(file_.get(), buffer_.data(), buffer_.size());
+    if (got < 0) {
+        error = "cannot read " + path_ + ": " + ErrnoText(errno);
+        return false;
+    }
+    total_ += static_cast<std::uint64_t>(got);
+    if (total_ > limit_) {
+        error = TooLarge(path_, limit_);
+        return false;
+    }
+    block = std::string_view(buffer_.data(), static_cast<std::size_t>(got));
+    return true;
+}
+
 bool ReadBlocks(const UniqueFd& file, const std::string& path, std::uint64_t limit,
                 const std::function<bool(std::string_view)>& take, std::string& error) {
-    std::vector<char> block(1 << 20);
-    std::uint64_t total = 0;
+    LimitedReader reader(file, path, limit);
     while (true) {
-        const ssize_t got = ReadSome(file.get(), block.data(), block.size());
-        if (got < 0) {
-            error = "cannot read " + path + ": " + ErrnoText(errno);
-            return false;
-        }
-        if (got == 0) return true;
-        total += static_cast<std::uint64_t>(got);
-        if (total > limit) {
-            error = TooLarge(path, limit);
-            return false;
-        }
-        if (!take(std::string_view(block.data(), static_cast<std::size_t>(got)))) return true;
+        std::string_view block;
+        if (!reader.Next(block, error)) return false;
+        if (block.empty()) return true;
+        if (!take(block)) return true;
     }
 }
 

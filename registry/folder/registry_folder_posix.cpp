@@ -48,30 +48,23 @@ RegRoot HiveOf(const std::u16string& keyPath) {
 // decoder's refusal of the bytes; then readError or decoded say which.
 class HiveFileText {
 public:
-    HiveFileText(const UniqueFd& file, const std::string& path) : file_(file), path_(path) {}
+    HiveFileText(const UniqueFd& file, const std::string& path) : reader_(file, path, RegistryFolder::kMaxHiveFileSize) {}
 
     // Appends the next piece of text to out; false once the text has ended.
     bool Next(std::u16string& out) {
         if (ended_) return false;
-        const ssize_t got = ReadSome(file_.get(), block_.data(), block_.size());
-        if (got < 0) {
-            readError = "cannot read " + path_ + ": " + ErrnoText(errno);
-            ended_ = true;
-            return false;
-        }
         // A file that grows while it is read is held to the same limit.
-        total_ += static_cast<std::uint64_t>(got);
-        if (total_ > RegistryFolder::kMaxHiveFileSize) {
-            readError = TooLarge(path_, RegistryFolder::kMaxHiveFileSize);
+        std::string_view block;
+        if (!reader_.Next(block, readError)) {
             ended_ = true;
             return false;
         }
-        if (got == 0) {
+        if (block.empty()) {
             decoded = decoder_.Finish(out, decodeError);
             ended_ = true;
             return decoded;
         }
-        decoder_.Feed(std::string_view(block_.data(), static_cast<std::size_t>(got)), out);
+        decoder_.Feed(block, out);
         if (decoder_.Refused()) {
             decoded = decoder_.Finish(out, decodeError);
             ended_ = true;
@@ -94,11 +87,8 @@ public:
     bool decoded = true;
 
 private:
-    const UniqueFd& file_;
-    const std::string& path_;
+    LimitedReader reader_;
     RegFileDecoder decoder_{RegFileRule::Hive};
-    std::vector<char> block_ = std::vector<char>(1 << 20);
-    std::uint64_t total_ = 0;
     bool ended_ = false;
 };
 

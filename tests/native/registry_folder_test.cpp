@@ -24,12 +24,14 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "module/platform_pass.h"
 #include "text/code_page.h"
 #include "registry/reg_file/reg_file.h"
 #include "registry/folder/registry_folder.h"
+#include "registry/folder/registry_folder_io.h"
 #include "tests/support/folder_files.h"
 #include "tests/support/memory_guard.h"
 #include "tests/support/narrow_registry.h"
@@ -564,6 +566,55 @@ TEST_F(RegistryFolderTest, RefusesWhatIsNotARegularFileOrIsTooLargeAndLeavesItAl
         EXPECT_EQ(after.st_size, before.st_size) << c.what;
     }
     EXPECT_EQ(ReadBytes(victim), "precious");
+}
+
+// A file read on after it was opened (and its size checked) may have grown
+// meanwhile: what is read is held to the limit all the same, and a file that
+// stays within it is read whole.
+TEST_F(RegistryFolderTest, AFileThatGrowsWhileItIsReadIsHeldToTheLimit) {
+    struct Case {
+        const char* what;
+        std::size_t whenOpened;
+        std::size_t whenRead;
+        std::uint64_t limit;
+        bool read;
+    };
+    const Case cases[] = {
+        {"grows past the limit", 10, 21, 20, false},
+        {"grows to the limit", 10, 20, 20, true},
+        {"grows past a limit of a block and more", 1000, (std::size_t{1} << 20) + 2000, (std::uint64_t{1} << 20) + 1000,
+         false},
+        {"does not grow", 20, 20, 20, true},
+    };
+    const std::string path = root_ + "/growing";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(path, std::string(c.whenOpened, 'a'));
+        UniqueFd file;
+        std::uint64_t size = 0;
+        std::string error;
+        ASSERT_EQ(folder::OpenRegularFile(path, folder::Links::Refuse, c.limit, file, size, error),
+                  folder::Opened::File)
+            << error;
+        {
+            std::ofstream grow(path, std::ios::binary | std::ios::app);
+            grow << std::string(c.whenRead - c.whenOpened, 'b');
+        }
+        std::string bytes;
+        const bool read = folder::ReadBlocks(
+            file, path, c.limit,
+            [&bytes](std::string_view block) {
+                bytes.append(block);
+                return true;
+            },
+            error);
+        EXPECT_EQ(read, c.read);
+        if (c.read) {
+            EXPECT_EQ(bytes.size(), c.whenRead);
+        } else {
+            EXPECT_EQ(error, folder::TooLarge(path, c.limit));
+        }
+    }
 }
 
 TEST(ReadRegFileToImport, FollowsLinksButReadsOnlyRegularFiles) {

@@ -143,6 +143,17 @@ protected:
         inner_->CloseKey(key);
     }
 
+    // Data stored through the wide call as it stands: UTF-16 that no conversion may mend.
+    void SetRawWide(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& bytes) {
+        HKEY key = nullptr;
+        ASSERT_EQ(NarrowRegistry(*inner_).CreateKeyEx(root, path.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS)
+            << path;
+        EXPECT_EQ(inner_->SetValueExW(key, Utf8ToUtf16(name).c_str(), type, reinterpret_cast<const BYTE*>(bytes.data()),
+                                      static_cast<DWORD>(bytes.size())),
+                  ERROR_SUCCESS);
+        inner_->CloseKey(key);
+    }
+
     // Text given as UTF-8, stored as UTF-16 through the wide call: no code page in between.
     void SetWideText(HKEY root, const std::string& path, const char* name, DWORD type, const std::string& text) {
         std::u16string wide = Utf8ToUtf16(text);

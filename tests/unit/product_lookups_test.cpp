@@ -53,22 +53,36 @@ TEST_P(ProductLookups, GetInstallDirectoryTakesAnyTypeAsTextAndReadsNoFurtherTha
         DWORD type;
         std::string stored;
         std::string expected;
+        std::vector<std::string> boxes;
+        bool storedWide = false;  // through the wide call, else the narrow one
     };
     const std::string exactString(4095, 's');
     const std::string fullBinary(4096, 'b');
+    const std::string dir = "HKEY_LOCAL_MACHINE\\" + std::string(kDir);
+    const std::string notFound = "The installation directory of the modelling system was not found: " + dir + ", value bin ";
     const Case cases[] = {
         // A reference to a variable the process does not have is no directory.
-        {"expand string naming an unset variable", REG_EXPAND_SZ, std::string("%ZU%\\bin\0", 9), ""},
-        {"binary with NUL", REG_BINARY, std::string("C:\\bin\0junk", 11), "C:\\bin"},
-        {"binary without NUL", REG_BINARY, "C:\\bin", "C:\\bin"},
-        {"string filling the buffer", REG_SZ, exactString + '\0', exactString},
-        {"binary filling the buffer", REG_BINARY, fullBinary, fullBinary},
-        {"one byte too many", REG_BINARY, std::string(4097, 'x'), ""},
-        {"string too long", REG_SZ, std::string(5000, 'y') + '\0', ""},
+        {"expand string naming an unset variable", REG_EXPAND_SZ, std::string("%ZU%\\bin\0", 9), "",
+         {"The value bin of " + dir + " cannot be a directory path: %ZU%\\bin"}},
+        {"binary with NUL", REG_BINARY, std::string("C:\\bin\0junk", 11), "C:\\bin", {notFound + "(the value is not text)"}},
+        {"binary without NUL", REG_BINARY, "C:\\bin", "C:\\bin", {notFound + "(the value is not text)"}},
+        {"string filling the buffer", REG_SZ, exactString + '\0', exactString, {}},
+        {"binary filling the buffer", REG_BINARY, fullBinary, fullBinary, {notFound + "(the value is not text)"}},
+        {"one byte too many", REG_BINARY, std::string(4097, 'x'), "", {notFound + "(the value is too long)"}},
+        {"string too long", REG_SZ, std::string(5000, 'y') + '\0', "", {notFound + "(the value is too long)"}},
+        // UTF-16 with a high surrogate that no low one follows: no text at all.
+        {"string that is not valid UTF-16", REG_SZ, std::string("C\0:\0\\\0\x00\xD8" "b\0\0\0", 12), "",
+         {"The value bin of " + dir + " is not a valid directory path"}, true},
     };
     for (const Case& c : cases) {
-        SetRaw(HKEY_LOCAL_MACHINE, kDir, "bin", c.type, c.stored);
+        if (c.storedWide)
+            SetRawWide(HKEY_LOCAL_MACHINE, kDir, "bin", c.type, c.stored);
+        else
+            SetRaw(HKEY_LOCAL_MACHINE, kDir, "bin", c.type, c.stored);
+        reporter_.messages.clear();
+        ResetReportedFailureCount();
         EXPECT_EQ(GetInstallDirectory(InstallDirectoryKind::Bin), c.expected) << c.what;
+        EXPECT_EQ(reporter_.messages, c.boxes) << c.what;
     }
 }
 
