@@ -88,10 +88,12 @@ UINT Run(MSIHANDLE install) {
         return ERROR_INSTALL_FAILURE;
     }
     Win32Registry machine(Win32Registry::Classes::Machine);
-    const PassOutcome pass = RunPassOnOverlay(
-        QzRunRegistrationPass, machine, registering ? QZ_PASS_REGISTER : QZ_PASS_UNREGISTER,
-        registering ? &modulePath : nullptr, {},
-        [&environment](const std::u16string& name) { return environment.Variable(name); });
+    const EnvironmentLookup machineVariables = [&environment](const std::u16string& name) {
+        return environment.Variable(name);
+    };
+    const PassOutcome pass =
+        RunPassOnOverlay(QzRunRegistrationPass, machine, registering ? QZ_PASS_REGISTER : QZ_PASS_UNREGISTER,
+                         registering ? &modulePath : nullptr, {}, machineVariables);
     for (const std::string& message : pass.messages) session.Log("Registration Error: " + message);
     const InstallerRows rows = registering ? RowsForRegistration(pass.changes) : RowsForUnregistration(pass.changes);
     for (const std::string& skipped : rows.skipped) session.Log("not in the tables: " + skipped);
@@ -108,7 +110,7 @@ UINT Run(MSIHANDLE install) {
         return ERROR_INSTALL_FAILURE;
     }
     // Every user's part of the registration, for the Active Setup entry.
-    if (registering && !SetLogonCommands(install, QzRunRegistrationPass, machine, modulePath, error)) {
+    if (registering && !SetLogonCommands(install, QzRunRegistrationPass, machine, modulePath, machineVariables, error)) {
         session.Log(error);
         return ERROR_INSTALL_FAILURE;
     }

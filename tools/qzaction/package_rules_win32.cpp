@@ -141,9 +141,9 @@ std::vector<std::wstring> FolderFiles(MSIHANDLE install) {
 }  // namespace
 
 bool SetLogonCommands(MSIHANDLE install, PassEntry entry, RegistryApi& machine, const std::string& modulePath,
-                      std::string& error) {
+                      const EnvironmentLookup& environment, std::string& error) {
     EmptyUserHive base(machine);
-    const PassOutcome pass = RunPassOnOverlay(entry, base, QZ_PASS_REGISTER, &modulePath);
+    const PassOutcome pass = RunPassOnOverlay(entry, base, QZ_PASS_REGISTER, &modulePath, {}, environment);
     wchar_t system[MAX_PATH] = {};
     const UINT length = GetSystemDirectoryW(system, MAX_PATH);
     const std::string regExe = WideToUtf8(std::wstring(system, length)) + "\\reg.exe";

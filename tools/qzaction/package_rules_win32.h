@@ -25,10 +25,11 @@
 namespace qz {
 
 // Runs the registration once more on an overlay of machine whose
-// HKEY_CURRENT_USER reads empty, and sets the property QZLOGONCOMMANDS to its
+// HKEY_CURRENT_USER reads empty (with the same machine environment as the
+// registration's own pass), and sets the property QZLOGONCOMMANDS to its
 // writes there as reg.exe commands (logon_command.h). False, with error naming
 // what cannot be stated safely, when the installation must stop.
 bool SetLogonCommands(MSIHANDLE install, PassEntry entry, RegistryApi& machine, const std::string& modulePath,
-                      std::string& error);
+                      const EnvironmentLookup& environment, std::string& error);
 
 }  // namespace qz
