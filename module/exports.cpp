@@ -7,6 +7,7 @@
 #include "module/module_strings.h"
 #include "module/platform_pass.h"
 #include "module/registration_driver.h"
+#include "registration/product_lookups.h"
 #include "registration/registration_steps.h"
 #include "registry/api/registry_table.h"
 #include "registry/api/registry_table_adapters.h"
@@ -37,6 +38,8 @@ bool RecordModulePath(const std::string& path) {
 // A registration: the module's path recorded first, then the pre-step and the steps.
 void RegistrationPass(const std::string& modulePath) {
     if (!RecordModulePath(modulePath)) return;
+    // Before the steps: the application class, last among them, makes this version current.
+    NoteWhichVersionIsCurrent();
     RegisterApplicationName();
     RunRegistrationSteps(QZ_PASS_REGISTER);
 }
@@ -75,6 +78,21 @@ private:
     const QzRegistryTable& table_;
 };
 
+// Where the pass's notes go when the host takes them.
+class TableNotes final : public HostNotes {
+public:
+    explicit TableNotes(const QzRegistryTable& table) : table_(table) {}
+    void Note(QzNote kind, HKEY root, const std::string& path, const std::string& valueName) override {
+        const std::u16string widePath = Utf8ToUtf16(path);
+        const std::u16string wideName = Utf8ToUtf16(valueName);
+        table_.note(table_.context, kind, static_cast<QzKey>(root), widePath.c_str(),
+                    valueName.empty() ? nullptr : wideName.c_str());
+    }
+
+private:
+    const QzRegistryTable& table_;
+};
+
 }  // namespace
 }  // namespace qz
 
@@ -92,11 +110,14 @@ QZ_EXPORT int32_t QzRunRegistrationPass(const QzRegistryTable* table, int32_t re
         std::memcpy(&copy, table, std::min<std::size_t>(table->struct_size, sizeof copy));
         qz::TableRegistry registry(copy);
         qz::HostReporter hostReporter(copy);
+        qz::TableNotes notes(copy);
         qz::ModuleServices services;
         services.registry = &registry;
         services.reporter = copy.report_error != nullptr ? static_cast<qz::ErrorReporter*>(&hostReporter)
                                                          : &qz::PlatformReporter();
         services.strings = &qz::ModuleStrings();
+        // Beyond the end of the host's table, note stays null: an older host takes no notes.
+        services.notes = copy.note != nullptr ? &notes : nullptr;
         qz::ScopedServices scoped(services);
         qz::ResetReportedFailureCount();
         if (registerFlag != QZ_PASS_UNREGISTER) {

@@ -68,6 +68,11 @@ void HostReportError(void* context, const char* message) {
     static_cast<HostedRegistry*>(context)->reportError(message != nullptr ? message : "");
 }
 
+void HostNote(void* context, uint32_t kind, QzKey root, const char16_t* path, const char16_t* valueName) {
+    static_cast<HostedRegistry*>(context)->note(static_cast<QzNote>(kind), FromTable(root),
+                                                path != nullptr ? path : u"", valueName);
+}
+
 }  // namespace
 
 // ---- the module's side -----------------------------------------------------------------
@@ -145,6 +150,7 @@ QzRegistryTable RegistryTableFor(HostedRegistry& hosted) {
     table.delete_value = HostDeleteValue;
     table.close_key = HostCloseKey;
     table.report_error = hosted.reportError ? HostReportError : nullptr;
+    table.note = hosted.note ? HostNote : nullptr;
     return table;
 }
 

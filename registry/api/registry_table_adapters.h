@@ -36,11 +36,14 @@ private:
 // error report is optional).
 bool IsCompleteRegistryTable(const QzRegistryTable* table);
 
-// The host's side: a registry and where the module's error messages go
-// (UTF-8; empty function: the module shows its own box).
+// The host's side: a registry, where the module's error messages go (UTF-8;
+// empty function: the module shows its own box) and where its notes go (empty
+// function: the module is told nobody listens). A note's value name is null
+// where its kind names no value.
 struct HostedRegistry {
     RegistryApi* registry = nullptr;
     std::function<void(const std::string&)> reportError;
+    std::function<void(QzNote kind, HKEY root, const char16_t* path, const char16_t* valueName)> note;
 };
 
 // A table whose functions call hosted.registry; hosted must outlive its use.
