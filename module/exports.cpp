@@ -10,6 +10,7 @@
 #include "module/platform_pass.h"
 #include "module/registration_driver.h"
 #include "registration/environment.h"
+#include "registration/product_lookups.h"
 #include "registration/registration_steps.h"
 #include "registry/api/registry_table.h"
 #include "registry/api/registry_table_adapters.h"
@@ -40,6 +41,8 @@ bool RecordModulePath(const std::string& path) {
 // A registration: the module's path recorded first, then the pre-step and the steps.
 void RegistrationPass(const std::string& modulePath) {
     if (!RecordModulePath(modulePath)) return;
+    // Before the steps: the application class, last among them, makes this version current.
+    NoteWhichVersionIsCurrent();
     RegisterApplicationName();
     RunRegistrationSteps(QZ_PASS_REGISTER);
 }
@@ -100,6 +103,21 @@ private:
     const QzRegistryTable& table_;
 };
 
+// Where the pass's notes go when the host takes them.
+class TableNotes final : public HostNotes {
+public:
+    explicit TableNotes(const QzRegistryTable& table) : table_(table) {}
+    void Note(QzNote kind, HKEY root, const std::string& path, const std::string& valueName) override {
+        const std::u16string widePath = Utf8ToUtf16(path);
+        const std::u16string wideName = Utf8ToUtf16(valueName);
+        table_.note(table_.context, kind, static_cast<QzKey>(root), widePath.c_str(),
+                    valueName.empty() ? nullptr : wideName.c_str());
+    }
+
+private:
+    const QzRegistryTable& table_;
+};
+
 }  // namespace
 }  // namespace qz
 
@@ -121,12 +139,15 @@ QZ_EXPORT int32_t QzRunRegistrationPass(const QzRegistryTable* table, int32_t re
         qz::TableRegistry registry(copy);
         qz::HostReporter hostReporter(copy);
         qz::HostEnvironment hostEnvironment(copy);
+        qz::TableNotes notes(copy);
         qz::ModuleServices services;
         services.registry = &registry;
         services.reporter = copy.report_error != nullptr ? static_cast<qz::ErrorReporter*>(&hostReporter)
                                                          : &qz::PlatformReporter();
         services.strings = &qz::ModuleStrings();
         services.environment = copy.environment_variable != nullptr ? &hostEnvironment : nullptr;
+        // Beyond the end of the host's table, note stays null: an older host takes no notes.
+        services.notes = copy.note != nullptr ? &notes : nullptr;
         qz::ScopedServices scoped(services);
         qz::ResetReportedFailureCount();
         if (registerFlag != QZ_PASS_UNREGISTER) {

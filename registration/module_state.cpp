@@ -23,6 +23,12 @@ RegistryApi& Registry() { return *g_services.registry; }
 
 std::string LoadProductString(unsigned id) { return g_services.strings->Load(id); }
 
+bool HostTakesNotes() { return g_services.notes != nullptr; }
+
+void NoteForHost(QzNote kind, HKEY root, const std::string& path, const std::string& valueName) {
+    if (g_services.notes != nullptr) g_services.notes->Note(kind, root, path, valueName);
+}
+
 std::string& ModulePath() { return g_modulePath; }
 
 int ReportedFailureCount() { return g_reportedFailures; }

@@ -8,6 +8,7 @@
 
 #include "registration/report_messages.h"
 #include "registry/api/registry_api.h"
+#include "registry/api/registry_table.h"
 
 namespace qz {
 
@@ -31,12 +32,24 @@ public:
 
 class EnvironmentSource;  // registration/environment.h
 
+// Where a pass tells the host that runs it what only the module knows about
+// what it writes (the notes of registry_table.h): which values the machine
+// owns once written, which keys belong to the current version, where the
+// directories are read. Path and value name are UTF-8; the value name is
+// empty where the kind names no value.
+class HostNotes {
+public:
+    virtual ~HostNotes() = default;
+    virtual void Note(QzNote kind, HKEY root, const std::string& path, const std::string& valueName) = 0;
+};
+
 struct ModuleServices {
     RegistryApi* registry = nullptr;
     ErrorReporter* reporter = nullptr;
     StringSource* strings = nullptr;
     // The variables expandable directories expand with; null: the process environment.
     EnvironmentSource* environment = nullptr;
+    HostNotes* notes = nullptr;  // null: nobody listens (regsvr32, the tests of the steps)
 };
 
 // The services in force; the exports install the real ones.
@@ -57,6 +70,11 @@ private:
 // Shorthands the steps use.
 RegistryApi& Registry();
 std::string LoadProductString(unsigned id);
+
+// True when the host of this pass takes notes; NoteForHost tells it one, and
+// does nothing when nobody listens.
+bool HostTakesNotes();
+void NoteForHost(QzNote kind, HKEY root, const std::string& path, const std::string& valueName = std::string());
 
 // The module's full file path (UTF-8): filled by DllRegisterServer, empty until then.
 std::string& ModulePath();

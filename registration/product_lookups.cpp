@@ -31,6 +31,9 @@ const char* InstallDirectoryValueName(InstallDirectoryKind kind) {
 
 std::string SystemDirKeyName() { return "HKEY_LOCAL_MACHINE\\" + SystemDirKeyPath(); }
 
+// The key whose default value names the current version of the application.
+std::string CurVerKeyPath() { return LoadProductString(IDS_APPLICATION_PROGID) + "\\CurVer"; }
+
 // Every directory lookup of a pass meets a missing installation alike: one box says so.
 void ReportMissingInstallation(const char* valueName, ReportMessage why) {
     ReportRegistrationErrorOnce("installation directory", why, {SystemDirKeyName(), valueName});
@@ -79,6 +82,7 @@ bool CanBeADirectoryPath(const std::string& text) {
 std::string GetInstallDirectory(InstallDirectoryKind kind) {
     const char* valueName = InstallDirectoryValueName(kind);
     if (valueName == nullptr) return std::string();
+    NoteForHost(QZ_NOTE_DIRECTORY_VALUE, HKEY_LOCAL_MACHINE, SystemDirKeyPath(), valueName);
 
     RegistryApi& registry = Registry();
     UniqueKey key(registry);
@@ -162,31 +166,57 @@ int CountSystemOptionsValues() {
     return -1;
 }
 
-int IsCurrentApplicationVersion() {
+namespace {
+
+enum class CurrentVersion { This, Another, Unreadable };
+
+// What the application ProgID's CurVer says, without a box: Unreadable when
+// the key is there but cannot be opened.
+CurrentVersion ReadCurrentVersion() {
     const std::u16string expected = Utf8ToUtf16(CurrentVersionProgId());
 
     RegistryApi& registry = Registry();
     UniqueKey key(registry);
-    const std::u16string curVerPath = Utf8ToUtf16(LoadProductString(IDS_APPLICATION_PROGID) + "\\CurVer");
+    const std::u16string curVerPath = Utf8ToUtf16(CurVerKeyPath());
     const LONG opened = registry.OpenKeyExW(HKEY_CLASSES_ROOT, curVerPath.c_str(), KEY_READ, key.put());
     // No CurVer key: no other version has claimed the classes root.
-    if (IsMissingStatus(opened)) return 1;
-    if (opened != ERROR_SUCCESS) {
-        // Not knowing which version is current, keep what the current one uses.
-        ReportUnreadableKey(HKEY_CLASSES_ROOT, Utf16ToUtf8(curVerPath));
-        return 0;
-    }
+    if (IsMissingStatus(opened)) return CurrentVersion::This;
+    if (opened != ERROR_SUCCESS) return CurrentVersion::Unreadable;
 
     std::vector<BYTE> data(kCurVerValueCapacity * sizeof(char16_t));
     DWORD size = static_cast<DWORD>(data.size());
     DWORD type = REG_NONE;
-    if (registry.QueryValueExW(key.get(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS) return 0;
+    if (registry.QueryValueExW(key.get(), nullptr, &type, data.data(), &size) != ERROR_SUCCESS)
+        return CurrentVersion::Another;
     // The whole ProgID, without regard to letter case as ProgIDs compare: a
     // newer build (OVX Application 3805) is another version, a differently
     // written one (ovx application 3800) is this one.
     const std::u16string current =
         IsWideStringType(type) ? Utf16TextOfData(data.data(), size) : CodePageTextOfData(data.data(), size);
-    return RegistryNamesEqual(current, expected) ? 1 : 0;
+    return RegistryNamesEqual(current, expected) ? CurrentVersion::This : CurrentVersion::Another;
+}
+
+}  // namespace
+
+int IsCurrentApplicationVersion() {
+    const CurrentVersion current = ReadCurrentVersion();
+    if (current == CurrentVersion::Unreadable) {
+        // Not knowing which version is current, keep what the current one uses.
+        ReportUnreadableKey(HKEY_CLASSES_ROOT, CurVerKeyPath());
+        return 0;
+    }
+    return current == CurrentVersion::This ? 1 : 0;
+}
+
+void NoteWhichVersionIsCurrent() {
+    if (!HostTakesNotes()) return;
+    // Whatever keeps an unregistration from removing the shared keys makes them another version's.
+    if (ReadCurrentVersion() != CurrentVersion::This)
+        NoteForHost(QZ_NOTE_ANOTHER_VERSION_CURRENT, HKEY_CLASSES_ROOT, CurVerKeyPath());
+}
+
+void NoteCurrentVersionsKey(const std::string& classesRootPath) {
+    NoteForHost(QZ_NOTE_CURRENT_VERSIONS_KEY, HKEY_CLASSES_ROOT, classesRootPath);
 }
 
 }  // namespace qz

@@ -61,4 +61,14 @@ int CountSystemOptionsValues();
 // read (a box says so): the shared keys it guards then stay.
 int IsCurrentApplicationVersion();
 
+// For a host that takes notes: before a registration writes anything, whether
+// another version is current, by IsCurrentApplicationVersion's rule (without
+// its box: a registration does not fail over it). Reads nothing when nobody
+// listens.
+void NoteWhichVersionIsCurrent();
+// For a host that takes notes: root\path and below belong to whichever version
+// is current, the keys an unregistration removes only when this version is
+// current (IsCurrentApplicationVersion).
+void NoteCurrentVersionsKey(const std::string& classesRootPath);
+
 }  // namespace qz

@@ -69,6 +69,9 @@ void RegisterApplicationClass(int registerFlag) {
         return;
     }
 
+    // The version-independent ProgID, removed above only by the current version;
+    // the versioned ProgID and the class are this version's own.
+    NoteCurrentVersionsKey(texts.progId);
     RegistryApi& registry = Registry();
     for (const ApplicationClassEntry& entry : ApplicationClassEntries(texts)) {
         UniqueKey key(registry);

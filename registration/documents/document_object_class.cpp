@@ -56,6 +56,9 @@ void RegisterDocumentObjectClass(int registerFlag, const std::string& modulePath
         return;
     }
 
+    // Both classes are removed above only by the current version.
+    NoteCurrentVersionsKey(objectClassKey);
+    NoteCurrentVersionsKey("CLSID\\" + LoadProductString(IDS_LIBRARY_CLSID));
     RegistryApi& registry = Registry();
     const std::array<DocumentObjectClassEntry, 9> entries =
         DocumentObjectClassEntries(modulePath, DocumentObjectServerCommand());

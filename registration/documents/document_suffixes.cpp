@@ -87,6 +87,9 @@ void RegisterDocumentSuffixes(int registerFlag) {
         return;
     }
 
+    // Like their removal above, they are the current version's.
+    NoteCurrentVersionsKey(asciiSuffix);
+    NoteCurrentVersionsKey(librarySuffix);
     WriteDefaultValue(HKEY_CLASSES_ROOT, asciiSuffix, languageDocName,
                       ReportMessage::CreateAsciiSuffixEntry);
     WriteDefaultValue(HKEY_CLASSES_ROOT, librarySuffix, libraryDocName,

@@ -82,6 +82,7 @@ void RegisterLanguageDocumentType(int registerFlag, const std::string& modulePat
         return;
     }
 
+    NoteCurrentVersionsKey(documentKey);  // removed above only by the current version
     const std::string classIdKey = documentKey + "\\CLSID";
     const std::string classId = LoadProductString(IDS_LANGUAGE_CLSID);
     const std::string openCommand = LanguageOpenCommand();

@@ -19,6 +19,7 @@ void RegisterLibraryDocumentClass(int registerFlag) {
         return;
     }
 
+    NoteCurrentVersionsKey(libraryDocName);  // removed above only by the current version
     // The class id goes first: creating the CLSID subkey creates the type key too.
     WriteDefaultValue(HKEY_CLASSES_ROOT, libraryDocName + "\\CLSID", LoadProductString(IDS_LIBRARY_CLSID),
                       ReportMessage::CreateLibraryClassId);

@@ -15,7 +15,11 @@ void RegisterIniSettings() {
     }
     // Each registration sets the switch back to 0 for the user who runs it; a
     // refused write of it is passed over without a box.
-    (void)SetRegistryDword(key.get(), "whatsnew_ovx", 0);
+    const char kWhatsNew[] = "whatsnew_ovx";
+    (void)SetRegistryDword(key.get(), kWhatsNew, 0);
+    // The host application turns it on and off after its first start: once
+    // there, any number in it is the user's, not a registration to mend.
+    NoteForHost(QZ_NOTE_MACHINE_OWNED_VALUE, HKEY_CURRENT_USER, UserSettingsKeyPath(), kWhatsNew);
 }
 
 }  // namespace qz

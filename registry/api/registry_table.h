@@ -13,6 +13,12 @@
  *   that runs passes without a desktop (a dry run, a check) collects the
  *   messages instead; they arrive as NUL-terminated UTF-8.
  *
+ * - note may be null (or lie beyond struct_size): the module then tells the
+ *   host nothing beyond the registry calls. A host that compares a
+ *   registration with the machine (a check) or turns it into data (a harvest)
+ *   takes from the notes what only the module knows about what it writes
+ *   (QzNote below), instead of guessing it from key names.
+ *
  * A table grows only at its end; struct_size tells the module how much of it
  * the host filled in. */
 #ifndef QZ_REGISTRY_TABLE_H
@@ -28,6 +34,25 @@ extern "C" {
 #endif
 
 typedef void* QzKey;
+
+/* What a note says about root\path (path UTF-16, below root) and, where the
+ * kind names one, its value value_name (null otherwise). A pass may note the
+ * same thing more than once. */
+typedef enum QzNote {
+    /* A registration writes the value as a first default; once it exists with
+     * the type written, its data is the machine's (the host application
+     * changes it), and a registration that finds other data mends nothing. */
+    QZ_NOTE_MACHINE_OWNED_VALUE = 1,
+    /* The key and everything below it belong to whichever version of the
+     * product is current: the last one registered writes them. */
+    QZ_NOTE_CURRENT_VERSIONS_KEY = 2,
+    /* Another version of the product is current on this machine, as the pass
+     * judged it before writing anything (path: the key that says so); the keys
+     * noted as the current version's are that version's. */
+    QZ_NOTE_ANOTHER_VERSION_CURRENT = 3,
+    /* The pass reads the modelling system's directory value_name from this key. */
+    QZ_NOTE_DIRECTORY_VALUE = 4
+} QzNote;
 
 typedef struct QzRegistryTable {
     uint32_t struct_size; /* sizeof(QzRegistryTable) as the host compiled it */
@@ -58,6 +83,8 @@ typedef struct QzRegistryTable {
      * characters written without the NUL, 2 when no such variable is set, 234
      * with *length the room needed (with the NUL) when it does not fit. */
     int32_t (*environment_variable)(void* context, const char16_t* name, char16_t* value, uint32_t* length);
+    /* kind is a QzNote. */
+    void (*note)(void* context, uint32_t kind, QzKey root, const char16_t* path, const char16_t* value_name);
 } QzRegistryTable;
 
 /* The module's entry point beside DllRegisterServer and DllUnregisterServer:

@@ -82,6 +82,11 @@ int32_t HostEnvironmentVariable(void* context, const char16_t* name, char16_t* v
     return ERROR_SUCCESS;
 }
 
+void HostNote(void* context, uint32_t kind, QzKey root, const char16_t* path, const char16_t* valueName) {
+    static_cast<HostedRegistry*>(context)->note(static_cast<QzNote>(kind), FromTable(root),
+                                                path != nullptr ? path : u"", valueName);
+}
+
 }  // namespace
 
 // ---- the module's side -----------------------------------------------------------------
@@ -160,6 +165,7 @@ QzRegistryTable RegistryTableFor(HostedRegistry& hosted) {
     table.close_key = HostCloseKey;
     table.report_error = hosted.reportError ? HostReportError : nullptr;
     table.environment_variable = hosted.environmentVariable ? HostEnvironmentVariable : nullptr;
+    table.note = hosted.note ? HostNote : nullptr;
     return table;
 }
 

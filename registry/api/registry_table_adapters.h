@@ -42,12 +42,15 @@ bool IsCompleteRegistryTable(const QzRegistryTable* table);
 using EnvironmentLookup = std::function<std::optional<std::u16string>(const std::u16string& name)>;
 
 // The host's side: a registry, where the module's error messages go (UTF-8;
-// empty function: the module shows its own box) and the variables it expands
-// with (empty function: the module's process environment).
+// empty function: the module shows its own box), the variables it expands
+// with (empty function: the module's process environment) and where its notes
+// go (empty function: the module is told nobody listens). A note's value name
+// is null where its kind names no value.
 struct HostedRegistry {
     RegistryApi* registry = nullptr;
     std::function<void(const std::string&)> reportError;
     EnvironmentLookup environmentVariable;
+    std::function<void(QzNote kind, HKEY root, const char16_t* path, const char16_t* valueName)> note;
 };
 
 // A table whose functions call hosted.registry; hosted must outlive its use.

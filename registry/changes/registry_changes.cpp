@@ -29,7 +29,9 @@ public:
             const KeyPair pair = std::move(pending.back());
             pending.pop_back();
             if (pair.after == nullptr) {
-                Add(RegistryChange::Kind::RemoveKey, pair.path);
+                RegistryChange removal = Make(RegistryChange::Kind::RemoveKey, pair.path);
+                removal.removedKeys = SubtreeChildrenFirst(pair.path, *pair.before);
+                out_.push_back(std::move(removal));
                 continue;
             }
             if (pair.before == nullptr && !pair.path.empty()) Add(RegistryChange::Kind::AddKey, pair.path);
@@ -94,6 +96,21 @@ private:
             merged.push_back({pair.path.empty() ? name : pair.path + u"\\" + name, a, b});
         }
         return merged;
+    }
+
+    // The keys of a subtree, each after every key below it, with a stack of its own.
+    static std::vector<std::string> SubtreeChildrenFirst(const std::u16string& path, const RegKey& top) {
+        std::vector<std::string> keys;
+        std::vector<std::pair<std::u16string, const RegKey*>> pending{{path, &top}};
+        while (!pending.empty()) {
+            const auto [name, key] = std::move(pending.back());
+            pending.pop_back();
+            keys.push_back(Utf16ToUtf8(name));
+            for (const RegKey& subkey : key->Subkeys()) pending.emplace_back(name + u"\\" + subkey.name, &subkey);
+        }
+        // Each key was listed before everything below it: reversed, after.
+        std::reverse(keys.begin(), keys.end());
+        return keys;
     }
 
     static const std::u16string& NameOf(const RegistryChange& change) {

@@ -20,6 +20,10 @@ struct RegistryChange {
     bool keyIsNew = false;              // SetValue: the value's key is added by the same changes
     std::optional<RegValue> oldValue;   // SetValue, RemoveValue
     std::optional<RegValue> newValue;   // SetValue
+    // RemoveKey: every key of the removed subtree the "before" side holds, below
+    // the hive, children before their parents and key itself last; applying the
+    // change removes those and nothing another program added meanwhile.
+    std::vector<std::string> removedKeys;
 };
 
 // In the order of the .reg listing: HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,

@@ -138,6 +138,11 @@ private:
 // $XDG_STATE_HOME/orvantis/registry, else ~/.local/state/orvantis/registry.
 std::string DefaultRegistryFolder();
 
+// The one answer to "is there no registry folder here": nothing at the path,
+// or a path through something that is not a folder. Anything else (a file, a
+// folder that cannot be searched) is not missing: opening it names the problem.
+bool RegistryFolderIsMissing(const std::string& directory);
+
 // A lock timeout given in seconds, as QZ_LOCK_TIMEOUT or a host's
 // --lock-timeout give it: a whole or decimal number ("60", "2.5"), 0 to fail at
 // once, at most a day. False with error set for anything else.

@@ -238,11 +238,13 @@ std::unique_ptr<RegistryFolder> RegistryFolder::OpenToRead(const std::string& di
             error = "no registry folder given";
             return nullptr;
         }
+        if (RegistryFolderIsMissing(directory)) {
+            error = "the registry folder " + directory + " does not exist";
+            return nullptr;
+        }
         struct stat info {};
         if (::stat(directory.c_str(), &info) != 0) {
-            error = errno == ENOENT || errno == ENOTDIR
-                        ? "the registry folder " + directory + " does not exist"
-                        : "cannot open the registry folder " + directory + ": " + ErrnoText(errno);
+            error = "cannot open the registry folder " + directory + ": " + ErrnoText(errno);
             return nullptr;
         }
         if (!S_ISDIR(info.st_mode)) {
@@ -316,6 +318,11 @@ std::string DefaultRegistryFolder() {
         home = user->pw_dir;
     }
     return JoinPath(home.empty() ? "." : home, ".local/state/orvantis/registry");
+}
+
+bool RegistryFolderIsMissing(const std::string& directory) {
+    struct stat info {};
+    return ::stat(directory.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
 bool ReadRegFileToImport(const std::string& path, std::string& bytes, std::string& error) {

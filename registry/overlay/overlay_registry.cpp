@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "registry/api/system_error_text.h"
 #include "registry/api/registry_helpers.h"
 #include "text/code_page.h"
 
@@ -35,9 +34,6 @@ std::pair<HKEY, std::u16string> BaseLocation(const std::vector<std::u16string>& 
     return {path[0] == kUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, JoinFrom(path, 1)};
 }
 
-std::string Utf8(const std::u16string& text) { return Utf16ToUtf8(text); }
-
-std::string DescribeLocation(const std::vector<std::u16string>& path) { return Utf8(JoinFrom(path, 0)); }
 
 }  // namespace
 
@@ -256,81 +252,6 @@ void OverlayRegistry::Snapshots(MemoryRegistry& before, MemoryRegistry& after) c
             for (const RegValue& value : now->Values()) after.PutValue(full, value);
         }
     }
-}
-
-bool OverlayRegistry::Commit(std::string& error) {
-    std::vector<std::pair<KeyPath, BaseState*>> removed;
-    std::vector<std::pair<KeyPath, BaseState*>> present;
-    for (auto& [folded, entry] : loaded_) {
-        if (entry.first.size() < 2) continue;  // the hives themselves never change
-        if (ShadowKey(entry.first) != nullptr) {
-            present.emplace_back(entry.first, &entry.second);
-        } else if (entry.second.exists) {
-            removed.emplace_back(entry.first, &entry.second);
-        }
-    }
-    auto fail = [&error](const std::string& what, const KeyPath& path, LONG status) {
-        error += what + " " + DescribeLocation(path) + " (" + SystemErrorText(static_cast<unsigned long>(status)) + ")\n";
-    };
-
-    // Children before their parents: a key with subkeys cannot be deleted.
-    std::sort(removed.begin(), removed.end(), [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
-    for (auto& [path, base] : removed) {
-        const auto [root, relative] = BaseLocation(path);
-        const LONG status = base_.DeleteKeyW(root, relative.c_str());
-        if (status != ERROR_SUCCESS && !IsMissingStatus(status)) {
-            fail("Unable to delete", path, status);
-            continue;
-        }
-        *base = BaseState{};
-    }
-
-    // Parents before their children.
-    std::sort(present.begin(), present.end(), [](const auto& a, const auto& b) { return a.first.size() < b.first.size(); });
-    for (auto& [path, base] : present) {
-        const RegKey* now = ShadowKey(path);
-        std::vector<const RegValue*> toSet;
-        for (const RegValue& value : now->Values()) {
-            const auto old = std::find_if(base->values.begin(), base->values.end(),
-                                          [&](const RegValue& v) { return RegistryNamesEqual(v.name, value.name); });
-            if (old == base->values.end() || !(*old == value)) toSet.push_back(&value);
-        }
-        std::vector<const RegValue*> toDelete;
-        for (const RegValue& value : base->values) {
-            if (now->FindValue(value.name) == nullptr) toDelete.push_back(&value);
-        }
-        if (base->exists && toSet.empty() && toDelete.empty()) continue;
-
-        const auto [root, relative] = BaseLocation(path);
-        UniqueKey key(base_);
-        const DWORD options = now->isVolatile ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE;
-        const LONG created = base_.CreateKeyExW(root, relative.c_str(), options, KEY_ALL_ACCESS, key.put());
-        if (created != ERROR_SUCCESS) {
-            fail("Unable to create", path, created);
-            continue;
-        }
-        bool allWritten = true;
-        for (const RegValue* value : toSet) {
-            const LONG status = base_.SetValueExW(key.get(), value->name.c_str(), value->type,
-                                                  value->data.empty() ? nullptr : value->data.data(),
-                                                  static_cast<DWORD>(value->data.size()));
-            if (status != ERROR_SUCCESS) {
-                fail("Unable to set the value \"" + Utf8(value->name) + "\" of", path, status);
-                allWritten = false;
-            }
-        }
-        for (const RegValue* value : toDelete) {
-            const LONG status = base_.DeleteValueW(key.get(), value->name.c_str());
-            if (status != ERROR_SUCCESS && !IsMissingStatus(status)) {
-                fail("Unable to delete the value \"" + Utf8(value->name) + "\" of", path, status);
-                allWritten = false;
-            }
-        }
-        base->exists = true;
-        if (allWritten) base->values.assign(now->Values().begin(), now->Values().end());
-    }
-    if (!error.empty() && error.back() == '\n') error.pop_back();
-    return error.empty();
 }
 
 }  // namespace qz

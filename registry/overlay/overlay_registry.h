@@ -2,7 +2,8 @@
 // registry (the in-memory one, the registry folder's, advapi32) and keeps every
 // create, write and delete to itself, answering later reads as that registry
 // would after those changes. Running a pass on it is a dry run; its snapshots
-// are what the pass would change; Commit makes the changes for real.
+// are what the pass would change; ApplyRegistryChanges (apply_changes.h) makes
+// that list for real.
 //
 // How: a shadow in-memory registry holds every key the overlay has been asked
 // about. A key is loaded from the base registry (its values, and the names of its
@@ -50,11 +51,6 @@ public:
     void Snapshots(MemoryRegistry& before, MemoryRegistry& after) const;
     // What the recorded calls change, listed: ListRegistryChanges of the snapshots.
     std::vector<RegistryChange> Changes() const;
-
-    // Makes the recorded changes in the base registry: removed keys (deepest
-    // first), then created keys and their values, then changed and removed
-    // values. Goes on after a failure; false with every failure named in error.
-    bool Commit(std::string& error);
 
     // Handles opened and not yet closed.
     std::size_t OpenHandleCount() const { return shadow_.OpenHandleCount(); }

@@ -323,6 +323,82 @@ TEST_P(QzregCheck, ListsExactlyWhatDiffersAndNothingTheMachineOwns) {
 INSTANTIATE_TEST_SUITE_P(Cases, QzregCheck, ::testing::ValuesIn(kCheckCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// CurVer naming this very version in any spelling the module reads as its own makes no other version current:
+// a tampered value in a class the versions share is drift then, as it is with CurVer untouched.
+struct OwnCurVerSpelling {
+    const char* name;
+    DWORD type;
+    std::vector<BYTE> data;
+    const char* line;  // how check shows the spelling, which a registration rewrites
+};
+void PrintTo(const OwnCurVerSpelling& c, std::ostream* os) { *os << c.name; }
+
+std::vector<BYTE> Utf16Bytes(const std::u16string& text) {
+    std::vector<BYTE> bytes;
+    for (const char16_t c : text) {
+        bytes.push_back(static_cast<BYTE>(c & 0xFF));
+        bytes.push_back(static_cast<BYTE>(c >> 8));
+    }
+    return bytes;
+}
+
+const OwnCurVerSpelling kOwnCurVerSpellings[] = {
+    {"Untouched", REG_SZ, Utf16Bytes(std::u16string(u"OVX Application 3800") + u'\0'), nullptr},
+    {"LowerCase", REG_SZ, Utf16Bytes(std::u16string(u"ovx application 3800") + u'\0'), "@=\"ovx application 3800\""},
+    {"UpperCase", REG_SZ, Utf16Bytes(std::u16string(u"OVX APPLICATION 3800") + u'\0'), "@=\"OVX APPLICATION 3800\""},
+    {"Expandable", REG_EXPAND_SZ, Utf16Bytes(std::u16string(u"Ovx Application 3800") + u'\0'),
+     "@=hex(2):4f,00,76,00,78,00,"},
+    {"MultiString", REG_MULTI_SZ, Utf16Bytes(std::u16string(u"OVX Application 3800") + u'\0' + u'\0'),
+     "@=hex(7):4f,00,56,00,58,00,"},
+    {"WithoutTerminator", REG_SZ, Utf16Bytes(u"OVX application 3800"), "@=hex(1):4f,00,56,00,58,00,"},
+    {"BytesInTheCodePage", REG_BINARY, {'o', 'v', 'x', ' ', 'A', 'p', 'p', 'l', 'i', 'c', 'a', 't', 'i', 'o', 'n', ' ',
+                                        '3', '8', '0', '0'},
+     "@=hex:6f,76,78,20,"},
+};
+
+class QzregCheckOwnCurVer : public QzregTest, public ::testing::WithParamInterface<OwnCurVerSpelling> {};
+
+TEST_P(QzregCheckOwnCurVer, ATamperedSharedClassValueIsDrift) {
+    const OwnCurVerSpelling& c = GetParam();
+    ASSERT_EQ(Qzreg(installation_ + "-q --registry '" + folder_ + "' register").exitCode, 0);
+    {
+        std::string error;
+        std::unique_ptr<qz::RegistryFolder> folder = qz::RegistryFolder::Open(folder_, error);
+        ASSERT_TRUE(folder) << error;
+        qz::RegistryApi& registry = folder->registry();
+        qz::UniqueKey key(registry);
+        ASSERT_EQ(registry.CreateKeyExW(HKEY_CLASSES_ROOT, u"OVX Application\\CurVer", 0, KEY_ALL_ACCESS, key.put()),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(registry.SetValueExW(key.get(), u"", c.type, c.data.data(), static_cast<DWORD>(c.data.size())),
+                  ERROR_SUCCESS);
+        key.reset();
+        ASSERT_TRUE(folder->Save(error)) << error;
+    }
+    ChangeFolder("[HKEY_CLASSES_ROOT\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}\\DefaultIcon]\r\n"
+                 "@=\"C:\\\\evil.dll,1\"\r\n");
+
+    const CommandRun run = Qzreg("--registry '" + folder_ + "' check");
+    EXPECT_EQ(run.exitCode, 6) << run.out << run.err;
+    std::vector<std::string> lines;  // one a difference: hex data goes on in lines of its own
+    std::istringstream in(run.out);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("  ", 0) != 0) lines.push_back(line);
+    ASSERT_EQ(lines.size(), c.line != nullptr ? 2u : 1u) << run.out;
+    EXPECT_EQ(lines[0].rfind("different value  [HKEY_CLASSES_ROOT\\CLSID\\{8B371C12-D457-11d1-8A13-006097549CDB}"
+                             "\\DefaultIcon] @=\"C:\\\\evil.dll,1\"  (registration writes @=\"",
+                             0),
+              0u)
+        << lines[0];
+    if (c.line != nullptr) {
+        EXPECT_EQ(lines[1].rfind(std::string("different value  [HKEY_CLASSES_ROOT\\OVX Application\\CurVer] ") + c.line, 0),
+                  0u)
+            << lines[1];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, QzregCheckOwnCurVer, ::testing::ValuesIn(kOwnCurVerSpellings),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(QzregTest, CheckAsJsonSaysIntactOrListsTheDrift) {
     ASSERT_EQ(Qzreg(installation_ + "-q --registry '" + folder_ + "' register").exitCode, 0);
     CommandRun run = Qzreg("--registry '" + folder_ + "' check --format json");
@@ -474,6 +550,21 @@ TEST_F(QzregTest, ExitCodesFollowRegsvr32) {
     // A registry folder that cannot be created: a file stands in its place.
     std::ofstream(scratch_ + "/file") << "x";
     EXPECT_EQ(Qzreg("--registry '" + scratch_ + "/file' register").exitCode, 5);
+
+    // A harvest that cannot be made fails as a pass does, with nothing harvested: a machine state it cannot
+    // read, and one on which the registration reports a failure (a bin directory no path can be).
+    const CommandRun unreadable = Qzreg("--import '" + scratch_ + "/bad.reg' harvest");
+    EXPECT_EQ(unreadable.exitCode, 5);
+    EXPECT_NE(unreadable.err.find(scratch_ + "/bad.reg: line 4"), std::string::npos) << unreadable.err;
+    EXPECT_EQ(unreadable.out, "");
+    std::ofstream(scratch_ + "/quote.reg", std::ios::binary)
+        << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Corvalen\\ZURedore\\38.0\\Dir]\r\n"
+           "\"bin\"=\"C:\\\\a\\\"b\"\r\n";
+    const CommandRun failing = Qzreg("--import '" + scratch_ + "/quote.reg' harvest");
+    EXPECT_EQ(failing.exitCode, 5);
+    EXPECT_NE(failing.err.find("qzreg: the registration reported failures; nothing harvested"), std::string::npos)
+        << failing.err;
+    EXPECT_EQ(failing.out, "");
 }
 
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 
+#include "tests/support/key_chain_names.h"
 #include "tests/support/test_services.h"
 #include "tests/support/unusual_installation_states.h"
 #include "tests/support/product_identity.h"
@@ -51,21 +51,6 @@ std::string UnusableDirectoryBox(const std::string& valueName, const std::string
 
 std::string UnusableInstallationBinBox(const std::string& text) {
     return "The value Bin of an installation of the modelling system cannot be a directory path: " + text;
-}
-
-std::vector<std::u16string> Repeated(int count, const std::u16string& name) {
-    return std::vector<std::u16string>(static_cast<std::size_t>(count), name);
-}
-
-// Level00_abcde, Level01_abcde, ...: 13 characters each.
-std::vector<std::u16string> NumberedLevels(int count) {
-    std::vector<std::u16string> names;
-    for (int level = 0; level < count; ++level) {
-        char name[32];
-        std::snprintf(name, sizeof name, "Level%02d_abcde", level % 100);
-        names.emplace_back(name, name + 13);
-    }
-    return names;
 }
 
 std::vector<BYTE> Bytes(const std::string& text) { return std::vector<BYTE>(text.begin(), text.end()); }

@@ -9,6 +9,7 @@
 
 #include "registry/memory/fault_injecting_registry.h"
 #include "registry/memory/memory_registry.h"
+#include "registry/changes/apply_changes.h"
 #include "registry/overlay/overlay_registry.h"
 #include "registry/reg_file/reg_file.h"
 #include "registry/changes/registry_changes.h"
@@ -177,14 +178,15 @@ TEST_P(OverlayRegistryTest, SnapshotsListExactlyThePassesChanges) {
               "\n");
 }
 
-TEST_P(OverlayRegistryTest, ACommitMakesTheRecordedChangesInTheBaseAndASecondCommitNothing) {
+TEST_P(OverlayRegistryTest, AppliedItsChangesAreMadeInTheBaseAndAppliedAgainChangeNothing) {
     OverlayRegistry overlay(*base_);
     RunPass(overlay);
+    const std::vector<RegistryChange> changes = overlay.Changes();
     std::string error;
-    ASSERT_TRUE(overlay.Commit(error)) << error;
+    ASSERT_TRUE(ApplyRegistryChanges(changes, *base_, error)) << error;
     EXPECT_EQ(BaseExport(), "changed|<no key>|added|rebuilt|rebuilt");
 
-    ASSERT_TRUE(overlay.Commit(error)) << error;
+    ASSERT_TRUE(ApplyRegistryChanges(changes, *base_, error)) << error;
     MemoryRegistry before;
     MemoryRegistry after;
     OverlayRegistry fresh(*base_);
@@ -196,13 +198,14 @@ TEST_P(OverlayRegistryTest, ACommitMakesTheRecordedChangesInTheBaseAndASecondCom
 // What the in-memory base is made to answer, which advapi32 cannot be.
 using InMemoryBaseOverlayTest = OverlayRegistryTest;
 
-TEST_P(InMemoryBaseOverlayTest, ARefusedCommitNamesTheKeyAndGoesOn) {
+TEST_P(InMemoryBaseOverlayTest, ARefusedChangeNamesTheKeyAndTheRestAreMade) {
     OverlayRegistry overlay(*base_);
     RunPass(overlay);
+    const std::vector<RegistryChange> changes = overlay.Changes();
     // Another process made the removed subtree grow meanwhile: the delete is refused.
     Write(HKEY_LOCAL_MACHINE, std::string(kScratch) + "\\Tree\\Deep\\Deeper\\Newer", "", "x");
     std::string error;
-    EXPECT_FALSE(overlay.Commit(error));
+    EXPECT_FALSE(ApplyRegistryChanges(changes, *base_, error));
     const std::string refused = "Unable to delete HKEY_LOCAL_MACHINE\\Software\\QzOverlay\\Tree\\Deep\\Deeper (error 5";
 #ifdef _WIN32
     const std::string expected = refused + ": ";  // the system's text follows the number

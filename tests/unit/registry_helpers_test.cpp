@@ -4,17 +4,19 @@
 // order and number of registry calls can be checked.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "registration/product_lookups.h"
+#include "tests/support/key_chain_names.h"
 #include "tests/support/module_registry_fixture.h"
 
 namespace qz {
 namespace {
 
 using test::kScratch;
+using test::NumberedLevels;
+using test::Repeated;
 using RegistryHelpers = test::ModuleRegistryTest;
 
 TEST_P(RegistryHelpers, DeleteRegistryTreeDeletesChildrenBeforeParents) {
@@ -59,20 +61,6 @@ struct TreeShape {
     const char* what;
     std::vector<std::vector<std::u16string>> chains;  // each below the doomed key
 };
-
-std::vector<std::u16string> Repeated(int count, const std::u16string& name) {
-    return std::vector<std::u16string>(static_cast<std::size_t>(count), name);
-}
-
-std::vector<std::u16string> NumberedLevels(int count) {
-    std::vector<std::u16string> names;
-    for (int level = 0; level < count; ++level) {
-        char name[32];
-        std::snprintf(name, sizeof name, "Level%02d_abcde", level);  // 13 characters or more; the first 13 are the name
-        names.emplace_back(name, name + 13);
-    }
-    return names;
-}
 
 const std::u16string kCyrillic = u"\u041F\u0440\u043E\u0435\u043A\u0442\u044B";  // Проекты
 const std::u16string kCyrillicChild = u"\u041C\u043E\u0434\u0435\u043B\u044C";   // Модель

@@ -13,11 +13,12 @@
 namespace qz {
 
 struct LiveRegistryOptions {
-    std::string folder;              // native: the registry folder ("" = the default one)
+    std::string folder;              // native: the registry folder
+    bool folderExists = true;        // native: as the command found it (RegistryFolderIsMissing)
     double lockTimeoutSeconds = 60;  // native: how long to wait for another process's lock
     std::vector<std::string> imports;
     // native: read the folder and write nothing into it (a dry run, a check); a
-    // missing folder is then an empty registry, and nothing is made.
+    // folder that does not exist is then an empty registry, and nothing is made.
     bool readOnly = false;
     // Windows: read the classes from HKEY_LOCAL_MACHINE\Software\Classes (64-bit
     // view), the store the package writes, rather than through HKEY_CLASSES_ROOT,
@@ -39,9 +40,5 @@ public:
     // For messages: "registry folder /path" or "the system registry".
     virtual std::string Describe() const = 0;
 };
-
-// Reads a .reg file (5.00 or REGEDIT4) into a registry: used for imports and
-// for the machine state a harvest starts from. False with error naming the file.
-bool ImportRegFile(const std::string& file, class MemoryRegistry& registry, std::string& error);
 
 }  // namespace qz

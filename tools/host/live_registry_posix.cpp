@@ -1,10 +1,7 @@
-#include <sys/stat.h>
-
-#include <cerrno>
-
 #include "registry/memory/memory_registry.h"
 #include "registry/folder/registry_folder.h"
 #include "tools/host/live_registry.h"
+#include "tools/host/reg_import.h"
 
 namespace qz {
 namespace {
@@ -40,7 +37,7 @@ private:
 }  // namespace
 
 std::unique_ptr<LiveRegistry> LiveRegistry::Open(const LiveRegistryOptions& options, std::string& error) {
-    const std::string directory = options.folder.empty() ? DefaultRegistryFolder() : options.folder;
+    const std::string& directory = options.folder;
     RegistryFolder::OpenOptions open;
     open.lockTimeout = std::chrono::milliseconds(static_cast<long long>(options.lockTimeoutSeconds * 1000));
     // Like a package manager: say who holds the folder, then wait up to the limit.
@@ -51,8 +48,7 @@ std::unique_ptr<LiveRegistry> LiveRegistry::Open(const LiveRegistryOptions& opti
         }
         return true;
     };
-    struct stat info {};
-    if (options.readOnly && ::stat(directory.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    if (options.readOnly && !options.folderExists) {
         auto missing = std::make_unique<MissingFolderRegistry>(directory);
         if (!imported(missing->memory())) return nullptr;
         return missing;

@@ -31,4 +31,11 @@ private:
 // Windows installations), else in ../lib (an installation under a prefix).
 std::string DefaultModulePath();
 
+// The file a module path the user gives names. A path is a path: a bare file
+// name means the file in the current folder, as a user who names it means it,
+// never a library for the system's search (which would find another copy, or
+// none). Natively a bare name gets "./"; on Windows any path that is not
+// absolute is made so against the current folder.
+std::string ModulePathToLoad(const std::string& given);
+
 }  // namespace qz

@@ -21,11 +21,29 @@ namespace qz {
 // QzRunRegistrationPass's signature (registry/api/registry_table.h).
 using PassEntry = QzRunRegistrationPassFunction;
 
+// A key or value the module named in a note, as the change list names keys:
+// its hive (the classes root for HKEY_CLASSES_ROOT) and its path below it.
+struct NotedKey {
+    RegRoot hive = RegRoot::ClassesRoot;
+    std::string key;        // UTF-8
+    std::u16string value;   // the value's name, for the kinds that name one
+};
+
+// What the module told the host about what it writes (the QzNote kinds of
+// registry/api/registry_table.h), each thing once.
+struct PassNotes {
+    std::vector<NotedKey> machineOwnedValues;
+    std::vector<NotedKey> currentVersionsKeys;
+    bool anotherVersionCurrent = false;
+    std::vector<NotedKey> directoryValues;
+};
+
 struct PassOutcome {
     int32_t result = 0;                    // the entry's: 0 (S_OK), else the pass reported a failure
     std::vector<std::string> messages;     // the module's messages (UTF-8), in order
     std::vector<RegistryChange> changes;   // what the pass would change in the base registry
-    // The overlay the pass ran on, holding its recorded changes: Commit makes them.
+    PassNotes notes;
+    // The overlay the pass ran on: what it recorded is in changes.
     std::unique_ptr<OverlayRegistry> overlay;
 };
 

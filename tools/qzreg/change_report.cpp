@@ -2,12 +2,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
 #include "registry/reg_file/reg_file.h"
 #include "registry/changes/registry_data.h"
-#include "text/ascii.h"
+#include "registry/memory/reg_tree.h"
 #include "text/code_page.h"
 
 namespace qz {
@@ -62,97 +63,53 @@ Json ChangeAsJson(const RegistryChange& change) {
     return item;
 }
 
-std::string ParentKey(const std::string& key) {
-    const std::size_t slash = key.find_last_of('\\');
-    return slash == std::string::npos ? std::string() : key.substr(0, slash);
+// Where a change's key lies from another key; names compare as the registry
+// compares them.
+enum class KeyPlace { Elsewhere, Same, Below };
+KeyPlace PlaceOf(const RegistryChange& change, RegRoot hive, const std::string& other) {
+    if (change.hive != hive) return KeyPlace::Elsewhere;
+    const std::u16string key = Utf8ToUtf16(change.key);
+    const std::u16string top = Utf8ToUtf16(other);
+    if (key.size() < top.size() || !RegistryNamesEqual(std::u16string_view(key).substr(0, top.size()), top))
+        return KeyPlace::Elsewhere;
+    if (key.size() == top.size()) return KeyPlace::Same;
+    return key[top.size()] == u'\\' ? KeyPlace::Below : KeyPlace::Elsewhere;
 }
-
-// What the rules of machine state may look at: all the dry run's changes, and
-// the class id the registration gives this version's versioned ProgID.
-struct DriftContext {
-    const std::vector<RegistryChange>& all;
-    const RegisteredDefaultReader& registeredDefault;
-};
 
 // The rules of machine state: values a registration writes that the machine
-// then owns. Each looks at one value change among all the dry run's changes.
+// then owns, as the module's notes say. Each looks at one value change.
 struct MachineStateRule {
     const char* text;
-    bool (*applies)(const RegistryChange& change, const DriftContext& context);
+    bool (*applies)(const RegistryChange& change, const PassNotes& notes);
 };
 
-// The host application turns the per-user "What's new" switch on and off
-// after its first start; a registration only starts it at 0.
-bool IsWhatsNewSwitch(const RegistryChange& change, const DriftContext&) {
-    return change.hive == RegRoot::CurrentUser && change.oldValue && change.oldValue->type == REG_DWORD &&
-           AsciiEndsWithIgnoringCase(change.key, "\\IniSettings") &&
-           Utf16ToUtf8(change.newValue->name).rfind("whatsnew_", 0) == 0;
+// A first default the machine owns once it is there with the type written.
+bool IsMachineOwnedValue(const RegistryChange& change, const PassNotes& notes) {
+    if (!change.oldValue || change.oldValue->type != change.newValue->type) return false;
+    return std::any_of(notes.machineOwnedValues.begin(), notes.machineOwnedValues.end(), [&](const NotedKey& noted) {
+        return PlaceOf(change, noted.hive, noted.key) == KeyPlace::Same &&
+               RegistryNamesEqual(change.newValue->name, noted.value);
+    });
 }
 
-// The registration's change of a CurVer default value that names another
-// version: that version is current. Null when CurVer already names this one.
-const RegistryChange* AnotherVersionsCurVer(const std::vector<RegistryChange>& all) {
-    for (const RegistryChange& other : all) {
-        if (other.kind == RegistryChange::Kind::SetValue && other.hive == RegRoot::ClassesRoot && other.oldValue &&
-            other.newValue->name.empty() && AsciiEndsWithIgnoringCase(other.key, "\\CurVer"))
-            return &other;
-    }
-    return nullptr;
-}
-
-// Key names compare without regard to case, as the registry compares them.
-bool IsBelow(const std::string& key, const std::string& top) {
-    return key.size() > top.size() && AsciiEqualIgnoringCase(key.substr(0, top.size() + 1), top + "\\");
-}
-bool IsKeyOrBelow(const std::string& key, const std::string& top) {
-    return AsciiEqualIgnoringCase(key, top) || IsBelow(key, top);
-}
-
-// While CurVer names another version, that version is current: the
-// version-independent ProgID (its name, class id and CurVer) is its to own.
-bool IsAnotherVersionsProgId(const RegistryChange& change, const DriftContext& context) {
-    if (change.hive != RegRoot::ClassesRoot) return false;
-    const RegistryChange* curVer = AnotherVersionsCurVer(context.all);
-    if (curVer == nullptr) return false;
-    const std::string progId = ParentKey(curVer->key);
-    return AsciiEqualIgnoringCase(change.key, progId) || AsciiEqualIgnoringCase(change.key, progId + "\\CurVer") ||
-           AsciiEqualIgnoringCase(change.key, progId + "\\CLSID");
-}
-
-// Every version writes the classes and document types the versions share (the
-// document object and library classes, the language document type) with its own
-// module, system directories and application name, and the last one registered,
-// the current one, has them. While CurVer names another version, a value of
-// theirs that differs is that version's to judge (its own check lists what
-// another program changed there); a missing one is still drift. This
-// version's own keys still count: the versioned ProgID the registration names in
-// CurVer and the application class that ProgID names. When that class cannot be
-// read, no class key is passed over.
-bool IsAnotherVersionsSharedClassValue(const RegistryChange& change, const DriftContext& context) {
-    if (change.hive != RegRoot::ClassesRoot || !change.oldValue) return false;
-    const RegistryChange* curVer = AnotherVersionsCurVer(context.all);
-    if (curVer == nullptr || curVer->newValue->type != REG_SZ) return false;
-    const std::string versionedProgId = Utf16ToUtf8(StringOfData(curVer->newValue->data));
-    if (versionedProgId.empty() || IsKeyOrBelow(change.key, versionedProgId)) return false;
-    if (IsKeyOrBelow(change.key, "CLSID")) {
-        const std::optional<std::string> ownClass =
-            context.registeredDefault ? context.registeredDefault(versionedProgId + "\\CLSID") : std::nullopt;
-        if (!ownClass || ownClass->empty() || IsKeyOrBelow(change.key, "CLSID\\" + *ownClass)) return false;
-    }
-    return true;
+// While another version is current, what it wrote into the keys the versions
+// share is its own to judge (its own check lists what another program changed
+// there); a missing value is still drift, and this version's own keys count.
+bool IsCurrentVersionsValue(const RegistryChange& change, const PassNotes& notes) {
+    if (!notes.anotherVersionCurrent || !change.oldValue) return false;
+    return std::any_of(notes.currentVersionsKeys.begin(), notes.currentVersionsKeys.end(),
+                       [&](const NotedKey& noted) { return PlaceOf(change, noted.hive, noted.key) != KeyPlace::Elsewhere; });
 }
 
 const MachineStateRule kMachineStateRules[] = {
-    {"HKEY_CURRENT_USER\\Software\\Corvalen\\<product>\\<version>\\IniSettings, whatsnew_<abbreviation>: "
-     "any number once it exists (the host application changes it after its first start)",
-     IsWhatsNewSwitch},
-    {"HKEY_CLASSES_ROOT\\<application ProgID> (default), its CLSID (default) and its CurVer (default), while "
-     "CurVer names another version: that version is current and owns them",
-     IsAnotherVersionsProgId},
-    {"HKEY_CLASSES_ROOT: a value that differs in the classes and document types the versions share (every key "
-     "but this version's versioned ProgID and the application class it names), while CurVer names another "
-     "version: that version is current, and its own check judges them",
-     IsAnotherVersionsSharedClassValue},
+    {"a value the module marks as a first default the machine then owns (a switch the host application turns "
+     "on and off after its first start): any data of the type written, once it exists",
+     IsMachineOwnedValue},
+    {"while the module finds another version of the product current (registered last): a value that differs "
+     "in the keys the module marks as the current version's (the ProgID, classes and document types the "
+     "versions share); that version's own check judges them. A missing value still counts, and so do this "
+     "version's own keys",
+     IsCurrentVersionsValue},
 };
 
 std::string ValueLine(const RegValue& value) { return Utf16ToUtf8(FormatRegValue(value, u"\n")); }
@@ -165,9 +122,8 @@ std::string ChangesAsJson(const std::vector<RegistryChange>& changes) {
     return list.dump(2) + "\n";
 }
 
-CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes, const RegisteredDefaultReader& registeredDefault) {
+CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes, const PassNotes& notes) {
     CheckResult result;
-    const DriftContext context{changes, registeredDefault};
     for (const RegistryChange& change : changes) {
         switch (change.kind) {
             case RegistryChange::Kind::AddKey: {
@@ -175,7 +131,7 @@ CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes, const Regi
                 bool parentMissing = false;
                 for (const Drift& drift : result.drift) {
                     if (drift.kind == Drift::Kind::MissingKey && drift.change.hive == change.hive &&
-                        IsBelow(change.key, drift.change.key))
+                        PlaceOf(change, drift.change.hive, drift.change.key) == KeyPlace::Below)
                         parentMissing = true;
                 }
                 if (!parentMissing) result.drift.push_back({Drift::Kind::MissingKey, change});
@@ -184,7 +140,7 @@ CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes, const Regi
             case RegistryChange::Kind::SetValue: {
                 if (change.keyIsNew) break;  // part of a missing key
                 bool machineState = false;
-                for (const MachineStateRule& rule : kMachineStateRules) machineState |= rule.applies(change, context);
+                for (const MachineStateRule& rule : kMachineStateRules) machineState |= rule.applies(change, notes);
                 if (machineState) {
                     result.machineState.push_back(change);
                 } else {

@@ -2,12 +2,11 @@
 // DescribeRegistryChanges), and what `check` makes of a registration's dry run.
 #pragma once
 
-#include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "registry/changes/registry_changes.h"
+#include "tools/host/pass_on_overlay.h"
 
 namespace qz {
 
@@ -36,11 +35,9 @@ struct CheckResult {
     bool judged = true;
     std::string error;
 };
-// The default value (text) of a key of the classes root as the registration
-// leaves it; nullopt when there is none. Some rules need one value the
-// registration does not change, which the change list therefore lacks.
-using RegisteredDefaultReader = std::function<std::optional<std::string>(const std::string& classesRootKey)>;
-CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes, const RegisteredDefaultReader& registeredDefault);
+// Sorts a registration's dry run into drift and machine state by the notes
+// the module's pass gave about what it writes.
+CheckResult ClassifyDrift(const std::vector<RegistryChange>& changes, const PassNotes& notes);
 
 // The rules of machine state, for --help and the README: one line each.
 std::vector<std::string> MachineStateRuleTexts();

@@ -1,13 +1,14 @@
 #include "tools/qzreg/harvest.h"
 
+#include <algorithm>
+
 #include "registry/memory/memory_registry.h"
 #include "registry/changes/registry_changes.h"
 #include "registry/changes/registry_data.h"
 #include "text/code_page.h"
 #include "text/utf16_data.h"
-#include "tools/host/live_registry.h"
+#include "tools/host/reg_import.h"
 #include "tools/qzreg/change_report.h"
-#include "tools/qzreg/directory_key.h"
 
 namespace qz {
 
@@ -15,15 +16,21 @@ const char kHarvestModulePath[] = "[#qzproduct.dll]";
 
 namespace {
 
-// Every text the machine state gives a directory, paired with its property
-// reference; directories the machine state lacks get the reference itself.
+// Every text the machine state gives a directory the module reads, paired
+// with its property reference; directories the machine state lacks get the
+// reference itself, so that the pass writes it where the directory would go.
 std::vector<std::pair<std::u16string, std::u16string>> PrepareDirectories(MemoryRegistry& base,
-                                                                          const std::u16string& dirKey) {
+                                                                          const std::vector<NotedKey>& read) {
     std::vector<std::pair<std::u16string, std::u16string>> substitutions;
     for (const DirectoryProperty& directory : HarvestDirectoryProperties()) {
+        const std::u16string name = Utf8ToUtf16(directory.valueName);
+        const auto noted = std::find_if(read.begin(), read.end(),
+                                        [&name](const NotedKey& value) { return RegistryNamesEqual(value.value, name); });
+        if (noted == read.end()) continue;  // a directory the module does not read
+        const std::u16string key = RootName(noted->hive) + (u"\\" + Utf8ToUtf16(noted->key));
         const std::u16string reference = u"[" + Utf8ToUtf16(directory.property) + u"]";
-        const RegKey* dir = base.FindKey(dirKey);
-        const RegValue* value = dir != nullptr ? dir->FindValue(Utf8ToUtf16(directory.valueName)) : nullptr;
+        const RegKey* dir = base.FindKey(key);
+        const RegValue* value = dir != nullptr ? dir->FindValue(name) : nullptr;
         if (value != nullptr && (value->type == REG_SZ || value->type == REG_EXPAND_SZ)) {
             const std::u16string text = StringOfData(value->data);
             if (!text.empty()) {
@@ -32,10 +39,10 @@ std::vector<std::pair<std::u16string, std::u16string>> PrepareDirectories(Memory
             }
         }
         RegValue placeholder;
-        placeholder.name = Utf8ToUtf16(directory.valueName);
+        placeholder.name = name;
         placeholder.type = REG_SZ;
         placeholder.data = Utf16Data(reference);
-        base.PutValue(dirKey, placeholder);
+        base.PutValue(key, placeholder);
     }
     // The longest first, so that a directory inside another is replaced whole.
     std::sort(substitutions.begin(), substitutions.end(),
@@ -73,14 +80,15 @@ bool HarvestRegistration(const HarvestOptions& options, PassEntry entry, const s
     for (const std::string& file : options.imports) {
         if (!ImportRegFile(file, base, error)) return false;
     }
-    // The module says where the directories are: the key its pass reads them from.
+    // The module says where it reads the directories: a first pass on the
+    // machine state notes them, wherever they are and whether or not they are there.
     const std::string modulePath = kHarvestModulePath;
-    const std::u16string dirKey = SystemDirectoryKey(base, entry, modulePath);
-    if (dirKey.empty()) {
+    const PassNotes notes = RunPassOnOverlay(entry, base, QZ_PASS_REGISTER, &modulePath).notes;
+    if (notes.directoryValues.empty()) {
         error = "the module reads no installation directory; nothing harvested";
         return false;
     }
-    const auto substitutions = PrepareDirectories(base, u"HKEY_LOCAL_MACHINE\\" + dirKey);
+    const auto substitutions = PrepareDirectories(base, notes.directoryValues);
 
     PassOutcome pass = RunPassOnOverlay(entry, base, QZ_PASS_REGISTER, &modulePath);
     messages = pass.messages;

@@ -25,7 +25,7 @@ struct HarvestOptions {
 // The installed file's reference and the directory properties, as they appear in the harvest.
 extern const char kHarvestModulePath[];
 struct DirectoryProperty {
-    const char* valueName;  // under the system's directory key (directory_key.h)
+    const char* valueName;  // as the module's pass notes it reads it
     const char* property;   // ZUREDOREBIN
 };
 const std::vector<DirectoryProperty>& HarvestDirectoryProperties();

@@ -17,7 +17,9 @@ struct RegistryFolderRequest {
 
 struct RegistryFolderChoice {
     std::string directory;
-    bool exists = false;  // false: a writing command makes it, a reading one reads an empty registry
+    // Decided here once for the command: false, a writing command makes the
+    // folder and a reading one reads an empty registry (LiveRegistryOptions).
+    bool exists = false;
 };
 
 // False with error set (a usage error: exit 1) when the option or

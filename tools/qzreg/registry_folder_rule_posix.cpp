@@ -1,10 +1,6 @@
 #include "tools/qzreg/registry_folder_rule.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include "registry/folder/registry_folder.h"
 
@@ -15,18 +11,6 @@ const char kRegistryFolderRuleText[] =
     "~/.local/state/orvantis/registry. Only those last two, the default folder, are made by a command that\n"
     "writes and finds them missing; a folder named with --registry or QZ_REGISTRY_DIR must exist unless\n"
     "register is given --create. check, a dry run and harvest never write into a folder, nor make one.\n";
-
-namespace {
-
-// Missing: nothing there, or a path through something that is not a folder.
-// Anything else (a file, a folder that cannot be searched) is left to the
-// open, which names the problem.
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
-}
-
-}  // namespace
 
 bool ChooseRegistryFolder(const RegistryFolderRequest& request, const std::string& subcommand,
                           RegistryFolderChoice& choice, std::string& error) {
@@ -50,7 +34,7 @@ bool ChooseRegistryFolder(const RegistryFolderRequest& request, const std::strin
     } else {
         choice.directory = DefaultRegistryFolder();
     }
-    choice.exists = Exists(choice.directory);
+    choice.exists = !RegistryFolderIsMissing(choice.directory);
     if (choice.exists || namedBy.empty() || request.create) return true;
     error = "the registry folder " + choice.directory + " does not exist (named by " + namedBy + ")";
     if (subcommand == "register") error += "; register --create makes a new registry there";

@@ -1,12 +1,12 @@
+#include "tools/host/reg_import.h"
+
 #include <fstream>
 #include <iterator>
 
-#include "registry/memory/memory_registry.h"
 #include "registry/reg_file/reg_file.h"
 #ifndef _WIN32
 #include "registry/folder/registry_folder.h"
 #endif
-#include "tools/host/live_registry.h"
 
 namespace qz {
 
