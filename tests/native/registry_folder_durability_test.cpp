@@ -304,6 +304,24 @@ bool FullDiskTestsRequired() {
         GTEST_SKIP() << "mounting a tmpfs in a mount namespace of our own is not permitted here";       \
     } while (false)
 
+// The mount point that holds path: the longest mount point of this process's
+// mount table (relative to its root, as in a chroot) that path lies in.
+std::string MountPointHolding(const std::string& path) {
+    std::ifstream mountinfo("/proc/self/mountinfo");
+    std::string best = "/";
+    for (std::string line; std::getline(mountinfo, line);) {
+        // Fields: id, parent id, major:minor, root, mount point, ...
+        std::size_t at = 0;
+        for (int field = 0; field < 4 && at != std::string::npos; ++field) at = line.find(' ', at + 1);
+        if (at == std::string::npos) continue;
+        const std::size_t end = line.find(' ', at + 1);
+        const std::string point = line.substr(at + 1, end - at - 1);
+        const bool holds = point == "/" || path == point || path.rfind(point + "/", 0) == 0;
+        if (holds && point.size() > best.size()) best = point;
+    }
+    return best;
+}
+
 // Runs body in a child that has a mount namespace of its own with a tmpfs of
 // `size` mounted on `where`; the mount vanishes with the child. The child's
 // exit code, or 77 when mounting is not permitted here.
@@ -313,7 +331,17 @@ int WithTmpfs(const std::string& where, const char* size, Body body) {
     if (child == 0) {
         alarm(120);
         if (unshare(CLONE_NEWNS) != 0) _exit(77);
-        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(77);
+        // Nothing mounted here may reach the machine's own namespace: the mounts
+        // become private. In a chroot whose root is no mount point of its own
+        // (a fresh Debian made for CI), "/" cannot be made private; the mount
+        // that holds the test's folder can.
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            char* real = realpath(where.c_str(), nullptr);
+            if (real == nullptr) _exit(77);
+            const std::string holder = MountPointHolding(real);
+            free(real);
+            if (holder == "/" || mount(nullptr, holder.c_str(), nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(77);
+        }
         if (mount("tmpfs", where.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) != 0) _exit(77);
         _exit(body());
     }
